@@ -22,7 +22,7 @@
 #include <memory>
 
 #include "platform/tick.h"
-#include "port/line.h"
+#include "platform/line.h"
 #include "port/linecode.h"
 
 enum STOPBIT : int { ONESTOPBIT = 0, ONE5STOPBITS = 1, TWOSTOPBITS = 2 };
