@@ -38,10 +38,9 @@ std::string Convert(const char* to, const char* from, std::string_view in, std::
       size_t skip = 1;
       if (skipDoubleOnLead && srcLeft >= 2 && IsKanji1(static_cast<unsigned char>(*src))) skip = 2;
       if (!skipDoubleOnLead) {
-        // UTF-8: step over one whole (possibly malformed) sequence.
-        unsigned char c = static_cast<unsigned char>(*src);
-        skip = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
-        if (skip > srcLeft) skip = srcLeft;
+        // UTF-8: step over the offending byte and the continuation bytes
+        // that belong to it, so the next character survives.
+        while (skip < srcLeft && skip < 4 && (static_cast<unsigned char>(src[skip]) & 0xC0) == 0x80) ++skip;
       }
       src += skip;
       srcLeft -= skip;

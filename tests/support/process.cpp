@@ -1,0 +1,69 @@
+#include "support/process.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input) {
+  ProcessResult result;
+  // The input goes through an unlinked temporary file so that a large input
+  // cannot deadlock against a large output.
+  char tmpl[] = "/tmp/quillnet-input-XXXXXX";
+  int in = mkstemp(tmpl);
+  if (in < 0) return result;
+  unlink(tmpl);
+  for (size_t done = 0; done < input.size();) {
+    ssize_t w = write(in, input.data() + done, input.size() - done);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) {
+      close(in);
+      return result;
+    }
+    done += static_cast<size_t>(w);
+  }
+  lseek(in, 0, SEEK_SET);
+  int out[2];
+  if (pipe(out) != 0) {
+    close(in);
+    return result;
+  }
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(in, 0);
+    dup2(out[1], 1);
+    close(in);
+    close(out[0]);
+    close(out[1]);
+    std::vector<char*> args;
+    for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  close(in);
+  close(out[1]);
+  char buf[65536];
+  for (;;) {
+    ssize_t r = read(out[0], buf, sizeof buf);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    result.out.append(buf, static_cast<size_t>(r));
+  }
+  close(out[0]);
+  int st = 0;
+  while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
+  }
+  result.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return result;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
