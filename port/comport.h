@@ -16,6 +16,7 @@
 // calls DoReceive and takes them with IsReceived/Get.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -32,6 +33,10 @@ class COMPORT {
  public:
   // Sizes that callers can see.
   static constexpr int RECEIVE_QUEUE = 1024;    // logical size of the receive queue
+  // Room past RECEIVE_QUEUE: a refill into a queue holding fewer than 512
+  // bytes converts at most 512 bytes into at most 2*512+2 (the CR rule and a
+  // held escape), so the queue peaks at 1026 bytes.
+  static constexpr int RECEIVE_SLACK = 64;
   static constexpr int RECEIVE_REFILL = 512;    // most bytes taken from the reader per DoReceive
   static constexpr int WRITE_BUFFER = 4096;     // writer buffer and pause buffer
   static constexpr int READER_INITIAL = 16384;  // reader buffer, grows by 8192
@@ -54,7 +59,9 @@ class COMPORT {
   static bool IsOpen();
 
   // --- line parameters and signals (serial only) ---------------------------
-  static void SetComParam(int baud, STOPBIT stop, FLOWCONTROL flow, int parity);
+  // 1 when the line took the settings (always on a socket or pipe), 0 when
+  // the device refused them (an unknown speed).
+  static int SetComParam(int baud, STOPBIT stop, FLOWCONTROL flow, int parity);
   static int GetBaudrate();  // -1 when closed or a socket
   static void Hangup();      // serial: drop DTR; socket: close the connection
   static void RestoreHangup();
@@ -82,7 +89,12 @@ class COMPORT {
   static bool WaitReceive(int ms);
   // Called by the reader thread (not the UI thread) when data arrives on an
   // empty reader buffer; the dispatcher uses it to schedule a pass at once.
+  // Set it while the port is closed: the reader thread reads it unlocked.
   static std::function<void()> onDataArrived;
+  // Telnet command stripping for socket lines: takes the n raw bytes of one
+  // refill in place and returns how many remain.  Installed by the telnet
+  // layer; while null, socket data passes as it came.
+  static size_t (*telnetReceiveFilter)(unsigned char* data, size_t n);
 
   // --- send side -------------------------------------------------------------
   static void Send(char c);
@@ -106,7 +118,7 @@ class COMPORT {
   // --- state -----------------------------------------------------------------
   static int fSocket;
   static TICK tOpen;
-  static volatile int fInQueueResting;
+  static std::atomic<int> fInQueueResting;  // written by the reader thread
   static int fBinaryMode;
   static int fEvenParity;
   static int fSavedLocalEcho;
@@ -117,7 +129,7 @@ class COMPORT {
   static int fTelnetBinary;  // telnet binary mode in force: CR goes alone
   static int fReceivedVtxBinaryStartup;
   static int cbThreadRead;   // bytes in the reader buffer (snapshot, UI thread)
-  static char szReceived[];  // the receive queue
+  static char szReceived[RECEIVE_QUEUE + RECEIVE_SLACK];  // the receive queue
   static int cchReceived, iTakeout, cchReceivedTotal;
   static int cSent;
   static RECEIVEDECODER decoder;
