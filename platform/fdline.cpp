@@ -43,6 +43,9 @@ ssize_t FDLINE::Write(const void* buf, size_t n) {
   ssize_t r;
   do {
     r = opt.socket ? send(wfd, buf, n, MSG_NOSIGNAL) : write(wfd, buf, n);
+    // A "socket" line over a pipe or a file (the tool's --socket on standard
+    // output) has the socket's encoding but not its calls.
+    if (r < 0 && errno == ENOTSOCK) r = write(wfd, buf, n);
   } while (r < 0 && errno == EINTR);
   return r;
 }
