@@ -37,6 +37,8 @@ const char* const kUsage =
     "  encode    read Shift_JIS text from standard input and write it as the\n"
     "            text send path puts it on the line: the host's code with its\n"
     "            shift sequences, SO/SI kana on 7-bit lines, CR LF, IAC doubling\n"
+    "  stock     create, inspect, export and append to stock files\n"
+    "            (quillnet-tool stock with no arguments lists them)\n"
     "\n"
     "options of decode and encode:\n"
     "  --kanji-code N   the host's code: 0 Shift_JIS (default), 1 JIS (ESC $ B),\n"
@@ -194,6 +196,9 @@ int Encode(const std::vector<std::string>& args) {
 
 }  // namespace
 
+// tools/tool_stock.cpp
+int StockCommand(const std::vector<std::string>& args);
+
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) return Usage("no command given");
@@ -206,5 +211,6 @@ int main(int argc, char** argv) {
   if (cmd == "--help" || cmd == "help") return Usage(nullptr);
   if (cmd == "decode") return Decode(args);
   if (cmd == "encode") return Encode(args);
+  if (cmd == "stock") return StockCommand(args);
   return Usage(("unknown command " + cmd).c_str());
 }

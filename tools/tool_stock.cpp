@@ -1,0 +1,316 @@
+// quillnet-tool stock: create, inspect, export and append to stock files.
+//
+//   stock create FILE [--lines N] [--columns C]
+//   stock info FILE          the header's fields, one "name: value" per line
+//   stock export FILE [--utf8]
+//   stock append FILE [--progress]
+//
+// Everything goes through STOCK and the line cursor, exactly as the terminal
+// reads and writes the archive.
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/jcode.h"
+#include "stock/stock.h"
+
+namespace {
+
+const char kStockUsage[] =
+    "usage: quillnet-tool stock create FILE [--lines N] [--columns C]\n"
+    "       quillnet-tool stock info FILE\n"
+    "       quillnet-tool stock export FILE [--utf8]\n"
+    "       quillnet-tool stock append FILE [--progress]\n"
+    "\n"
+    "  create   make a new empty stock of N lines (default 10000, at least 100,\n"
+    "           a multiple of 100) and C columns (default 80, 40 to 250)\n"
+    "  info     print the header's fields\n"
+    "  export   print the logical lines, oldest first, wrapped lines joined;\n"
+    "           Shift_JIS unless --utf8\n"
+    "  append   store each line of standard input (Shift_JIS) as one line,\n"
+    "           wrapping at the stock's width as the terminal does; with\n"
+    "           --progress print \"saved N\" whenever the first N lines are on disk\n";
+
+int StockUsage(const std::string& complaint) {
+  if (!complaint.empty()) std::fprintf(stderr, "quillnet-tool stock: %s\n\n", complaint.c_str());
+  std::fputs(kStockUsage, complaint.empty() ? stdout : stderr);
+  return complaint.empty() ? 0 : 2;
+}
+
+bool ParseCount(const std::string& s, unsigned long max, unsigned long* out) {
+  if (s.empty() || s.size() > 9) return false;
+  unsigned long v = 0;
+  for (char c : s) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + unsigned(c - '0');
+  }
+  if (v > max) return false;
+  *out = v;
+  return true;
+}
+
+bool WriteOut(const std::string& s) {
+  size_t done = 0;
+  while (done < s.size()) {
+    ssize_t w = write(1, s.data() + done, s.size() - done);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return false;
+    done += size_t(w);
+  }
+  return true;
+}
+
+int Create(const std::vector<std::string>& args) {
+  std::string file;
+  unsigned long lines = 10000, columns = 80;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--lines" && i + 1 < args.size()) {
+      if (!ParseCount(args[++i], STOCK_MAX_LINES, &lines)) return StockUsage("--lines needs 0 to 10000000");
+    } else if (args[i] == "--columns" && i + 1 < args.size()) {
+      if (!ParseCount(args[++i], STOCK_MAX_COLUMN, &columns) || columns < STOCK_MIN_COLUMN)
+        return StockUsage("--columns needs 40 to 250");
+    } else if (file.empty() && args[i].rfind("--", 0) != 0) {
+      file = args[i];
+    } else {
+      return StockUsage("unexpected argument " + args[i]);
+    }
+  }
+  if (file.empty()) return StockUsage("create needs a FILE");
+  if (!STOCK::Create(file, lines, int(columns), 0, 0, 0)) return 1;
+  STOCK::Close();
+  return 0;
+}
+
+int Info(const std::string& file) {
+  if (!STOCK::Open(file)) return 1;
+  // The fields as they are on disk, after the open has checked them.
+  unsigned char raw[STOCK_HEADER_SIZE];
+  STOCKFILEHEADER h;
+  if (pread(STOCK::hfile, raw, sizeof raw, 0) != ssize_t(sizeof raw)) return 1;
+  ReadStockHeader(raw, h);
+  std::string out;
+  auto line = [&](const char* name, long long v) { out += std::string(name) + ": " + std::to_string(v) + "\n"; };
+  auto ft = [&](const char* name, FILETIME t) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%s: %08x%08x\n", name, t.dwHighDateTime, t.dwLowDateTime);
+    out += buf;
+  };
+  out += std::string("szMagic: ") + std::string(h.szMagic, strnlen(h.szMagic, sizeof h.szMagic)) + "\n";
+  line("fOnlineFlag", h.fOnlineFlag);
+  line("cItemMaxMax", h.cItemMaxMax);
+  line("dwVersion", h.dwVersion);
+  line("fClearDaily", h.fClearDaily);
+  line("cItemUsed", h.cItemUsed);
+  line("iOldest", h.iOldest);
+  line("iNewest", h.iNewest);
+  line("cItemMax", h.cItemMax);
+  line("iScrollableTop", h.iScrollableTop);
+  line("posSaved.item", h.posSaved.item);
+  line("posSaved.level", h.posSaved.level);
+  line("cMark", h.cMark);
+  for (int i = 0; i < h.cMark && i < STOCK_MAX_MARK; ++i) {
+    line(("aMark[" + std::to_string(i) + "].item").c_str(), h.aMark[i].item);
+    line(("aMark[" + std::to_string(i) + "].level").c_str(), h.aMark[i].level);
+  }
+  line("cColumn", h.cColumn);
+  line("cIndexProp", h.cIndexProp);
+  line("cSearchProp", h.cSearchProp);
+  out += "szTagFile: " + h.TagFile() + "\n";
+  ft("ftTagFile", h.ftTagFile);
+  line("cBackupMonths", h.cBackupMonths);
+  line("cBackupLines", h.cBackupLines);
+  ft("ftOldestCall", h.ftOldestCall);
+  line("usedItems", STOCK::UsedItems());
+  STOCK::ResetForTest();  // read only: nothing to save
+  return WriteOut(out) ? 0 : 1;
+}
+
+int Export(const std::vector<std::string>& args) {
+  std::string file;
+  bool utf8 = false;
+  for (auto& a : args) {
+    if (a == "--utf8")
+      utf8 = true;
+    else if (file.empty() && a.rfind("--", 0) != 0)
+      file = a;
+    else
+      return StockUsage("unexpected argument " + a);
+  }
+  if (file.empty()) return StockUsage("export needs a FILE");
+  if (!STOCK::Open(file)) return 1;
+  std::string out, logical;
+  out.reserve(1 << 20);
+  const int column = STOCK::cColumn;
+  CODEVRAM cv = cvOldest;
+  bool ok = true;
+  for (;;) {
+    const char* text = STOCK::GetItem(cv)->Text();
+    const int len = StockTextLength(text, column);
+    const bool cr = static_cast<unsigned char>(text[column - 1]) < 0x20;
+    logical.append(text, size_t(len));
+    const bool last = cv.IsNewest();
+    // The newest line is the one being written: it counts once it has text.
+    if (last ? !logical.empty() : cr) {
+      if (utf8)
+        out += jcode::SjisToUtf8(logical);
+      else
+        out += logical;
+      out += '\n';
+      logical.clear();
+      if (out.size() >= (1u << 20)) {
+        ok = WriteOut(out);
+        out.clear();
+        if (!ok) break;
+      }
+    }
+    if (last) break;
+    ++cv;
+  }
+  if (ok) ok = WriteOut(out);
+  STOCK::ResetForTest();
+  return ok ? 0 : 1;
+}
+
+// Writes standard input into the stock through the line cursor.
+class Appender {
+ public:
+  void Start() {
+    cv_ = cvNewest;
+    if (cv_.Length() > 0) cv_.LineFeed();
+    Refresh();
+  }
+  void Byte(unsigned char c) {
+    if (c == '\n') {
+      cr_ = false;
+      cv_.LineFeed();
+      Refresh();
+      ++ended_;
+      return;
+    }
+    if (cr_) {  // a CR not followed by LF is dropped
+      cr_ = false;
+    }
+    if (c == '\r') {
+      cr_ = true;
+      return;
+    }
+    if (c == '\t') {
+      do Put(' ');
+      while (x_ % 8 != 0);
+      return;
+    }
+    Put(c < 0x20 ? ' ' : c);
+  }
+  void Finish() {
+    if (x_ > 0 || trail_) {
+      cv_.LineFeed();
+      ++ended_;
+    }
+    trail_ = false;
+    x_ = 0;
+  }
+  long long Ended() const { return ended_; }
+
+ private:
+  void Refresh() {
+    text_ = STOCK::GetItem(cv_)->Text();
+    x_ = 0;
+    trail_ = false;
+  }
+  void Wrap() {
+    cv_.LineFeed();
+    text_ = STOCK::GetItem(cv_)->Text();
+    x_ = 0;
+  }
+  void Put(unsigned char c) {
+    const int column = STOCK::cColumn;
+    const bool lead = !trail_ && jcode::IsKanji1(c);
+    if (lead && x_ == column - 1) {
+      // A double-byte character does not fit in the last cell: the cell
+      // shows 0x7F and the character starts the next line.
+      text_[x_] = 0x7F;
+      Wrap();
+    }
+    text_[x_++] = char(c);
+    trail_ = lead;
+    if (x_ == column) Wrap();
+  }
+
+  CODEVRAM cv_;
+  char* text_ = nullptr;
+  int x_ = 0;
+  bool trail_ = false, cr_ = false;
+  long long ended_ = 0;
+};
+
+int Append(const std::vector<std::string>& args) {
+  std::string file;
+  bool progress = false;
+  for (auto& a : args) {
+    if (a == "--progress")
+      progress = true;
+    else if (file.empty() && a.rfind("--", 0) != 0)
+      file = a;
+    else
+      return StockUsage("unexpected argument " + a);
+  }
+  if (file.empty()) return StockUsage("append needs a FILE");
+  if (!STOCK::Open(file)) return 1;
+  if (!STOCK::EnableWrite(1, 1)) {
+    STOCK::ResetForTest();
+    return 1;
+  }
+  STOCK::cLineFrame = 1;
+  Appender ap;
+  ap.Start();
+  long long reported = 0;
+  // Whenever the input pauses, the finished lines go to disk, as the
+  // terminal saves its buffer on idle passes.
+  auto save = [&] {
+    STOCK::SaveComm(0);
+    if (progress && STOCK::cItemComm <= 1 && ap.Ended() > reported) {
+      reported = ap.Ended();
+      std::string msg = "saved " + std::to_string(reported) + "\n";
+      WriteOut(msg);
+    }
+  };
+  std::vector<unsigned char> buf(1 << 16);
+  int status = 0;
+  for (;;) {
+    pollfd p{0, POLLIN, 0};
+    if (poll(&p, 1, 0) == 0) save();
+    ssize_t r = read(0, buf.data(), buf.size());
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) {
+      status = 1;
+      break;
+    }
+    if (r == 0) break;
+    for (ssize_t i = 0; i < r; ++i) ap.Byte(buf[size_t(i)]);
+  }
+  ap.Finish();
+  STOCK::Save();
+  const bool saved = STOCK::cItemComm <= 1;
+  if (progress && saved && ap.Ended() > reported) WriteOut("saved " + std::to_string(ap.Ended()) + "\n");
+  STOCK::Close();
+  return saved ? status : 1;
+}
+
+}  // namespace
+
+int StockCommand(const std::vector<std::string>& args) {
+  if (args.empty()) return StockUsage("no stock command given");
+  std::vector<std::string> rest(args.begin() + 1, args.end());
+  const std::string& cmd = args[0];
+  if (cmd == "create") return Create(rest);
+  if (cmd == "info" && rest.size() == 1) return Info(rest[0]);
+  if (cmd == "export") return Export(rest);
+  if (cmd == "append") return Append(rest);
+  return StockUsage("unknown stock command " + cmd);
+}
