@@ -216,6 +216,9 @@ class Appender {
     x_ = 0;
   }
   long long Ended() const { return ended_; }
+  // A save moves the lines kept in the communication buffer: the current
+  // line's address has to be taken again afterwards.
+  void Reacquire() { text_ = STOCK::GetItem(cv_)->Text(); }
 
  private:
   void Refresh() {
@@ -274,6 +277,7 @@ int Append(const std::vector<std::string>& args) {
   // terminal saves its buffer on idle passes.
   auto save = [&] {
     STOCK::SaveComm(0);
+    ap.Reacquire();
     if (progress && STOCK::cItemComm <= 1 && ap.Ended() > reported) {
       reported = ap.Ended();
       std::string msg = "saved " + std::to_string(reported) + "\n";
