@@ -32,6 +32,9 @@ class SERIALDEVICE : public LINE {
   int Fd() const override { return fd; }
   ssize_t Read(void* buf, size_t n) override;
   ssize_t Write(const void* buf, size_t n) override;
+  // Bytes per read call: 256 unless changed (the benchmark compares sizes).
+  size_t ReadChunk() const override { return readChunk; }
+  void SetReadChunk(size_t n) { readChunk = n ? n : 1; }
 
   // baud: bits per second, one of the speeds termios names (B50..B4000000);
   // another speed fails with EINVAL and leaves the line as it was.
@@ -57,5 +60,6 @@ class SERIALDEVICE : public LINE {
   int fd;
   termios saved;         // the device's settings before we took it, put back at close
   bool haveCounters;     // TIOCGICOUNT works on this device
+  size_t readChunk = 256;
   long errorBase = 0;    // error counter sum already reported
 };

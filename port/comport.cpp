@@ -200,6 +200,18 @@ void MarkLineClosed(PORTSTATE& ps) {
   if (COMPORT::onDataArrived) COMPORT::onDataArrived();  // let the consumer notice at once
 }
 
+// Tells a waiting consumer that the buffer holds data again.
+void AnnounceData(PORTSTATE& ps) {
+  ps.dataCv.notify_all();
+  if (COMPORT::onDataArrived) COMPORT::onDataArrived();
+}
+
+// A consumer that found the buffer empty is woken once per burst of reads
+// rather than once per read: when the burst ends (a short read) or after
+// this many bytes of it.  A wake-up costs both threads a context switch,
+// which at 256 bytes a read would cost more than the reading.
+constexpr size_t NOTIFY_BATCH = 4096;
+
 void ReaderThread(PORTSTATE* p) {
   PORTSTATE& ps = *p;
   LINE& line = *ps.line;
@@ -224,39 +236,45 @@ void ReaderThread(PORTSTATE* p) {
     const short ev = fds[1].revents;
 
     // Read while full chunks keep coming; back to poll after a short one.
+    unsigned char* tail;
+    {
+      std::lock_guard lk(ps.mu);
+      tail = ReaderTail(ps, chunk);
+      if (!tail) ps.readerHeld = true;
+    }
+    bool announce = false;  // data came on an empty buffer; the consumer is not told yet
+    size_t burst = 0;       // bytes read since the last announcement
     for (;;) {
-      unsigned char* tail;
-      {
-        std::lock_guard lk(ps.mu);
-        tail = ReaderTail(ps, chunk);
-        if (!tail) ps.readerHeld = true;
-      }
       if (!tail) {
         DebugLog("Reader buffer cannot grow; waiting for the consumer.\n");
         break;
       }
       const ssize_t got = line.Read(tail, chunk);
       if (got > 0) {
-        bool wasEmpty;
+        bool more = static_cast<size_t>(got) == chunk && !ps.ReaderStopping();
         {
           std::lock_guard lk(ps.mu);
-          wasEmpty = ps.rcount == 0;
+          const bool wasEmpty = ps.rcount == 0;
           COMPORT::fInQueueResting = wasEmpty ? 1 : 0;
+          announce |= wasEmpty;
           ps.rcount += static_cast<size_t>(got);
-        }
-        if (wasEmpty) {
-          ps.dataCv.notify_all();
-          if (COMPORT::onDataArrived) COMPORT::onDataArrived();
-        }
-        if (static_cast<size_t>(got) == chunk && !ps.ReaderStopping()) {
-          if (hold != 0) {
-            std::lock_guard lk(ps.mu);
-            if (ps.rcount >= hold) break;
+          if (hold != 0 && ps.rcount >= hold) more = false;
+          if (more) {
+            tail = ReaderTail(ps, chunk);
+            if (!tail) ps.readerHeld = true;
           }
-          continue;
         }
+        burst += static_cast<size_t>(got);
+        if (announce && (!more || burst >= NOTIFY_BATCH)) {
+          AnnounceData(ps);
+          announce = false;
+          burst = 0;
+        }
+        if (more) continue;
         break;
       }
+      if (announce) AnnounceData(ps);
+      announce = false;
       if (got < 0 && errno == EAGAIN) {
         // Nothing there.  A hang-up with nothing left to read is the end.
         if ((ev & (POLLHUP | POLLERR | POLLNVAL)) && !(ev & POLLIN)) {
@@ -274,6 +292,7 @@ void ReaderThread(PORTSTATE* p) {
       MarkLineClosed(ps);
       return;
     }
+    if (announce) AnnounceData(ps);
   }
 }
 
