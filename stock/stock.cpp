@@ -265,9 +265,17 @@ int STOCK::NewItem() {
     cItemCommAlloc = room;
     iCommAccessDiff = 0;
   }
-  // 3. Grow the ring (the file follows at the next save).
+  // 3. Grow the ring (the file follows at the next save).  The step is at
+  // least 10,000 slots and a quarter of the ring, so that a growing stock
+  // pays for few growths (each costs two flushes to disk), and large enough
+  // that the new tag array and definitions lie beyond the old ones, so the
+  // file can grow in place (invariant 4).  The slots not yet used are holes
+  // in the file and take no disk space.
   if (cvNewest + 1 == cItemMax && cItemMax < cItemMaxMax) {
-    cItemMax = std::min(cItemMax + kGrowSlots, cItemMaxMax);
+    const int64_t tail = int64_t(cItemMax) + int64_t(aIndexProp.size()) * STOCK_INDEXPROP_SIZE +
+                         int64_t(aSearchProp.size()) * STOCK_SEARCHPROP_SIZE;
+    const int64_t step = std::max<int64_t>({kGrowSlots, cItemMax / 4, (tail + sizeSTOCKITEM - 1) / sizeSTOCKITEM});
+    cItemMax = int(std::min<int64_t>(int64_t(cItemMax) + step, cItemMaxMax));
     aTag.resize(size_t(cItemMax), 0);
     if (hooks.tagArrayMoved) hooks.tagArrayMoved(aTag.data());
   }
@@ -382,6 +390,22 @@ STOCKITEM* STOCK::GetItem(int slot) {
   }
   cf = Flat(iItemCache);
   return asItem(memCache.data() + size_t(f - cf) * sz);
+}
+
+int STOCK::ReadLines(int slot, int count, unsigned char* out) {
+  if (!fValid || !SI::IsLive(slot) || count <= 0) return 0;
+  const int f = Flat(slot);
+  count = std::min(count, UsedItems() - f);
+  const size_t sz = size_t(sizeSTOCKITEM);
+  const int fc = cItemComm > 0 ? Flat(iItemComm) : UsedItems();
+  // The part on disk, then the part in the communication buffer.
+  const int fromDisk = std::max(0, std::min(count, fc - f));
+  if (fromDisk > 0 && !SI::ReadFlat(f, fromDisk, out)) {
+    SI::WriteFailed();
+    return 0;
+  }
+  for (int k = fromDisk; k < count; ++k) std::memcpy(out + size_t(k) * sz, SI::CommLine(f + k - fc), sz);
+  return count;
 }
 
 void STOCK::SetCacheMode(STOCKFILECACHEMODE mode) {

@@ -184,6 +184,12 @@ class STOCK {
   static void FlushComm();
   static int NewItem();
   static STOCKITEM* GetItem(int slot);
+  // Copies up to `count` consecutive lines from a live slot on, in ring
+  // order, into `out` (count x sizeSTOCKITEM bytes), reading the file in one
+  // block and bypassing the read cache: for sequential readers of many lines
+  // (export, backups).  Returns the number of lines copied (0 on a read
+  // error, which is reported).
+  static int ReadLines(int slot, int count, unsigned char* out);
   static int AddIndex(int slot, int delta);
   static int Flat(int slot);
   static int UsedItems();

@@ -145,32 +145,46 @@ int Export(const std::vector<std::string>& args) {
   if (file.empty()) return StockUsage("export needs a FILE");
   if (!STOCK::Open(file)) return 1;
   std::string out, logical;
-  out.reserve(1 << 20);
+  out.reserve((1 << 20) + 4096);
   const int column = STOCK::cColumn;
-  CODEVRAM cv = cvOldest;
+  const size_t sz = size_t(STOCK::sizeSTOCKITEM);
+  // Lines are read in large blocks, in ring order, straight from the file.
+  constexpr int kBlock = 4096;
+  std::vector<unsigned char> block(size_t(kBlock) * sz);
   bool ok = true;
-  for (;;) {
-    const char* text = STOCK::GetItem(cv)->Text();
-    const int len = StockTextLength(text, column);
-    const bool cr = static_cast<unsigned char>(text[column - 1]) < 0x20;
-    logical.append(text, size_t(len));
-    const bool last = cv.IsNewest();
-    // The newest line is the one being written: it counts once it has text.
-    if (last ? !logical.empty() : cr) {
-      if (utf8)
-        out += jcode::SjisToUtf8(logical);
-      else
-        out += logical;
-      out += '\n';
-      logical.clear();
+  const int total = STOCK::UsedItems();
+  int slot = cvOldest;
+  for (int done = 0; ok && done < total;) {
+    const int n = STOCK::ReadLines(slot, kBlock, block.data());
+    if (n <= 0) {
+      ok = false;
+      break;
+    }
+    for (int k = 0; k < n; ++k) {
+      const char* text = reinterpret_cast<const char*>(block.data() + size_t(k) * sz + 1);
+      const int len = StockTextLength(text, column);
+      const bool cr = static_cast<unsigned char>(text[column - 1]) < 0x20;
+      // The newest line is the one being written: it counts once it has text.
+      const bool last = done + k + 1 == total;
+      if (!utf8 && logical.empty() && cr && !last) {
+        out.append(text, size_t(len));
+        out += '\n';
+      } else {
+        logical.append(text, size_t(len));
+        if (last ? !logical.empty() : cr) {
+          out += utf8 ? jcode::SjisToUtf8(logical) : logical;
+          out += '\n';
+          logical.clear();
+        }
+      }
       if (out.size() >= (1u << 20)) {
         ok = WriteOut(out);
         out.clear();
         if (!ok) break;
       }
     }
-    if (last) break;
-    ++cv;
+    done += n;
+    if (done < total) slot = STOCK::AddIndex(slot, n);
   }
   if (ok) ok = WriteOut(out);
   STOCK::ResetForTest();
