@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include "platform/jcode.h"
+#include "shell/registry.h"
+
 HOSTPROPERTY hostprop;
 
 namespace {
@@ -53,4 +56,200 @@ void HOSTPROPERTY::SetDefault() {
   Set(LogName, "");
   LogLimit = 9999;
   Set(StockFile, "");
+}
+
+const char* const HOSTPROPERTY::aszProtocolName[12] = {"xmodem",  "xmodemcrc", "xmodem1k",    "bplus",
+                                                       "quickvan", "transit",   "zmodem",      "ymodem",
+                                                       "ymodemg",  "ymodembatch", "ymodemgbatch", "MLink"};
+
+namespace {
+std::string ProtocolList(const std::uint8_t* flags) {
+  std::string list;
+  for (int n = 0; n < 12; ++n)
+    if (flags[n]) list += std::string(HOSTPROPERTY::aszProtocolName[n]) + " ";
+  return list;
+}
+
+// Names are matched as whole words, so "ymodemg" never enables itself from
+// "ymodemgbatch"; unknown names are ignored.
+void ParseProtocolList(const char* list, std::uint8_t* flags) {
+  std::memset(flags, 0, 12);
+  std::string s(list);
+  size_t pos = 0;
+  while (pos < s.size()) {
+    size_t end = s.find(' ', pos);
+    if (end == std::string::npos) end = s.size();
+    std::string word = s.substr(pos, end - pos);
+    for (int n = 0; n < 12; ++n)
+      if (word == HOSTPROPERTY::aszProtocolName[n]) flags[n] = 1;
+    pos = end + 1;
+  }
+}
+
+std::string HostKey(const char* name) { return "Host\\" + jcode::SjisToUtf8(name); }
+}  // namespace
+
+void HOSTPROPERTY::SetUseUpload(const char* list) { ParseProtocolList(list, abProtocol + 1); }
+void HOSTPROPERTY::SetUseDownload(const char* list) { ParseProtocolList(list, abProtocol + 13); }
+std::string HOSTPROPERTY::GetUseUpload() const { return ProtocolList(abProtocol + 1); }
+std::string HOSTPROPERTY::GetUseDownload() const { return ProtocolList(abProtocol + 13); }
+
+void HOSTPROPERTY::ReadProperty() {
+  using R = REGISTRY;
+  R::ReadString("DialNo", DialNo, sizeof DialNo, DialNo);
+  R::ReadString("DialNo2", DialNo2, sizeof DialNo2, DialNo2);
+  VideoTex = R::ReadInt("VideoTex", VideoTex);
+  R::ReadPath("ScriptFile", ScriptFile, sizeof ScriptFile, ScriptFile);
+  KanjiCode = R::ReadInt("KanjiCode", KanjiCode);
+  LocalEcho = R::ReadInt("LocalEcho", LocalEcho);
+  LocalEdit = R::ReadInt("LocalEdit", LocalEdit);
+  ReceiveCROnly = R::ReadInt("ReceiveCROnly", ReceiveCROnly);
+  SendCRLF = R::ReadInt("SendCRLF", SendCRLF);
+  RemoveCtrls = R::ReadInt("RemoveCtrls", RemoveCtrls);
+  ControlKey = R::ReadInt("ControlKey", ControlKey);
+  CursorCode = R::ReadInt("CursorCode", CursorCode);
+  SevenBit = R::ReadInt("7bit", SevenBit);
+  ETX = R::ReadInt("ETX", ETX);
+  AutoJisEuc = R::ReadInt("AutoJisEuc", AutoJisEuc);
+  ModemType = R::ReadInt("ModemType", ModemType);
+  auto readPort = [&] {
+    PortNo = R::ReadInt("PortNo", PortNo);
+    Baudrate = R::ReadInt("Baudrate", 2400);
+    StopBit = R::ReadInt("StopBit", StopBit);
+    FlowControl = R::ReadInt("FlowControl", FlowControl);
+  };
+  switch (ModemType) {
+    case MODEM_TAPI:
+      R::ReadString("ModemName", ModemName, sizeof ModemName, ModemName);
+      MaxRate = R::ReadInt("MaxRate", MaxRate);
+      R::ReadBinary("ModemProp", ModemProp);
+      break;
+    case MODEM_TELNET:
+      R::ReadString("PortName", PortName, sizeof PortName, PortName);
+      R::ReadString("RasEntry", RasEntry, sizeof RasEntry, RasEntry);
+      break;
+    case MODEM_AT:
+      R::ReadString("ModemInit", ModemInit, sizeof ModemInit, ModemInit);
+      R::ReadString("ModemInit2", ModemInit2, sizeof ModemInit2, ModemInit2);
+      R::ReadString("DialCommand", DialCommand, sizeof DialCommand, DialCommand);
+      readPort();
+      break;
+    case MODEM_DIRECT: readPort(); break;
+  }
+  char list[201];
+  R::ReadString("UploadProtocol", list, sizeof list, GetUseUpload().c_str());
+  SetUseUpload(list);
+  R::ReadString("DownloadProtocol", list, sizeof list, GetUseDownload().c_str());
+  SetUseDownload(list);
+  AutoBPLUS = R::ReadInt("AutoBPLUS", AutoBPLUS);
+  AutoZmodem = R::ReadInt("AutoZmodem", AutoZmodem);
+  FlyingXmodem = R::ReadInt("FlyingXmodem", FlyingXmodem);
+  SaveTimeStamp = R::ReadInt("SaveTimeStamp", SaveTimeStamp);
+  QuickVANWindowReceive = R::ReadInt("QuickVANWindowReceive", QuickVANWindowReceive);
+  QuickVANWindowSend = R::ReadInt("QuickVANWindowSend", QuickVANWindowSend);
+  MaskCtrlCode = R::ReadInt("MaskCtrlCode", MaskCtrlCode);
+  Orikaeshi = R::ReadInt("Orikaeshi", Orikaeshi);
+  AutoMarginSync = R::ReadInt("AutoMarginSync", AutoMarginSync);
+  HankakuMargin = R::ReadInt("HankakuMargin", HankakuMargin);
+  Margin = R::ReadInt("Margin", Margin);
+  Kinsoku = R::ReadInt("Kinsoku", Kinsoku);
+  TabToSpace = R::ReadInt("TabToSpace", TabToSpace);
+  PaceCharacter = static_cast<std::uint8_t>(R::ReadInt("PaceCharacter", PaceCharacter));
+  Collate = R::ReadInt("Collate", Collate);
+  FastSend = R::ReadInt("FastSend", FastSend);
+  LogType = R::ReadInt("LogType", LogType);
+  R::ReadPath("LogName", LogName, sizeof LogName, LogName);
+  LogLimit = R::ReadInt("LogLimit", LogLimit);
+  R::ReadPath("StockFile", StockFile, sizeof StockFile, StockFile);
+}
+
+void HOSTPROPERTY::WriteProperty() const {
+  using R = REGISTRY;
+  R::WriteString("DialNo", DialNo);
+  R::WriteString("DialNo2", DialNo2);
+  R::WriteInt("VideoTex", VideoTex);
+  R::WritePath("ScriptFile", ScriptFile);
+  R::WriteInt("KanjiCode", KanjiCode);
+  R::WriteInt("LocalEcho", LocalEcho);
+  R::WriteInt("LocalEdit", LocalEdit);
+  R::WriteInt("ReceiveCROnly", ReceiveCROnly);
+  R::WriteInt("SendCRLF", SendCRLF);
+  R::WriteInt("RemoveCtrls", RemoveCtrls);
+  R::WriteInt("ControlKey", ControlKey);
+  R::WriteInt("CursorCode", CursorCode);
+  R::WriteInt("7bit", SevenBit);
+  R::WriteInt("ETX", ETX);
+  R::WriteInt("AutoJisEuc", AutoJisEuc);
+  R::WriteInt("ModemType", ModemType);
+  auto writePort = [&] {
+    R::WriteInt("PortNo", PortNo);
+    R::WriteInt("Baudrate", Baudrate);
+    R::WriteInt("StopBit", StopBit);
+    R::WriteInt("FlowControl", FlowControl);
+  };
+  switch (ModemType) {
+    case MODEM_TAPI:
+      R::WriteString("ModemName", ModemName);
+      R::WriteInt("MaxRate", MaxRate);
+      R::WriteBinary("ModemProp", ModemProp);
+      break;
+    case MODEM_TELNET:
+      R::WriteString("PortName", PortName);
+      R::WriteString("RasEntry", RasEntry);
+      break;
+    case MODEM_AT:
+      R::WriteString("ModemInit", ModemInit);
+      R::WriteString("ModemInit2", ModemInit2);
+      R::WriteString("DialCommand", DialCommand);
+      writePort();
+      break;
+    case MODEM_DIRECT: writePort(); break;
+  }
+  R::WriteString("UploadProtocol", GetUseUpload().c_str());
+  R::WriteString("DownloadProtocol", GetUseDownload().c_str());
+  R::WriteInt("AutoBPLUS", AutoBPLUS);
+  R::WriteInt("AutoZmodem", AutoZmodem);
+  R::WriteInt("FlyingXmodem", FlyingXmodem);
+  R::WriteInt("SaveTimeStamp", SaveTimeStamp);
+  R::WriteInt("QuickVANWindowReceive", QuickVANWindowReceive);
+  R::WriteInt("QuickVANWindowSend", QuickVANWindowSend);
+  R::WriteInt("MaskCtrlCode", MaskCtrlCode);
+  R::WriteInt("Orikaeshi", Orikaeshi);
+  R::WriteInt("AutoMarginSync", AutoMarginSync);
+  R::WriteInt("HankakuMargin", HankakuMargin);
+  R::WriteInt("Margin", Margin);
+  R::WriteInt("Kinsoku", Kinsoku);
+  R::WriteInt("TabToSpace", TabToSpace);
+  R::WriteInt("PaceCharacter", PaceCharacter);
+  R::WriteInt("Collate", Collate);
+  R::WriteInt("FastSend", FastSend);
+  R::WriteInt("LogType", LogType);
+  R::WritePath("LogName", LogName);
+  R::WriteInt("LogLimit", LogLimit);
+  R::WritePath("StockFile", StockFile);
+}
+
+bool HOSTPROPERTY::GetRegistry(const char* name) {
+  SetDefault();
+  Set(szName, name);
+  if (!REGISTRY::OpenKey(HostKey(name), false)) return false;
+  ReadProperty();
+  REGISTRY::CloseKey();
+  REGISTRY::TakeUnusableValues();  // unusable values simply keep their defaults
+  return true;
+}
+
+bool HOSTPROPERTY::SaveRegistry() const {
+  if (!REGISTRY::OpenKey(HostKey(szName), true)) return false;
+  WriteProperty();
+  return REGISTRY::CloseKey();
+}
+
+void HOSTPROPERTY::GetIni(const INIFILE& ini, const char* name) {
+  SetDefault();
+  Set(szName, name);
+  REGISTRY::OpenIniSection(&ini, jcode::SjisToUtf8(name));
+  ReadProperty();
+  REGISTRY::CloseIniSection();
+  REGISTRY::TakeUnusableValues();
 }

@@ -1,13 +1,17 @@
 // HOSTPROPERTY: everything about one host, and `hostprop`, the current host.
 //
-// Strings are NUL-terminated Shift_JIS in fixed buffers (the sizes are part of
-// the stored format).  Loading, saving, the host list and its backup file come
-// with the settings store; this record and its defaults are what the port and
-// the terminal read.
+// Strings are NUL-terminated in fixed buffers (the sizes are part of the stored
+// format): text in Shift_JIS, the file names (ScriptFile, LogName, StockFile)
+// in UTF-8.  The record is stored under the settings key "Host\" + name, and
+// the same reads and writes serve the host list backup file and the mirror
+// file's host sections (shell/registry.h).
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
+
+class INIFILE;
 
 // Connection kinds (ModemType).
 enum : int { MODEM_TAPI = 0, MODEM_DIRECT = 1, MODEM_TELNET = 2, MODEM_NONE = 3, MODEM_AT = 4 };
@@ -19,6 +23,30 @@ class HOSTPROPERTY {
   HOSTPROPERTY() { SetDefault(); }
   // Resets every field to its default.
   void SetDefault();
+
+  // Loads the record of the named host (Shift_JIS) from the settings store.
+  // False when the host is not stored: the record then holds the defaults.
+  bool GetRegistry(const char* name);
+  // Stores the record under its name.  False when the store cannot be written.
+  bool SaveRegistry() const;
+  // Loads the record from the mirror file's section named after the host.
+  void GetIni(const INIFILE& ini, const char* name);
+  // Reads / writes the values through whichever backend is open, in the
+  // order of the backup file: the values every host has, then those of its
+  // connection type, then the rest.  Reads keep the current field as the
+  // default (a stored host without "Baudrate" gets 2400).
+  void ReadProperty();
+  void WriteProperty() const;
+
+  // The protocol flag bytes from / to the stored lists: the names of the
+  // enabled protocols, each followed by one blank.  The leading byte is not
+  // part of the lists and keeps its value.
+  void SetUseUpload(const char* list);
+  void SetUseDownload(const char* list);
+  std::string GetUseUpload() const;
+  std::string GetUseDownload() const;
+  // The names in the lists, in flag order (abProtocol[1 + n] and [13 + n]).
+  static const char* const aszProtocolName[12];
 
   char szName[80];
   char DialNo[50];
