@@ -110,6 +110,7 @@ struct PORTSTATE {
   // Reader buffer (see the top of the file).
   unsigned char* rbuf = nullptr;
   size_t rcap = 0, roff = 0, rcount = 0;
+  size_t holdLimit = 0;     // the line's HoldLimit (0: none)
   bool readerHeld = false;  // the reader waits for DoReceive (back-pressure)
 
   // Writer buffer.
@@ -216,7 +217,7 @@ void ReaderThread(PORTSTATE* p) {
   PORTSTATE& ps = *p;
   LINE& line = *ps.line;
   const size_t chunk = std::max<size_t>(1, line.ReadChunk());
-  const size_t hold = line.HoldLimit();
+  const size_t hold = ps.holdLimit;
   COMPORT::fInQueueResting = 1;
 
   while (!ps.ReaderStopping()) {
@@ -497,6 +498,7 @@ int COMPORT::Start(std::unique_ptr<LINE> line) {
   }
   ps->rcap = READER_INITIAL;
   ps->line = std::move(line);
+  ps->holdLimit = ps->line->HoldLimit();
   fSocket = ps->line->IsSocket() ? 1 : 0;
   port = ps.release();
 
@@ -666,7 +668,9 @@ int COMPORT::DoReceive() {
       port->roff += n;
       port->rcount -= n;
       cbThreadRead = static_cast<int>(port->rcount);
-      if (port->readerHeld && n > 0) {
+      // A held reader goes on once it is below its limit again (or, when
+      // it was held for want of memory, once anything was taken).
+      if (port->readerHeld && n > 0 && (port->holdLimit == 0 || port->rcount < port->holdLimit)) {
         port->readerHeld = false;
         wake = true;
       }
