@@ -5,6 +5,7 @@
 // or on pipes (the plain side), with the test holding the other end.
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/fdline.h"
@@ -105,6 +107,25 @@ class GATEDLINE : public FDLINE {
   bool open = false;
 };
 
+// A pipe line with modem lines and error counters the test sets, and a log of
+// the line-control calls the port makes.  The port calls these on the
+// user-interface thread only.
+class MODEMLINE : public FDLINE {
+ public:
+  MODEMLINE(int in, int out) : FDLINE(in, out) {}
+  int GetCarrier() const override { return carrier; }
+  int TakeLineErrors() override { return std::exchange(errors, 0); }
+  void SetDtr(bool on) override { log += on ? "D+" : "D-"; }
+  void SetBreak(bool on) override { log += on ? "B+" : "B-"; }
+  bool SetParams(int baud, int, int flow, int) override {
+    log += "P" + std::to_string(baud) + "/" + std::to_string(flow);
+    return baud != 14400;
+  }
+  int carrier = -1;
+  int errors = 0;
+  std::string log;
+};
+
 class ComportTest : public ::testing::Test {
  protected:
   void SetUp() override { ResetAll(); }
@@ -120,6 +141,20 @@ class ComportTest : public ::testing::Test {
   LinePeer OpenLine(bool socket, FDLINE::Options options = {}) {
     LinePeer peer = MakeLinePeer(socket, options);
     EXPECT_EQ(COMPORT::Start(std::move(peer.line)), 1);
+    return peer;
+  }
+
+  // Opens the port over a MODEMLINE; *modem stays valid while open.
+  LinePeer OpenModem(MODEMLINE** modem) {
+    int in[2], out[2];
+    EXPECT_EQ(pipe2(in, O_CLOEXEC), 0);
+    EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
+    LinePeer peer;
+    peer.toPort = UniqueFd(in[1]);
+    peer.fromPort = UniqueFd(out[0]);
+    auto line = std::make_unique<MODEMLINE>(in[0], out[1]);
+    *modem = line.get();
+    EXPECT_EQ(COMPORT::Start(std::move(line)), 1);
     return peer;
   }
 
@@ -320,6 +355,75 @@ TEST_F(ComportTest, TerminatedReaderLeavesTheWriterRunning) {
   EXPECT_EQ(ReadExactly(peer.ReadFd(), 1), "w");
   auto closing = std::async(std::launch::async, [] { COMPORT::Close(); });
   EXPECT_EQ(closing.wait_for(10s), std::future_status::ready);
+}
+
+// --- line status and control ---------------------------------------------------
+
+TEST_F(ComportTest, CarrierLossIsReportedOnlyWhenWatched) {
+  struct {
+    const char* name;
+    int cdCheck, online, modemType, carrier, expect;
+  } cases[] = {
+      {"carrier lost on a modem line", 1, 1, MODEM_AT, 0, 1},
+      {"carrier present", 1, 1, MODEM_AT, 1, 0},
+      {"no modem lines (unknown)", 1, 1, MODEM_AT, -1, 0},
+      {"not watched", 0, 1, MODEM_AT, 0, 0},
+      {"off line", 1, 0, MODEM_AT, 0, 0},
+      {"direct line", 1, 1, MODEM_DIRECT, 0, 0},
+      {"telephony modem", 1, 1, MODEM_TAPI, 0, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetAll();
+    MODEMLINE* modem;
+    LinePeer peer = OpenModem(&modem);
+    config.CdCheck = c.cdCheck;
+    fOnline = c.online;
+    hostprop.ModemType = c.modemType;
+    modem->carrier = c.carrier;
+    EXPECT_EQ(COMPORT::GetEvent(), c.expect);
+    EXPECT_EQ(COMPORT::fCdChanged, c.expect);
+  }
+}
+
+TEST_F(ComportTest, LineErrorsSetErrorDetectWhenChecked) {
+  for (int check : {0, 1}) {
+    SCOPED_TRACE(check);
+    ResetAll();
+    MODEMLINE* modem;
+    LinePeer peer = OpenModem(&modem);
+    config.CheckCommError = check;
+    COMPORT::DoReceive();
+    EXPECT_EQ(COMPORT::fErrorDetect, 0);
+    modem->errors = 3;
+    COMPORT::DoReceive();
+    EXPECT_EQ(COMPORT::fErrorDetect, check);
+    EXPECT_EQ(modem->errors, 0);  // taken, so the next pass starts clean
+  }
+}
+
+TEST_F(ComportTest, DtrBreakAndSettingsReachTheLine) {
+  MODEMLINE* modem;
+  LinePeer peer = OpenModem(&modem);
+  EXPECT_EQ(modem->log, "D+");  // opening raises DTR
+  modem->log.clear();
+  EXPECT_EQ(COMPORT::SetComParam(9600, ONESTOPBIT, FLOW_HARDWARE, 0), 1);
+  EXPECT_EQ(COMPORT::SetComParam(14400, ONESTOPBIT, FLOW_NONE, 0), 0);
+  EXPECT_EQ(modem->log, "P9600/2D+P14400/0D+");
+  modem->log.clear();
+  COMPORT::Hangup();
+  COMPORT::RestoreHangup();
+  EXPECT_EQ(modem->log, "D-D+");
+  EXPECT_TRUE(COMPORT::IsOpen());
+  modem->log.clear();
+  // Without a Qt application the break is held for its time and ended
+  // before SendBreak returns; the line errors it caused are dropped.
+  modem->errors = 1;
+  COMPORT::SendBreak(5);
+  EXPECT_EQ(modem->log, "B+B-");
+  config.CheckCommError = 1;
+  COMPORT::DoReceive();
+  EXPECT_EQ(COMPORT::fErrorDetect, 0);
 }
 
 // --- send paths ------------------------------------------------------------------
