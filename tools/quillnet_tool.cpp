@@ -23,6 +23,7 @@
 #include "platform/ui.h"
 #include "port/comport.h"
 #include "shell/hostprop.h"
+#include "tools/tool_hosts.h"
 
 namespace {
 
@@ -50,11 +51,14 @@ const char* const kUsage =
     "  --send-crlf      send CR LF for every CR\n"
     "  --socket         the line is a telnet socket: 0xFF goes out doubled\n"
     "\n"
-    "  --help           show this text\n";
+    "  --help           show this text\n"
+    "\n"
+    "settings and hosts:\n";
 
 int Usage(const char* complaint) {
   if (complaint) std::fprintf(stderr, "quillnet-tool: %s\n\n", complaint);
   std::fputs(kUsage, complaint ? stderr : stdout);
+  std::fputs(kHostsUsage, complaint ? stderr : stdout);
   return complaint ? 2 : 0;
 }
 
@@ -211,6 +215,8 @@ int main(int argc, char** argv) {
   if (cmd == "--help" || cmd == "help") return Usage(nullptr);
   if (cmd == "decode") return Decode(args);
   if (cmd == "encode") return Encode(args);
+  if (cmd == "hosts") return HostsCommand(args);
+  if (cmd == "config") return ConfigCommand(args);
   if (cmd == "stock") return StockCommand(args);
   return Usage(("unknown command " + cmd).c_str());
 }
