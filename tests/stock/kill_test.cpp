@@ -111,8 +111,18 @@ TEST_F(StockTest, KilledWriterLeavesAConsistentPrefix) {
     std::vector<std::string> fed;
     std::string pending;
     long long saved = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::microseconds(2000 + rng() % 40000);
-    while (std::chrono::steady_clock::now() < deadline) {
+    // Most rounds wait for the writer's first save (a slow build may take a
+    // while to start) and kill it at a random moment after; every fifth
+    // round kills it at a random moment from the start.
+    const bool early = round % 5 == 0;
+    const auto startedAt = std::chrono::steady_clock::now();
+    auto deadline = startedAt + std::chrono::microseconds(2000 + rng() % 40000);
+    bool armed = early;
+    while (std::chrono::steady_clock::now() < deadline || !armed) {
+      if (!armed && (saved > 0 || std::chrono::steady_clock::now() - startedAt > std::chrono::seconds(3))) {
+        armed = true;
+        deadline = std::chrono::steady_clock::now() + std::chrono::microseconds(rng() % 30000);
+      }
       std::string burst;
       const int n = 1 + int(rng() % 400);
       for (int i = 0; i < n; ++i) {
@@ -123,7 +133,12 @@ TEST_F(StockTest, KilledWriterLeavesAConsistentPrefix) {
       }
       if (write(c.in, burst.data(), burst.size()) != ssize_t(burst.size())) break;
       saved = ReadSaved(c.out, pending, saved);
-      if (rng() % 3 == 0) usleep(rng() % 2000);
+      // The writer saves when its input pauses: pause after every burst
+      // until it has saved once, then now and then.
+      if (!armed)
+        usleep(2000);
+      else if (rng() % 3 == 0)
+        usleep(rng() % 2000);
     }
     kill(c.pid, SIGKILL);
     int st = 0;
