@@ -164,6 +164,20 @@ TEST_F(SettingsConfig, OnlyChangedValuesAreWrittenAndOthersChangesSurvive) {
   EXPECT_EQ(tree["Software\\Tallowood\\Quillnet95\\Config"].count("TreeStyle"), 0u);
 }
 
+TEST_F(SettingsConfig, AFailedSaveIsReportedAndForgotten) {
+  // The configuration directory's place is taken by a file.
+  ASSERT_TRUE(WriteWholeFile(dir.File("config"), "x"));
+  config.LineBuffer = 2000;
+  EXPECT_FALSE(config.SaveRegistry());
+  ASSERT_EQ(boxes.rec.boxes.size(), 1u);
+  EXPECT_EQ(boxes.rec.boxes[0].text.rfind(RegPath(), 0), 0u);
+  EXPECT_FALSE(REGISTRY::File().HasPending());
+  // The change is still to be saved once the directory can be made.
+  std::filesystem::remove(dir.File("config"));
+  EXPECT_TRUE(config.SaveRegistry());
+  EXPECT_NE(ReadWholeFile(RegPath()).find("\"LineBuffer\"=dword:000007d0"), std::string::npos);
+}
+
 TEST_F(SettingsConfig, NamedAccessForTheCommandLine) {
   std::string v, error;
   EXPECT_TRUE(config.SetValue("LineBuffer", "0x7d0", &error));
