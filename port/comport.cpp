@@ -192,19 +192,19 @@ unsigned char* ReaderTail(PORTSTATE& ps, size_t want) {
   return ps.rbuf + ps.roff + ps.rcount;
 }
 
+// Tells a waiting consumer that the buffer holds data again, or that the
+// line closed.
+void AnnounceData(PORTSTATE& ps) {
+  ps.dataCv.notify_all();
+  if (COMPORT::onDataArrived) COMPORT::onDataArrived();
+}
+
 void MarkLineClosed(PORTSTATE& ps) {
   {
     std::lock_guard lk(ps.mu);
     ps.lineClosed = true;
   }
-  ps.dataCv.notify_all();
-  if (COMPORT::onDataArrived) COMPORT::onDataArrived();  // let the consumer notice at once
-}
-
-// Tells a waiting consumer that the buffer holds data again.
-void AnnounceData(PORTSTATE& ps) {
-  ps.dataCv.notify_all();
-  if (COMPORT::onDataArrived) COMPORT::onDataArrived();
+  AnnounceData(ps);  // the consumer notices at once
 }
 
 // A consumer that found the buffer empty is woken once per burst of reads

@@ -45,17 +45,6 @@ std::string Pattern(size_t n, unsigned seed = 0) {
   return s;
 }
 
-// Polls pred every 2 ms for up to ms; true once it holds.
-template <class Pred>
-bool WaitFor(Pred pred, int ms = kIoTimeoutMs) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() >= end) return false;
-    std::this_thread::sleep_for(2ms);
-  }
-  return true;
-}
-
 bool WaitInQueue(int n) {
   return WaitFor([n] { return COMPORT::GetInQueueCount() >= n; });
 }

@@ -32,16 +32,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-template <class Pred>
-bool WaitFor(Pred pred, int ms = kIoTimeoutMs) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() >= end) return false;
-    std::this_thread::sleep_for(2ms);
-  }
-  return true;
-}
-
 // The peer waits for the test to create $PEER_DIR/go (at most 10 s), so that
 // nothing is sent before the port has the device open.
 const std::string kWaitForGo =

@@ -6,9 +6,11 @@
 // time limit, so a broken port fails a test instead of hanging it.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "platform/fdline.h"
 
@@ -56,6 +58,17 @@ struct LinePeer {
 LinePeer MakeLinePeer(bool socket, FDLINE::Options options = {});
 
 constexpr int kIoTimeoutMs = 10000;
+
+// Polls pred every 2 ms for up to ms; true once it holds.
+template <class Pred>
+bool WaitFor(Pred pred, int ms = kIoTimeoutMs) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
 
 // Writes all of data (waiting for room); false on error or time-out.
 bool WriteAll(int fd, const std::string& data, int timeoutMs = kIoTimeoutMs);
