@@ -633,7 +633,14 @@ void COMPORT::StopBreak() {
 
 int COMPORT::GetEvent() {
   if (port) {
-    if (port->lineClosed || port->writeFailed) {
+    bool closed = port->lineClosed;
+    if (closed && fSocket) {
+      // A socket's peer close is reported once every byte it sent before
+      // closing has been taken from the reader buffer.
+      std::lock_guard lk(port->mu);
+      closed = port->rcount == 0;
+    }
+    if (closed || port->writeFailed) {
       fCdChanged = 1;
     } else if (!fSocket && config.CdCheck && fOnline && hostprop.ModemType != MODEM_DIRECT) {
       // A device without modem lines (a pty) answers -1 and counts as carrier present.
