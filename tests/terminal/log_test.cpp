@@ -8,11 +8,11 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-
 #include <unistd.h>
 
 #include <cctype>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -104,6 +104,8 @@ const ContentCase kContent[] = {
     {"BS at the very start does nothing", "\b\bz", "\b\bz", "z"},
 };
 
+void PrintTo(const ContentCase& c, std::ostream* os) { *os << c.name; }
+
 class LogContentTest : public LogTest, public ::testing::WithParamInterface<ContentCase> {};
 
 TEST_P(LogContentTest, RawKeepsTheBytesAndPlainKeepsTheText) {
@@ -138,6 +140,14 @@ TEST_F(LogTest, BackspaceReachesIntoTextAlreadyWrittenButNotIntoAnEarlierSession
   Feed("\b\b\b\b\b\b");
   LOG::End();
   EXPECT_EQ(Read(path), "OLD");
+  // Nor into this program's own previous log, even in the middle of a line.
+  ASSERT_EQ(LOG::Start("s.log", LOGOPEN_APPEND, LOG::kNoLimit, 1), 1);
+  Feed("xy");
+  LOG::End();
+  ASSERT_EQ(LOG::Start("s.log", LOGOPEN_APPEND, LOG::kNoLimit, 1), 1);
+  Feed("\b\bz");
+  LOG::End();
+  EXPECT_EQ(Read(path), "OLDxyz");
 }
 
 TEST_F(LogTest, PausedBytesAreNotWrittenButStillCountAsThePreviousByte) {
