@@ -77,6 +77,8 @@
 #include "stock/codevram.h"
 #include "stock/stockheader.h"
 
+struct STOCKPROPDATA;  // stock/stockprop.h
+
 // One line slot: the mark byte (0xFF ordinary line, 0xFE connect line, else
 // the column where the user's echoed input begins) and cColumn text bytes.
 struct STOCKITEM {
@@ -210,6 +212,11 @@ class STOCK {
   // Replaces the definitions saved with the stock (written at the next save).
   static void SetIndexProps(const std::vector<std::string>& records, int fromSyntax);
   static void SetSearchProps(const std::vector<std::string>& records);
+  // The stock property dialog (stock/stockprop.h): runs it and applies what
+  // the user confirmed; fills its data; applies confirmed data (1 when saved).
+  static int PropertyDialog();
+  static void InitStockPropDlg(STOCKPROPDATA* data);
+  static int StockPropDlgOK(const STOCKPROPDATA& data);
   // Bookmarks (oldest first, at most 10; the oldest is dropped for an 11th).
   static void AddMark(STOCKPOS pos);
 
