@@ -19,19 +19,24 @@
 
 namespace {
 
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "test_terminal";
-  static char* argv[] = {name, nullptr};
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  static QApplication app(argc, argv);
-  return app;
-}
+// An application object for one test, on the offscreen platform unless the
+// environment names another; it takes what the test left with it.
+class App {
+ private:
+  bool platform = [] {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    return true;
+  }();
+  int argc = 1;
+  char name[16] = "test_terminal";
+  char* argv[2] = {name, nullptr};
+  QApplication app{argc, argv};
+};
 
 // Runs `act` on the visible top-level widget named `name` once the event loop
-// shows it.
+// shows it.  The polling timer belongs to the application object.
 void WhenShown(const char* name, std::function<void(QWidget*)> act) {
-  auto* timer = new QTimer;
+  auto* timer = new QTimer(qApp);
   timer->setInterval(5);
   QObject::connect(timer, &QTimer::timeout, [timer, name, act] {
     for (QWidget* w : QApplication::topLevelWidgets())
@@ -46,7 +51,7 @@ void WhenShown(const char* name, std::function<void(QWidget*)> act) {
 }
 
 TEST(LogLimitQuestion, AnswersItselfWithGoOnAndTakesANo) {
-  App();
+  App app;
   int depthSeen = -1;
   WhenShown("LogLimit", [&](QWidget*) { depthSeen = ui::ModalDepth(); });
   EXPECT_EQ(AskLogLimit("limit reached", 50), LOG::kLimitContinue);
@@ -60,7 +65,7 @@ TEST(LogLimitQuestion, AnswersItselfWithGoOnAndTakesANo) {
 }
 
 TEST(LogStartOptions, ReadsTheLimitAndThePlainTextBox) {
-  App();
+  App app;
   struct Case {
     const char* field;
     bool plain;
