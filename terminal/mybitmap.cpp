@@ -383,7 +383,7 @@ void MYBITMAP::LineFeed() {
   if (fLineEndNotify && !config.NoColorOnline && cvCur.Tag() == TAG_NONE) {
     if (hooks.newLine) hooks.newLine();
     int lines = 0;
-    const CODEVRAM first = FirstLineOfLogicalLine(cvCur, &lines);
+    const CODEVRAM first = hooks.classify ? FirstLineOfLogicalLine(cvCur, &lines) : cvCur;
     if (hooks.classify && hooks.classify(first, lines)) {
       // Repaint the logical line in its new colours, and walk back from its
       // first line over continuation lines to the line that carries the tag.
