@@ -1,0 +1,315 @@
+// quillnet-demohost: a small telnet BBS on 127.0.0.1 to connect Quillnet to.
+//
+//   quillnet-demohost [--port N] [--code sjis|jis|euc] [--auto-login] [--once]
+//
+// It negotiates like the hosts of its day (WILL ECHO, WILL SUPPRESS-GO-AHEAD,
+// DO TERMINAL-TYPE, DO NAWS, and asks for the terminal type), asks for an ID
+// and a password (any are accepted; "jis" or "euc" as the ID asks for that
+// code), and serves a main menu, board lists, message lists and messages in
+// Shift_JIS, JIS or EUC.  --port 0 takes a free port; the port in use is
+// printed as "listening on 127.0.0.1:PORT".  --once serves one call and exits
+// with 0 when it ends.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "port/linecode.h"
+#include "tools/demohost/bbs.h"
+
+namespace {
+
+using demohost::CODE;
+
+enum : unsigned char {
+  SE = 240, SB = 250, WILL = 251, WONT = 252, DO = 253, DONT = 254, IAC = 255,
+  ECHO = 1, SGA = 3, TTYPE = 24, NAWS = 31,
+};
+
+struct OPTIONS {
+  int port = 2323;
+  demohost::SESSIONOPTIONS session;
+  bool once = false;
+};
+
+// One caller on one socket: telnet on the outside, the session inside.
+class CALLER {
+ public:
+  CALLER(int fd, demohost::SESSIONOPTIONS options) : fd(fd), session(options) {}
+
+  void Run() {
+    const unsigned char hello[] = {IAC, WILL, ECHO, IAC, WILL, SGA, IAC, DO, TTYPE, IAC, DO, NAWS};
+    Raw(hello, sizeof hello);
+    // Give the caller a moment to answer the options, so the welcome screen
+    // can show what it said; a caller that never answers is served anyway.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+    while (!(gotType && gotSize) && std::chrono::steady_clock::now() < until) {
+      if (!ReadSome(100)) return;
+      if (refusedType && (gotSize || refusedSize)) break;
+    }
+    session.SetTerminal(type, columns, lines);
+    session.Start();
+    started = true;
+    // Whatever was typed ahead during the negotiation comes after the banner.
+    for (unsigned char c : typedAhead) Typed(c);
+    typedAhead.clear();
+    Flush();
+    while (!session.Finished()) {
+      if (!ReadSome(-1)) return;
+      Flush();
+    }
+    Flush();
+    shutdown(fd, SHUT_WR);
+  }
+
+ private:
+  void Raw(const void* p, size_t n) {
+    const auto* b = static_cast<const unsigned char*>(p);
+    while (n > 0) {
+      const ssize_t w = send(fd, b, n, MSG_NOSIGNAL);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) return;
+      b += w;
+      n -= static_cast<size_t>(w);
+    }
+  }
+
+  LINECODEPARAM Param() const {
+    LINECODEPARAM p;
+    p.KanjiCode = session.Code() == CODE::JIS ? 1 : session.Code() == CODE::EUC ? 4 : 0;
+    return p;
+  }
+
+  // Sends the session's output in the caller's code, IAC doubled.
+  void Flush() {
+    const std::string text = session.TakeOutput();
+    if (text.empty()) return;
+    struct SINK : SENDSINK {
+      std::string bytes;
+      void Sub(unsigned char c) override { bytes.push_back(static_cast<char>(c)); }
+      void WithEcho(unsigned char c, unsigned char) override {
+        bytes.push_back(static_cast<char>(c));
+        if (c == IAC) bytes.push_back(static_cast<char>(c));
+      }
+    } sink;
+    const LINECODEPARAM p = Param();
+    for (char c : text) encoder.Encode(p, false, static_cast<unsigned char>(c), sink);
+    Raw(sink.bytes.data(), sink.bytes.size());
+  }
+
+  // Reads what is there (waiting up to ms) and hands it on.  False when the
+  // caller has gone.
+  bool ReadSome(int ms) {
+    pollfd p{fd, POLLIN, 0};
+    const int r = poll(&p, 1, ms);
+    if (r < 0) return errno == EINTR;
+    if (r == 0) return true;
+    unsigned char buf[512];
+    const ssize_t n = recv(fd, buf, sizeof buf, 0);
+    if (n < 0) return errno == EINTR || errno == EAGAIN;
+    if (n == 0) return false;
+    for (ssize_t i = 0; i < n; ++i) Telnet(buf[i]);
+    return true;
+  }
+
+  void Telnet(unsigned char c) {
+    switch (state) {
+      case 0:
+        if (c == IAC) {
+          state = 1;
+        } else if (lastCr && (c == 0 || c == '\n')) {
+          lastCr = false;  // CR NUL and CR LF end one line
+        } else {
+          lastCr = c == '\r';
+          Typed(c);
+        }
+        return;
+      case 1:
+        if (c == IAC) {
+          Typed(c);
+          state = 0;
+        } else if (c == SB) {
+          sub.clear();
+          state = 3;
+        } else if (c >= WILL && c <= DONT) {
+          verb = c;
+          state = 2;
+        } else {
+          state = 0;
+        }
+        return;
+      case 2:
+        Option(verb, c);
+        state = 0;
+        return;
+      case 3:
+        if (c == IAC)
+          state = 4;
+        else if (sub.size() < 256)
+          sub.push_back(static_cast<char>(c));
+        return;
+      case 4:
+        if (c == SE) {
+          Subnegotiation();
+          state = 0;
+        } else if (c == IAC) {
+          if (sub.size() < 256) sub.push_back(static_cast<char>(c));
+          state = 3;
+        } else {
+          state = 0;
+        }
+        return;
+    }
+  }
+
+  void Option(unsigned char v, unsigned char opt) {
+    if (v == WILL && opt == TTYPE) {
+      const unsigned char ask[] = {IAC, SB, TTYPE, 1, IAC, SE};
+      Raw(ask, sizeof ask);
+    } else if (v == WONT && opt == TTYPE) {
+      refusedType = true;
+    } else if (v == WONT && opt == NAWS) {
+      refusedSize = true;
+    } else if (v == DO && opt != ECHO && opt != SGA) {
+      const unsigned char no[] = {IAC, WONT, opt};
+      Raw(no, sizeof no);
+    } else if (v == WILL && opt != TTYPE && opt != NAWS) {
+      const unsigned char no[] = {IAC, DONT, opt};
+      Raw(no, sizeof no);
+    }
+  }
+
+  void Subnegotiation() {
+    if (sub.size() >= 2 && static_cast<unsigned char>(sub[0]) == TTYPE && sub[1] == 0) {
+      type = sub.substr(2);
+      gotType = true;
+    } else if (sub.size() >= 5 && static_cast<unsigned char>(sub[0]) == NAWS) {
+      const auto* s = reinterpret_cast<const unsigned char*>(sub.data());
+      columns = s[1] << 8 | s[2];
+      lines = s[3] << 8 | s[4];
+      gotSize = true;
+      session.SetTerminal("", columns, lines);
+    }
+  }
+
+  // A byte the caller typed, in the caller's code: decoded to Shift_JIS.
+  void Typed(unsigned char c) {
+    if (!started) {
+      typedAhead.push_back(static_cast<char>(c));
+      return;
+    }
+    unsigned char out[RECEIVEDECODER::MaxOutput(1)];
+    const size_t n = decoder.Convert(Param(), &c, 1, out);
+    for (size_t i = 0; i < n; ++i) session.Input(out[i]);
+    // The session echoes into its output; a line end may bring a screen.
+    Flush();
+  }
+
+  int fd;
+  demohost::SESSION session;
+  SENDENCODER encoder;
+  RECEIVEDECODER decoder;
+  int state = 0;
+  unsigned char verb = 0;
+  bool lastCr = false;
+  std::string sub, type;
+  int columns = 0, lines = 0;
+  bool started = false;
+  std::string typedAhead;
+  bool gotType = false, gotSize = false, refusedType = false, refusedSize = false;
+};
+
+void Usage() {
+  std::fprintf(stderr,
+               "usage: quillnet-demohost [--port N] [--code sjis|jis|euc] [--auto-login] [--once]\n"
+               "  A telnet BBS on 127.0.0.1 for Quillnet to call (default port 2323).\n");
+}
+
+bool ParseArgs(int argc, char** argv, OPTIONS* o) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--port" && i + 1 < argc) {
+      char* end;
+      const long p = std::strtol(argv[++i], &end, 10);
+      if (*end || p < 0 || p > 65535) return false;
+      o->port = static_cast<int>(p);
+    } else if (a == "--code" && i + 1 < argc) {
+      const std::string c = argv[++i];
+      if (c == "sjis")
+        o->session.code = CODE::SJIS;
+      else if (c == "jis")
+        o->session.code = CODE::JIS;
+      else if (c == "euc")
+        o->session.code = CODE::EUC;
+      else
+        return false;
+    } else if (a == "--auto-login") {
+      o->session.autoLogin = true;
+    } else if (a == "--once") {
+      o->once = true;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  OPTIONS opt;
+  if (!ParseArgs(argc, argv, &opt)) {
+    Usage();
+    return 2;
+  }
+  std::signal(SIGPIPE, SIG_IGN);
+  demohost::Boards();  // built before the first caller
+
+  const int ls = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int one = 1;
+  setsockopt(ls, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(opt.port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);  // never reachable from outside this machine
+  if (ls < 0 || bind(ls, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(ls, 8) != 0) {
+    std::fprintf(stderr, "quillnet-demohost: cannot listen on 127.0.0.1:%d: %s\n", opt.port, std::strerror(errno));
+    return 1;
+  }
+  socklen_t len = sizeof a;
+  getsockname(ls, reinterpret_cast<sockaddr*>(&a), &len);
+  std::printf("listening on 127.0.0.1:%d\n", ntohs(a.sin_port));
+  std::fflush(stdout);
+
+  for (;;) {
+    const int fd = accept4(ls, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) {
+      if (errno == EINTR || errno == ECONNABORTED) continue;
+      std::fprintf(stderr, "quillnet-demohost: accept: %s\n", std::strerror(errno));
+      return 1;
+    }
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    auto serve = [fd, s = opt.session] {
+      CALLER(fd, s).Run();
+      close(fd);
+    };
+    if (opt.once) {
+      close(ls);
+      serve();
+      return 0;
+    }
+    std::thread(serve).detach();
+  }
+}
