@@ -28,6 +28,8 @@ class COLLATE {
   static void Typed(const char* s, size_t n);
   // A logical line of `lines` stored lines from `first` was ended by a CR.
   static void Collate(CODEVRAM first, int lines);
+  // Whether a typed line waits for its echo (Collate has work to do).
+  static bool Waiting() { return !szCompleted.empty(); }
   static void ResetForTest();
 
   static std::string szTyping;    // the line being typed

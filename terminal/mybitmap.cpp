@@ -147,9 +147,13 @@ void MYBITMAP::ShowInputLine() {
 // ---------------------------------------------------------------------------
 // Received text
 
-void MYBITMAP::Input(char ch) {
-  if (!CursorsLive()) return;
-  const auto c = static_cast<unsigned char>(ch);
+void MYBITMAP::Input(char c) {
+  if (CursorsLive()) InputByte(static_cast<unsigned char>(c));
+}
+
+// Input(char) once the cursors are known to be live.
+void MYBITMAP::InputByte(unsigned char c) {
+  const char ch = static_cast<char>(c);
   fInputDuringScroll = 1;
 
   if (escState == 2) {
@@ -209,7 +213,7 @@ void MYBITMAP::Input(char ch) {
   switch (c) {
     case CR:
       xchCur = 0;
-      if (fLineEndNotify) {
+      if (fLineEndNotify && (hooks.collate || COLLATE::Waiting())) {
         int lines = 0;
         const CODEVRAM first = FirstLineOfLogicalLine(cvCur, &lines);
         if (hooks.collate)
@@ -274,7 +278,7 @@ void MYBITMAP::Input(const char* s, size_t n) {
       InputStrSub(s + i, run);
       i += size_t(run);
     } else {
-      Input(s[i++]);
+      InputByte(static_cast<unsigned char>(s[i++]));
     }
   }
   ShowInputLine();
@@ -358,14 +362,14 @@ void MYBITMAP::Orikaeshi() {
     AddUpdateChar(line, last, 1);
     NotifyLineToAddins(line, last, false);
     fLineEndNotify = 0;
-    Input(static_cast<char>(CR));
-    Input(static_cast<char>(LF));
-    Input(kept);
+    InputByte(CR);
+    InputByte(LF);
+    InputByte(static_cast<unsigned char>(kept));
   } else {
     NotifyLineToAddins(line, STOCK::cColumn, false);
     fLineEndNotify = 0;
-    Input(static_cast<char>(CR));
-    Input(static_cast<char>(LF));
+    InputByte(CR);
+    InputByte(LF);
   }
   fLineEndNotify = 1;
 }
@@ -427,7 +431,7 @@ void MYBITMAP::LineFeed() {
       fAttrUnderline = u;
       fAttrReverse = r;
     }
-    if (fLineEndNotify) NotifyLineToAddins(done, done.Length(), true);
+    if (fLineEndNotify && hooks.lineToAddins) NotifyLineToAddins(done, done.Length(), true);
   }
 }
 
@@ -600,6 +604,10 @@ void MYBITMAP::ScrollNewLines(int backlog, bool resting) {
   if (fInQueueMax) {
     cvTop = STOCK::AddIndex(cvTop, n);
     paintBottom(1);
+    return;
+  }
+  if (!painter.scroll && !painter.paint && !painter.letEventsRun) {
+    cvTop = STOCK::AddIndex(cvTop, n);  // nothing to paint: the same in one step
     return;
   }
   if (config.SetScroll || (backlog >= 1024 && !resting)) {

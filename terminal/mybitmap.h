@@ -249,6 +249,7 @@ class MYBITMAP {
  private:
   friend struct EscapeActions;
 
+  void InputByte(unsigned char c);
   void PutChar(unsigned char c);
   void InputStrSub(const char* s, int n);
   void Orikaeshi();
