@@ -697,11 +697,14 @@ void MYBITMAP::Reset(void* hwnd, int columns, int lines) {
     if (STOCK::Flat(cvTop) < STOCK::Flat(cvScrollableTop)) cvTop = cvScrollableTop;
     ExtendScrollable();
   }
-  ClearUpdateArea();
-  cNewLines = 0;
-  fAttrHilight = fAttrUnderline = fAttrReverse = 0;
-  iScrollTop = 0;
-  iScrollBottom = kNoRegion;
+  if (!fView) {
+    // The receiving terminal's state; a view screen leaves it to the live one.
+    ClearUpdateArea();
+    cNewLines = 0;
+    fAttrHilight = fAttrUnderline = fAttrReverse = 0;
+    iScrollTop = 0;
+    iScrollBottom = kNoRegion;
+  }
   if (painter.scrollBarChanged) painter.scrollBarChanged();
   RepaintAll();
 }

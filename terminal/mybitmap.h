@@ -154,8 +154,10 @@ class MYBITMAP {
   // ---- size and placement -----------------------------------------------
   // The font's cell size in pixels (the view sets it; 8 x 16 without one).
   void SetFont(int cxCharPixels, int cyCharPixels);
-  // A back-scroll view screen: cvTop moves up by lines - 1, the scrollable
-  // range becomes the whole stock, then Reset and view mode.
+  // A back-scroll view screen.  The caller puts cvTop on the line to show
+  // at the bottom; cvTop moves up by lines - 1, the scrollable range becomes
+  // the whole stock, then Reset (which leaves the shared cursor alone for a
+  // view) and view mode.
   void Start(void* hwnd, int columns, int lines);
   // Sets the size; outside view mode puts the cursor on the newest line and
   // the screen's bottom on it.  Clears the repaint area, cNewLines, the

@@ -657,7 +657,7 @@ TEST_F(ScreenTest, BackScrollModeKeepsTheCursorUnlessTextArrived) {
 
 TEST_F(ScreenTest, AViewScreenStartsInViewModeOverTheWholeStock) {
   Open(40, 5);
-  Push("L0\r\nL1\r\nL2\r\nL3\r\nL4\r\nL5\r\nL6");
+  Push("L0\r\nL1\r\nL2\r\nL3\r\nL4\r\nL5\r\nL6\e[2;4r\e[7m");
   MYBITMAP view;
   view.cvTop = cvNewest;
   view.Start(nullptr, 40, 3);
@@ -668,6 +668,9 @@ TEST_F(ScreenTest, AViewScreenStartsInViewModeOverTheWholeStock) {
   EXPECT_EQ(MYBITMAP::cvScrollableTop.i, cvOldest.i);
   EXPECT_EQ(MYBITMAP::cLineScrollable, 7);
   EXPECT_EQ(bitmap.GetCurrentY(), 4);
+  // The live terminal's region and attributes are not the view's to reset.
+  EXPECT_EQ(MYBITMAP::iScrollBottom, 3);
+  EXPECT_EQ(MYBITMAP::fAttrReverse, 1);
 }
 
 TEST_F(ScreenTest, AFullRingOverwritesTheOldestLinesUnderTheScreen) {
