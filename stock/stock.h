@@ -213,7 +213,8 @@ class STOCK {
   static void SetIndexProps(const std::vector<std::string>& records, int fromSyntax);
   static void SetSearchProps(const std::vector<std::string>& records);
   // The stock property dialog (stock/stockprop.h): runs it and applies what
-  // the user confirmed; fills its data; applies confirmed data (1 when saved).
+  // the user confirmed; fills its data; applies confirmed data (1 when
+  // applied, 0 when refused or cancelled).
   static int PropertyDialog();
   static void InitStockPropDlg(STOCKPROPDATA* data);
   static int StockPropDlgOK(const STOCKPROPDATA& data);

@@ -24,6 +24,7 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 }  // namespace
 
 StockPropDialog::StockPropDialog(const STOCKPROPDATA& d, QWidget* parent) : QDialog(parent), data(d) {
+  setObjectName("StockPropDialog");
   setWindowTitle(QStringLiteral("ストックファイルのプロパティ"));
   auto* top = new QVBoxLayout(this);
 

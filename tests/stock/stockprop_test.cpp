@@ -7,6 +7,9 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QPushButton>
+#include <QTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -14,6 +17,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <functional>
 
 #include "shell/config.h"
 #include "stock/stockprop.h"
@@ -642,6 +646,43 @@ TEST(StockPropWindow, FillsAndReturnsTheChoices) {
   EXPECT_EQ(r.maxLinesEntryShown, "1");
   EXPECT_EQ(r.syntaxFile, "/tmp/host.tag");
   EXPECT_EQ(r.usedLines, 2500);
+}
+
+// Runs `act` on the dialog once the event loop shows it.
+void WhenDialogShown(std::function<void(QWidget*)> act) {
+  auto* timer = new QTimer(qApp);
+  timer->setInterval(5);
+  QObject::connect(timer, &QTimer::timeout, [timer, act] {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (w->objectName() == "StockPropDialog" && w->isVisible()) {
+        timer->stop();
+        timer->deleteLater();
+        act(w);
+        return;
+      }
+  });
+  timer->start();
+}
+
+TEST_F(StockPropTest, InstalledWindowIsShownAndItsChoiceApplied) {
+  App app;
+  InstallStockPropDialog();
+  struct Case {
+    QDialogButtonBox::StandardButton button;
+    int result, maxMax;
+  } cases[] = {{QDialogButtonBox::Cancel, 0, 10000}, {QDialogButtonBox::Ok, 1, 10000000}};
+  for (auto& c : cases) {
+    Make("i.stk", 10000, 5);
+    WhenDialogShown([&](QWidget* w) {
+      w->findChild<QRadioButton*>("modeDaily")->setChecked(true);
+      w->findChild<QDialogButtonBox*>()->button(c.button)->click();
+    });
+    EXPECT_EQ(STOCK::PropertyDialog(), c.result);
+    EXPECT_EQ(STOCK::cItemMaxMax, c.maxMax);
+    EXPECT_EQ(STOCK::fileheader.fClearDaily, c.result);
+    STOCK::Close();
+    STOCK::ResetForTest();
+  }
 }
 
 }  // namespace
