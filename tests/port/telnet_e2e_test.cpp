@@ -67,6 +67,9 @@ TEST_F(TelnetdTest, NegotiatesWithTelnetdAndShowsShiftJis) {
   ASSERT_TRUE(WriteWholeFile(dir.File("board.txt"), sjis));
   ASSERT_TRUE(WriteWholeFile(dir.File("host.sh"),
                              "#!/bin/sh\n"
+                             // telnetd starts the script once the terminal type is
+                             // known; the window size may still be on its way.
+                             "n=0; while [ \"$(stty size)\" = '0 0' ] && [ $n -lt 300 ]; do sleep 0.01; n=$((n+1)); done\n"
                              "printf 'TERM=%s\\n' \"$TERM\"\n"
                              "printf 'SIZE=%s\\n' \"$(stty size)\"\n"
                              "printf 'SPEED=%s\\n' \"$(stty speed)\"\n"

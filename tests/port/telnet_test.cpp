@@ -366,6 +366,28 @@ struct Listener {
   int fd, port = 0;
 };
 
+// A listener whose accept queue is full: it drops further SYNs, so a
+// connect to it stays pending (until the kernel gives up, minutes later).
+struct FullListener {
+  FullListener() : l(AF_INET, 0) {
+    for (int i = 0; i < 4; ++i) {
+      const int f = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+      sockaddr_in a{};
+      a.sin_family = AF_INET;
+      a.sin_port = htons(static_cast<uint16_t>(l.port));
+      a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      connect(f, reinterpret_cast<sockaddr*>(&a), sizeof a);
+      fillers.push_back(f);
+    }
+    std::this_thread::sleep_for(50ms);  // the fillers' handshakes settle
+  }
+  ~FullListener() {
+    for (int f : fillers) close(f);
+  }
+  Listener l;
+  std::vector<int> fillers;
+};
+
 class ConnectTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -525,21 +547,8 @@ TEST_F(ConnectTest, HeadlessFailureNeedsNoWindow) {
 }
 
 TEST_F(ConnectTest, CancelDuringAPendingConnect) {
-  // A listener whose accept queue is full drops further SYNs, so a connect
-  // to it stays pending until cancelled.
-  Listener l(AF_INET, 0);
-  std::vector<int> fillers;
-  for (int i = 0; i < 4; ++i) {
-    const int f = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(l.port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    connect(f, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    fillers.push_back(f);
-  }
-  std::this_thread::sleep_for(50ms);
-  const int fdsWithFillers = OpenFdCount();
+  FullListener full;
+  const int fdsWithListener = OpenFdCount();
   static bool sawPending;
   sawPending = false;
   TELNET::dialingWindow = [](TELNETCONNECT& a) {
@@ -547,17 +556,17 @@ TEST_F(ConnectTest, CancelDuringAPendingConnect) {
     sawPending = a.Wait(300) == TELNETCONNECT::PENDING;
     return 2;
   };
-  Aim("127.0.0.1", std::to_string(l.port));
+  Aim("127.0.0.1", std::to_string(full.l.port));
   EXPECT_EQ(TELNET::ConnectSocket(), 0);
   EXPECT_TRUE(sawPending) << "the connect did not stay pending; the cancel was not tested";
   EXPECT_FALSE(COMPORT::IsOpen());
-  EXPECT_EQ(OpenFdCount(), fdsWithFillers);
-  for (int f : fillers) close(f);
+  EXPECT_EQ(OpenFdCount(), fdsWithListener);
 }
 
 TEST_F(ConnectTest, CancelledAttemptReportsCancel) {
-  Listener l(AF_INET, 0);
-  TELNETCONNECT a("127.0.0.1", l.port);
+  FullListener full;
+  TELNETCONNECT a("127.0.0.1", full.l.port);
+  EXPECT_EQ(a.Wait(100), TELNETCONNECT::PENDING);
   a.Cancel();
   EXPECT_EQ(a.State(), TELNETCONNECT::FAILED);
   EXPECT_EQ(a.Failure(), TELNETCONNECT::CANCELED);
