@@ -1,0 +1,87 @@
+// TERMINALVIEW: the widget that shows a MYBITMAP screen.
+//
+// The screen decides what is painted when (terminal/mybitmap.h); this widget
+// installs the screen's SCREENPAINTER and does the drawing.  Rows are drawn
+// straight from the stock lines into an off-screen canvas the size of the
+// text area, one character at a time at its cell position, so a double-byte
+// character always covers exactly two cells whatever the font's advances.
+// Window scrolling moves the canvas contents; the widget's paint event only
+// copies the canvas and adds the caret.
+//
+// Back-scroll: the wheel, the vertical scroll bar and the keys (Shift+Page Up
+// or Shift+Up from the live terminal; Page Up/Down, Up/Down, Home/End and
+// Left/Right inside the view) move cvTop over the scrollable range and put
+// the screen into view mode; coming back to the newest line leaves it.
+//
+// Typing: key text and input-method commits are converted to Shift_JIS and
+// sent through COMPORT::Send; cursor keys send what the host's CursorCode
+// asks for.  Every typed byte is also reported to COLLATE::Typed.
+#pragma once
+
+#include <QAbstractScrollArea>
+#include <QFont>
+#include <QImage>
+#include <string>
+
+#include "stock/codevram.h"
+
+class MYBITMAP;
+
+class TERMINALVIEW : public QAbstractScrollArea {
+ public:
+  // Shows `screen` (the main screen when null).  The screen's painter is this
+  // widget's until it is destroyed.
+  explicit TERMINALVIEW(MYBITMAP* screen = nullptr, QWidget* parent = nullptr);
+  ~TERMINALVIEW() override;
+
+  MYBITMAP* Screen() const { return screen; }
+  // The font from the settings (FaceName, FontPoint); the cell is the
+  // half-width advance by the line height.
+  void ApplyFont();
+  int CellWidth() const { return cxChar; }
+  int CellHeight() const { return cyChar; }
+  // The text area as drawn so far (tests, screenshots).
+  const QImage& Canvas() const { return canvas; }
+  // Scrolls the view back (negative) or forward by `lines`, entering or
+  // leaving back-scroll mode as needed.
+  void ScrollLines(int lines);
+  // Whether the caret is shown now.
+  bool CaretOn() const { return caretOn; }
+
+  // Bytes typed by the user go here (Shift_JIS); also used for input-method
+  // commits.  Sends through COMPORT::Send.
+  static void SendTyped(const std::string& sjis);
+
+ protected:
+  void paintEvent(QPaintEvent* e) override;
+  void resizeEvent(QResizeEvent* e) override;
+  void wheelEvent(QWheelEvent* e) override;
+  void keyPressEvent(QKeyEvent* e) override;
+  void inputMethodEvent(QInputMethodEvent* e) override;
+  QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
+  void focusInEvent(QFocusEvent* e) override;
+  void focusOutEvent(QFocusEvent* e) override;
+  void scrollContentsBy(int dx, int dy) override;
+  bool focusNextPrevChild(bool) override { return false; }  // TAB is a key for the host
+
+ private:
+  void InstallPainter();
+  void PaintCells(int row, CODEVRAM line, int x0, int x1);
+  void RepaintAllRows();
+  void ScrollCanvas(int pixels);
+  void ScrollRowBand(int top, int bottom, int n);
+  void UpdateScrollBars();
+  void SetTop(int flatFromScrollableTop);
+  bool AtNewest() const;
+  bool BackScrollKey(QKeyEvent* e);
+  QRect CaretRect() const;
+
+  MYBITMAP* screen;
+  QFont font, boldFont;
+  int cxChar = 8, cyChar = 16, ascent = 12;
+  int origin = 0;         // smooth-scroll drawing offset in pixels
+  bool caretOn = false;
+  bool settingBars = false;  // scroll bars being set from the screen
+  QImage canvas;
+  QString preedit;  // the input method's composition
+};
