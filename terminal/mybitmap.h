@@ -31,7 +31,7 @@
 // ESC "(" -> 0 when ProcessEscape (terminal/escape.cpp) reports the sequence
 // finished.  ESC D, E, M, 7 and 8 are handled in Input.
 //
-// User-interface thread only.  The state that the design shares between all
+// User-interface thread only.  The state shared by all
 // screens is static; only one screen (pBitmapCur) receives text at a time.
 #pragma once
 
