@@ -1,0 +1,420 @@
+// The receive dispatcher (see dispatch.h).
+#include "terminal/dispatch.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <new>
+#include <vector>
+
+#include "platform/debuglog.h"
+#include "platform/ui.h"
+#include "port/comport.h"
+#include "shell/config.h"
+#include "shell/hostprop.h"
+#include "stock/stock.h"
+#include "terminal/log.h"
+#include "terminal/mybitmap.h"
+#include "terminal/waiter.h"
+
+int fPortAccess = 0;
+int msPortTimer = 300;
+TICK timeAutoHangup = 0;
+WAITER* pNoCarrierWaiter = nullptr;
+WAITER* pZmodemWaiter = nullptr;
+int autoDetectState = 0;
+TICK timeDetect = 0;
+int ctrlSkipState = 0;
+int cLineFeedScroll = 0;
+int cInQueueCount = 0;
+long long cDispatchPasses = 0;
+
+int CLIENT::secAutoHangup = 0;
+WAITER* CLIENT::pWaitEvent = nullptr;
+DISPATCHHOOKS CLIENT::hooks;
+
+namespace {
+
+constexpr int kTimerSlowest = 300;
+constexpr int kTimerStart = 200;
+constexpr int kTimerFast = 10;
+constexpr int kTimerHalveAbove = 75;
+constexpr TICK kDetectMs = 1000;
+constexpr int kScrollBarEvery = 16;
+
+const char kNoCarrier[] = "NO CARRIER\r\n";
+const char kCRLF[] = "\r\n";
+
+// Timer 1 and the zero-interval timer of the self-posted pass; null without
+// a QCoreApplication.
+QTimer* timer1 = nullptr;
+QTimer* timerNext = nullptr;
+// One wake-up call from the reader is queued at a time.
+std::atomic<bool> wakeQueued{false};
+// The pass is running (Show may let events run; a pass must not start inside
+// another).
+int fInDispatch = 0;
+// What one pass took from the port, for the add-in receivers.  It grows when
+// a pass takes more than one refill.
+std::vector<char> addinBuffer;
+
+TICK Now() { return CLIENT::hooks.tick ? CLIENT::hooks.tick() : GetTick(); }
+
+bool ScriptExecuting() { return CLIENT::hooks.scriptExecuting && CLIENT::hooks.scriptExecuting(); }
+bool HideDisplay() { return CLIENT::hooks.scriptHideDisplay && CLIENT::hooks.scriptHideDisplay(); }
+void ScriptReceive(char c) {
+  if (CLIENT::hooks.scriptReceive) CLIENT::hooks.scriptReceive(c);
+}
+
+// Runs a transfer hook, or notes that the transfer is not built.
+void StartTransfer(const std::function<bool()>& hook, const char* notAvailable) {
+  if (hook)
+    hook();
+  else
+    DebugLog(notAvailable);
+}
+
+void Hangup() {
+  if (CLIENT::hooks.hangup) {
+    CLIENT::hooks.hangup();
+  } else {
+    LOG::End();
+    COMPORT::Close();
+    fOnline = 0;
+  }
+  CLIENT::ResetReceiveState();
+}
+
+void SetTimer1(int ms) {
+  if (timer1) timer1->start(ms);
+}
+
+// Paints what the pass wrote and puts the caret back.
+void Refresh() {
+  if (HideDisplay()) return;
+  pBitmapCur->Show();
+  if (pBitmapCur->painter.caret) pBitmapCur->painter.caret(true);
+}
+
+void HideCaret() {
+  if (!HideDisplay() && pBitmapCur->painter.caret) pBitmapCur->painter.caret(false);
+}
+
+// Bytes for the screen are gathered and given to it in runs (the screen
+// copies runs of printable bytes in one step); the run is handed over before
+// anything else the pass does that could see the screen.
+class DisplayRun {
+ public:
+  void Add(char c) {
+    if (n_ == sizeof buf_) Flush();
+    buf_[n_++] = c;
+  }
+  void Flush() {
+    if (n_ > 0) pBitmapCur->Input(buf_, n_);
+    n_ = 0;
+  }
+
+ private:
+  char buf_[COMPORT::RECEIVE_QUEUE + COMPORT::RECEIVE_SLACK];
+  size_t n_ = 0;
+};
+
+// Step 7.1: a pass that found nothing to take.
+void IdlePass() {
+  LOG::FlushCache();
+  STOCK::SaveComm(0);
+  if (COMPORT::fReceivedVtxBinaryStartup) {
+    COMPORT::fReceivedVtxBinaryStartup = 0;
+    StartTransfer(CLIENT::hooks.autoVtxBinary, "videotex binary transfer not available\n");
+    timeAutoHangup = Now();
+    return;
+  }
+  if (CLIENT::pWaitEvent) {
+    if (int r = CLIENT::pWaitEvent->Process('\0'); r > 0 && CLIENT::hooks.playUser) CLIENT::hooks.playUser(r - 1);
+  }
+  if (msPortTimer < kTimerSlowest) {
+    msPortTimer = std::min(msPortTimer * 2, kTimerSlowest);
+    SetTimer1(msPortTimer);
+  }
+  if (ScriptExecuting()) ScriptReceive('\0');
+  if (CLIENT::secAutoHangup > 0 && fOnline &&
+      Now() - timeAutoHangup > TICK(CLIENT::secAutoHangup) * 60000u) {
+    DebugLog("auto-hangup\n");
+    Hangup();
+  }
+  if (CLIENT::hooks.receiversIdled) CLIENT::hooks.receiversIdled();
+}
+
+// Step 7.2: a pass with bytes.  Returns when the port is empty or a detection
+// ended the pass.
+void DataPass() {
+  timeAutoHangup = Now();
+  if (CLIENT::hooks.received) CLIENT::hooks.received();
+  HideCaret();
+  cInQueueCount = COMPORT::cbThreadRead;
+  if (msPortTimer > kTimerHalveAbove) {
+    msPortTimer /= 2;
+    SetTimer1(msPortTimer);
+  }
+  const bool carrierWatch = hostprop.ModemType == MODEM_AT && fInQueueMax == 0 && pNoCarrierWaiter;
+  const bool claimed = CLIENT::hooks.addinClaimed && CLIENT::hooks.addinClaimed();
+  bool script = ScriptExecuting();
+  bool hidden = HideDisplay();
+  const bool otherScreen = pBitmapCur != &bitmap;
+  static DisplayRun run;
+
+  while (COMPORT::IsReceived()) {
+    const unsigned char b = static_cast<unsigned char>(COMPORT::Get());
+    addinBuffer.push_back(static_cast<char>(b));
+    if (claimed) continue;
+
+    if (carrierWatch && pNoCarrierWaiter->Process(static_cast<char>(b)) > 0) {
+      autoDetectState = 1;
+      run.Flush();
+      pBitmapCur->Input('\n');
+      LOG::Put('\n');
+      timeDetect = Now();
+      Refresh();
+      return;
+    }
+    if (CLIENT::pWaitEvent) {
+      if (int r = CLIENT::pWaitEvent->Process(static_cast<char>(b)); r > 0 && CLIENT::hooks.playUser) {
+        CLIENT::hooks.playUser(r - 1);
+      }
+    }
+    if (hostprop.AutoBPLUS && b == 0x05) {
+      run.Flush();
+      if (CLIENT::IsAutoBplusOk()) {
+        Refresh();
+        StartTransfer(CLIENT::hooks.autoBplus, "B Plus transfer not available\n");
+        timeAutoHangup = Now();
+        return;
+      }
+    }
+    if (hostprop.AutoZmodem && b == 0x18) {
+      run.Flush();
+      pZmodemWaiter = new (std::nothrow) WAITER(kCRLF, 0);
+      if (pZmodemWaiter) pZmodemWaiter->Link("B00");
+      autoDetectState = 2;
+      timeDetect = Now();
+      Refresh();
+      return;
+    }
+
+    LOG::Put(static_cast<char>(b));
+    switch (ctrlSkipState) {
+      case 0:
+        if (b < 0x20 && hostprop.RemoveCtrls && b != 13 && b != 10 && b != 9 && b != 5 && b != 8) {
+          if (b == 0x1B) ctrlSkipState = 1;
+          break;
+        }
+        if (!hidden) {
+          if (script || otherScreen) {
+            run.Flush();
+            pBitmapCur->Input(static_cast<char>(b));
+          } else {
+            run.Add(static_cast<char>(b));
+          }
+        }
+        if (b == 10 && otherScreen && ++cLineFeedScroll >= kScrollBarEvery &&
+            !(CLIENT::hooks.leftButtonDown && CLIENT::hooks.leftButtonDown())) {
+          cLineFeedScroll = 0;
+          if (bitmap.painter.scrollBarChanged) bitmap.painter.scrollBarChanged();
+        }
+        if (script) {
+          ScriptReceive(static_cast<char>(b));
+          // The script may have ended or hidden the display.
+          script = ScriptExecuting();
+          hidden = HideDisplay();
+        }
+        break;
+      case 1:
+        ctrlSkipState = b == '[' ? 2 : 0;
+        break;
+      default:
+        if (!(b > 0x20 && !(b >= 0x40 && b <= 0x5A) && !(b >= 0x61 && b <= 0x7A))) ctrlSkipState = 0;
+        break;
+    }
+  }
+  run.Flush();
+  Refresh();
+  LOG::CheckLimit();
+}
+
+// Step 8: CAN was seen; CR LF or "B00" decides within a second.
+void ZmodemPass() {
+  if (Now() - timeDetect < kDetectMs) {
+    if (!pZmodemWaiter) return;
+    const int r = pZmodemWaiter->Process();
+    if (r == 1 || r == 2) {
+      delete pZmodemWaiter;
+      pZmodemWaiter = nullptr;
+      autoDetectState = 0;
+      const bool dialog = CLIENT::hooks.dialogOpen ? CLIENT::hooks.dialogOpen() : ui::ModalDepth() > 0;
+      if (r == 2 && !dialog) {
+        Refresh();
+        StartTransfer(CLIENT::hooks.autoZmodem, "ZMODEM transfer not available\n");
+        timeAutoHangup = Now();
+      }
+    }
+    return;
+  }
+  delete pZmodemWaiter;
+  pZmodemWaiter = nullptr;
+  autoDetectState = 0;
+}
+
+// Step 9: "NO CARRIER" was seen; silence for a second hangs up.
+void NoCarrierPass() {
+  if (COMPORT::IsReceived()) {
+    autoDetectState = 0;
+    return;
+  }
+  if (Now() - timeDetect >= kDetectMs) {
+    DebugLog("NO CARRIER received\n");
+    Hangup();
+  }
+}
+
+void Pass() {
+  if (CLIENT::hooks.ddeWaiting && CLIENT::hooks.ddeWaiting()) {
+    DebugLog("ddesub waiting\n");
+    return;
+  }
+  if (!fPortAccess) return;
+  if (ScriptExecuting() && CLIENT::hooks.scriptProcess) CLIENT::hooks.scriptProcess();
+  if (!fOnline) {
+    if (ScriptExecuting()) ScriptReceive('\0');
+    return;
+  }
+  if (CLIENT::hooks.updateCommStatus) CLIENT::hooks.updateCommStatus();
+  if (CLIENT::hooks.timerRefresh) CLIENT::hooks.timerRefresh();
+  COMPORT::DoReceive();
+  addinBuffer.clear();
+
+  switch (autoDetectState) {
+    case 0:
+      if (!COMPORT::IsReceived())
+        IdlePass();
+      else
+        DataPass();
+      break;
+    case 2: ZmodemPass(); break;
+    default: NoCarrierPass(); break;
+  }
+
+  if (!addinBuffer.empty() && CLIENT::hooks.receiversReceived)
+    CLIENT::hooks.receiversReceived(addinBuffer.data(), static_cast<int>(addinBuffer.size()));
+  // A backlog is drained by a pass that runs as soon as the events already
+  // waiting were handled, not after the timer's period.
+  if (COMPORT::cbThreadRead > 0 && timerNext && fPortAccess) timerNext->start();
+}
+
+}  // namespace
+
+void ProcessPortInput() {
+  // Show may let pending events run while it scrolls line by line; a pass
+  // started from there would write into the screen it is painting.
+  if (fInDispatch || MYBITMAP::fLettingEventsRun) return;
+  fInDispatch = 1;
+  ++cDispatchPasses;
+  Pass();
+  fInDispatch = 0;
+}
+
+void CLIENT::StartPortAccess() {
+  fPortAccess = 1;
+  msPortTimer = kTimerStart;
+  SetTimer1(msPortTimer);
+}
+
+void CLIENT::SetPortAccessFast() {
+  if (!fPortAccess) return;
+  msPortTimer = kTimerFast;
+  SetTimer1(msPortTimer);
+}
+
+void CLIENT::StopPortAccess() {
+  if (!fPortAccess) return;
+  fPortAccess = 0;
+  SetTimer1(kTimerSlowest);
+}
+
+void CLIENT::BeforeCommand() {
+  if (!fPortAccess) return;
+  msPortTimer = kTimerSlowest;
+  SetTimer1(msPortTimer);
+}
+
+void CLIENT::Create() {
+  if (!pNoCarrierWaiter) pNoCarrierWaiter = new (std::nothrow) WAITER(kNoCarrier, 0);
+  if (QCoreApplication::instance() && !timer1) {
+    timer1 = new QTimer();
+    QObject::connect(timer1, &QTimer::timeout, [] { ProcessPortInput(); });
+    timer1->start(msPortTimer);
+    timerNext = new QTimer();
+    timerNext->setSingleShot(true);
+    timerNext->setInterval(0);
+    QObject::connect(timerNext, &QTimer::timeout, [] { ProcessPortInput(); });
+  }
+  // Called by the reader thread when data lands in its empty buffer: one
+  // queued call runs a pass at once instead of after up to 300 ms.
+  QTimer* target = timer1;
+  COMPORT::onDataArrived = [target] {
+    if (!target || wakeQueued.exchange(true)) return;
+    QMetaObject::invokeMethod(
+        target,
+        [] {
+          wakeQueued = false;
+          ProcessPortInput();
+        },
+        Qt::QueuedConnection);
+  };
+}
+
+void CLIENT::Destroy() {
+  COMPORT::onDataArrived = nullptr;
+  delete timer1;
+  delete timerNext;
+  timer1 = timerNext = nullptr;
+  wakeQueued = false;
+  delete pNoCarrierWaiter;
+  pNoCarrierWaiter = nullptr;
+  delete pZmodemWaiter;
+  pZmodemWaiter = nullptr;
+}
+
+void CLIENT::ResetReceiveState() {
+  autoDetectState = 0;
+  ctrlSkipState = 0;
+  delete pZmodemWaiter;
+  pZmodemWaiter = nullptr;
+  if (pNoCarrierWaiter) pNoCarrierWaiter->Reset(0);
+}
+
+bool CLIENT::IsAutoBplusOk() {
+  CODEVRAM cv = MYBITMAP::cvCur;
+  if (cv.IsOldest()) return false;
+  --cv;
+  return cv.Item()->Text()[0] != 0;
+}
+
+void CLIENT::ResetForTest() {
+  Destroy();
+  fPortAccess = 0;
+  msPortTimer = kTimerSlowest;
+  timeAutoHangup = 0;
+  timeDetect = 0;
+  cLineFeedScroll = 0;
+  cInQueueCount = 0;
+  cDispatchPasses = 0;
+  fInDispatch = 0;
+  secAutoHangup = 0;
+  pWaitEvent = nullptr;
+  hooks = DISPATCHHOOKS{};
+  addinBuffer.clear();
+  ResetReceiveState();
+}
