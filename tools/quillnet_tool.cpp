@@ -40,6 +40,9 @@ const char* const kUsage =
     "            shift sequences, SO/SI kana on 7-bit lines, CR LF, IAC doubling\n"
     "  stock     create, inspect, export and append to stock files\n"
     "            (quillnet-tool stock with no arguments lists them)\n"
+    "  feed      push standard input through the terminal's receive path into\n"
+    "            a stock (and a log), as if a host had sent it\n"
+    "            (quillnet-tool feed with no arguments explains it)\n"
     "\n"
     "options of decode and encode:\n"
     "  --kanji-code N   the host's code: 0 Shift_JIS (default), 1 JIS (ESC $ B),\n"
@@ -202,6 +205,8 @@ int Encode(const std::vector<std::string>& args) {
 
 // tools/tool_stock.cpp
 int StockCommand(const std::vector<std::string>& args);
+// tools/tool_feed.cpp
+int FeedCommand(const std::vector<std::string>& args);
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
@@ -218,5 +223,6 @@ int main(int argc, char** argv) {
   if (cmd == "hosts") return HostsCommand(args);
   if (cmd == "config") return ConfigCommand(args);
   if (cmd == "stock") return StockCommand(args);
+  if (cmd == "feed") return FeedCommand(args);
   return Usage(("unknown command " + cmd).c_str());
 }
