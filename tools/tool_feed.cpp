@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -189,7 +190,9 @@ int FeedCommand(const std::vector<std::string>& args) {
     if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) status = 1;
   }
   STOCK::Save();
-  if (STOCK::cItemComm > 1) status = 1;  // lines that did not reach the disk
+  // The communication buffer keeps the screen's lines after they are
+  // written; more than those means lines that did not reach the disk.
+  if (STOCK::cItemComm > std::max(1, STOCK::cLineFrame)) status = 1;
   STOCK::Close();
   return status;
 }

@@ -390,3 +390,41 @@ TEST_F(DispatchTest, ABacklogIsTakenOneRefillPerPass) {
 }
 
 }  // namespace
+
+// ---- quillnet-tool feed ----------------------------------------------------------
+
+// A recorded session of a Shift_JIS host (menus, colours, cursor addressing,
+// a saved and restored cursor, wrapped Japanese lines, cleared screens)
+// replayed through the receive path without a line.
+TEST(FeedTool, ReplaysARecordedSessionIntoTheStockAndTheScreen) {
+  TempDir dir;
+  const std::string fixtures = std::string(QUILLNET_SOURCE_DIR) + "/tests/terminal/fixtures/";
+  const std::string session = ReadWholeFile(fixtures + "session.sjis");
+  ASSERT_FALSE(session.empty());
+  const std::string stk = dir.File("session.stk");
+  ProcessResult fed = RunProcess({QUILLNET_TOOL_PATH, "feed", stk, "--screen", "--log", dir.File("s.log")}, session);
+  ASSERT_EQ(fed.status, 0);
+  EXPECT_EQ(fed.out, ReadWholeFile(fixtures + "session.screen"));
+  ProcessResult exported = RunProcess({QUILLNET_TOOL_PATH, "stock", "export", stk, "--utf8"}, "");
+  ASSERT_EQ(exported.status, 0);
+  EXPECT_EQ(exported.out, ReadWholeFile(fixtures + "session.export"));
+  // A raw log keeps every byte the host sent.
+  EXPECT_EQ(ReadWholeFile(dir.File("s.log")), session);
+}
+
+TEST(FeedTool, APlainLogAndTheControlFilter) {
+  TempDir dir;
+  const std::string stk = dir.File("p.stk");
+  ProcessResult fed = RunProcess({QUILLNET_TOOL_PATH, "feed", stk, "--screen", "--rows", "2", "--remove-ctrls",
+                                  "--log", dir.File("p.log"), "--log-type", "1"},
+                                 "A\x1b[31mB\x1b[m\aC\r\n\x1b[1mx");
+  ASSERT_EQ(fed.status, 0);
+  EXPECT_EQ(fed.out, "ABC\nx\n");
+  EXPECT_EQ(ReadWholeFile(dir.File("p.log")), "ABC\r\nx");
+}
+
+TEST(FeedTool, RejectsBadArguments) {
+  EXPECT_EQ(RunProcess({QUILLNET_TOOL_PATH, "feed"}, "").status, 2);
+  EXPECT_EQ(RunProcess({QUILLNET_TOOL_PATH, "feed", "x.stk", "--columns", "20"}, "").status, 2);
+  EXPECT_EQ(RunProcess({QUILLNET_TOOL_PATH, "feed", "x.stk", "--log-type", "7"}, "").status, 2);
+}
