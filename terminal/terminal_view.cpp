@@ -328,10 +328,9 @@ void TERMINALVIEW::ScrollLines(int lines) {
 }
 
 void TERMINALVIEW::wheelEvent(QWheelEvent* e) {
-  static int rest = 0;  // eighths of a degree not yet turned into lines
-  rest += e->angleDelta().y();
-  const int notches = rest / 120;
-  rest -= notches * 120;
+  wheelRest += e->angleDelta().y();
+  const int notches = wheelRest / 120;
+  wheelRest -= notches * 120;
   if (notches) ScrollLines(-notches * 3);
   e->accept();
 }

@@ -83,5 +83,6 @@ class TERMINALVIEW : public QAbstractScrollArea {
   bool caretOn = false;
   bool settingBars = false;  // scroll bars being set from the screen
   QImage canvas;
+  int wheelRest = 0;  // wheel turn (eighths of a degree) not yet made lines
   QString preedit;  // the input method's composition
 };

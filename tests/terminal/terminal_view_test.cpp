@@ -247,6 +247,48 @@ TEST_F(TerminalViewTest, AttributesAndTheCaret) {
   EXPECT_EQ(img.pixel(4 * cx + cx / 2, cy - 1), bg);
 }
 
+// Scrolling moves the canvas instead of redrawing it: after new lines (line
+// by line, smooth, all at once) and inserted or deleted rows the picture must
+// be the same as a full repaint of the same rows.
+TEST_F(TerminalViewTest, ScrolledPictureEqualsAFullRepaint) {
+  App app;
+  struct Mode {
+    int smooth, setScroll;
+  } modes[] = {{0, 0}, {1, 0}, {0, 1}};
+  for (const Mode& m : modes) {
+    Open(80, 24);
+    config.SmoothScroll = m.smooth;
+    config.SmoothCount = 4;
+    config.AutoSmooth = 0;
+    config.SetScroll = m.setScroll;
+    TERMINALVIEW view;
+    Show(view);
+    view.activateWindow();
+    QCoreApplication::processEvents();
+    QFocusEvent out(QEvent::FocusOut);
+    QApplication::sendEvent(&view, &out);
+    const int rows = bitmap.cyLines;
+    std::string text;
+    for (int i = 0; i < rows + 5; ++i) text += "line " + std::to_string(i) + " text\r\n";
+    Push(text);
+    for (int i = 0; i < 4; ++i) Push(Sjis("行") + std::to_string(i) + "\r\n");
+    Push("\x1b[5;1H\x1b[2L\x1b[10;1H\x1b[1M");
+    const QImage scrolled = Shot(view);
+    bitmap.CopyRect();
+    const QImage repainted = Shot(view);
+    int firstDiff = -1;  // the first pixel row that differs
+    for (int y = 0; y < scrolled.height() && firstDiff < 0; ++y)
+      for (int x = 0; x < scrolled.width(); ++x)
+        if (scrolled.pixel(x, y) != repainted.pixel(x, y)) {
+          firstDiff = y;
+          break;
+        }
+    EXPECT_EQ(firstDiff, -1) << "smooth " << m.smooth << " setScroll " << m.setScroll << " cell height "
+                             << view.CellHeight();
+    EXPECT_EQ(view.verticalScrollBar()->value(), view.verticalScrollBar()->maximum());
+  }
+}
+
 // A Japanese BBS menu as a host draws it.  With QUILLNET_SCREENSHOT set the
 // image is written there (docs/screenshots/terminal.png in the repository).
 TEST_F(TerminalViewTest, JapaneseBbsScreen) {
