@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -100,7 +101,9 @@ int FeedCommand(const std::vector<std::string>& args) {
     };
     if (a == "--log") {
       if (i + 1 >= args.size()) return FeedUsage("--log needs a FILE");
-      logPath = args[++i];
+      // A name given on the command line is relative to the current
+      // directory, not to the program's log directory.
+      logPath = std::filesystem::absolute(args[++i]).string();
     } else if (a == "--log-type") {
       if (!value(0, 1, &logType)) return FeedUsage("--log-type needs 0 or 1");
     } else if (a == "--kanji-code") {
