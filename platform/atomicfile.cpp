@@ -11,8 +11,8 @@
 
 #include "platform/paths.h"
 
-namespace {
-bool WriteAll(int fd, const char* p, size_t n) {
+bool WriteAll(int fd, const void* data, size_t n) {
+  const char* p = static_cast<const char*>(data);
   while (n > 0) {
     ssize_t w = write(fd, p, n);
     if (w < 0 && errno == EINTR) continue;
@@ -22,7 +22,6 @@ bool WriteAll(int fd, const char* p, size_t n) {
   }
   return true;
 }
-}  // namespace
 
 bool ReplaceFileAtomically(const std::string& path, const std::string& data, unsigned mode, std::string* error) {
   auto fail = [&](const char* what) {

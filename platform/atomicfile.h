@@ -2,7 +2,12 @@
 // old or the new content, and an advisory lock that several processes share.
 #pragma once
 
+#include <cstddef>
 #include <string>
+
+// Writes all n bytes to fd, retrying short writes and EINTR.  False on an
+// error or when the descriptor takes nothing.
+bool WriteAll(int fd, const void* data, size_t n);
 
 // Writes data to a temporary file beside path, flushes it to the disk, renames
 // it over path and flushes the directory.  The new file gets `mode`.  On

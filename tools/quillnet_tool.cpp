@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/atomicfile.h"
 #include "platform/fdline.h"
 #include "platform/tick.h"
 #include "platform/ui.h"
@@ -97,17 +98,6 @@ const char* ParseLineOptions(const std::vector<std::string>& args, LineOptions& 
     }
   }
   return nullptr;
-}
-
-bool WriteAll(int fd, const char* p, size_t n) {
-  while (n > 0) {
-    ssize_t w = write(fd, p, n);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return false;
-    p += w;
-    n -= static_cast<size_t>(w);
-  }
-  return true;
 }
 
 int Decode(const std::vector<std::string>& args) {

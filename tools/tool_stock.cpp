@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/atomicfile.h"
 #include "platform/jcode.h"
 #include "stock/stock.h"
 
@@ -55,16 +56,7 @@ bool ParseCount(const std::string& s, unsigned long max, unsigned long* out) {
   return true;
 }
 
-bool WriteOut(const std::string& s) {
-  size_t done = 0;
-  while (done < s.size()) {
-    ssize_t w = write(1, s.data() + done, s.size() - done);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return false;
-    done += size_t(w);
-  }
-  return true;
-}
+bool WriteOut(const std::string& s) { return WriteAll(1, s.data(), s.size()); }
 
 int Create(const std::vector<std::string>& args) {
   std::string file;
