@@ -19,6 +19,7 @@
 #include <fstream>
 #include <functional>
 
+#include "support/test_app.h"
 #include "shell/config.h"
 #include "stock/stockprop.h"
 #include "stock/stockprop_dialog.h"
@@ -579,19 +580,7 @@ TEST_F(StockPropTest, PropertyDialogOfTheTemporaryStockOrOnLine) {
   EXPECT_EQ(facade.rec.boxes.size(), 1u);
 }
 
-// The window, without showing it: filled from the data, edited, accepted.
-// The application object lives for one test (offscreen unless the
-// environment names another platform) and takes its resources with it.
-class App {
-  bool platform = [] {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    return true;
-  }();
-  int argc = 1;
-  char name[16] = "test_stock";
-  char* argv[2] = {name, nullptr};
-  QApplication app{argc, argv};
-};
+using App = TestApp;
 
 TEST(StockPropWindow, FillsAndReturnsTheChoices) {
   App app;

@@ -1,6 +1,7 @@
 // The log's windows on the offscreen platform: the size-limit question answers
 // itself with "go on" when nobody answers, and takes a "no"; the start options
 // read the limit field and the plain-text box.
+#include "support/test_app.h"
 #include "terminal/log_dialog.h"
 
 #include <gtest/gtest.h>
@@ -19,19 +20,7 @@
 
 namespace {
 
-// An application object for one test, on the offscreen platform unless the
-// environment names another; it takes what the test left with it.
-class App {
- private:
-  bool platform = [] {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    return true;
-  }();
-  int argc = 1;
-  char name[16] = "test_terminal";
-  char* argv[2] = {name, nullptr};
-  QApplication app{argc, argv};
-};
+using App = TestApp;
 
 // Runs `act` on the visible top-level widget named `name` once the event loop
 // shows it.  The polling timer belongs to the application object.

@@ -3,6 +3,7 @@
 // and input-method text reaching the port as Shift_JIS, back-scroll with the
 // wheel, the keys and the scroll bars.  One test also draws the screenshot
 // used by the README (written when QUILLNET_SCREENSHOT names a file).
+#include "support/test_app.h"
 #include "terminal/terminal_view.h"
 
 #include <gtest/gtest.h>
@@ -18,17 +19,7 @@
 
 namespace {
 
-class App {
- private:
-  bool platform = [] {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    return true;
-  }();
-  int argc = 1;
-  char name[16] = "test_terminal";
-  char* argv[2] = {name, nullptr};
-  QApplication app{argc, argv};
-};
+using App = TestApp;
 
 std::string Sjis(const char* utf8) { return jcode::Utf8ToSjis(utf8); }
 
