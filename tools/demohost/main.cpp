@@ -1,6 +1,7 @@
 // quillnet-demohost: a small telnet BBS on 127.0.0.1 to connect Quillnet to.
 //
 //   quillnet-demohost [--port N] [--code sjis|jis|euc] [--auto-login] [--once]
+//                     [--modem PTY-LINK [--answers LIST]]
 //
 // It negotiates like the hosts of its day (WILL ECHO, WILL SUPPRESS-GO-AHEAD,
 // DO TERMINAL-TYPE, DO NAWS, and asks for the terminal type), asks for an ID
@@ -9,7 +10,16 @@
 // Shift_JIS, JIS or EUC.  --port 0 takes a free port; the port in use is
 // printed as "listening on 127.0.0.1:PORT".  --once serves one call and exits
 // with 0 when it ends.
+//
+// --modem PTY-LINK serves the same BBS on a pty instead, behind a Hayes-style
+// modem (see modem.h): PTY-LINK becomes a symbolic link to the pty's device,
+// removed on exit.  --answers gives the results ATD cycles through, ";" or
+// "," between them, "-" for no answer ("BUSY;CONNECT 9600").  A pty has no
+// modem lines: the carrier's loss shows only as "NO CARRIER", and closing the
+// device counts as dropping DTR (the call is hung up).
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -25,9 +35,11 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "port/linecode.h"
 #include "tools/demohost/bbs.h"
+#include "tools/demohost/modem.h"
 
 namespace {
 
@@ -42,6 +54,8 @@ struct OPTIONS {
   int port = 2323;
   demohost::SESSIONOPTIONS session;
   bool once = false;
+  std::string modemLink;  // empty: telnet
+  std::vector<std::string> answers{"CONNECT 9600"};
 };
 
 // One caller on one socket: telnet on the outside, the session inside.
@@ -234,7 +248,10 @@ class CALLER {
 void Usage() {
   std::fprintf(stderr,
                "usage: quillnet-demohost [--port N] [--code sjis|jis|euc] [--auto-login] [--once]\n"
-               "  A telnet BBS on 127.0.0.1 for Quillnet to call (default port 2323).\n");
+               "                         [--modem PTY-LINK [--answers LIST]]\n"
+               "  A telnet BBS on 127.0.0.1 for Quillnet to call (default port 2323), or with\n"
+               "  --modem a modem on a pty linked as PTY-LINK; LIST is what ATD answers in\n"
+               "  turn, e.g. \"BUSY;CONNECT 9600\" (\"-\" for no answer; default CONNECT 9600).\n");
 }
 
 bool ParseArgs(int argc, char** argv, OPTIONS* o) {
@@ -257,6 +274,12 @@ bool ParseArgs(int argc, char** argv, OPTIONS* o) {
         return false;
     } else if (a == "--auto-login") {
       o->session.autoLogin = true;
+    } else if (a == "--modem" && i + 1 < argc) {
+      o->modemLink = argv[++i];
+      if (o->modemLink.empty()) return false;
+    } else if (a == "--answers" && i + 1 < argc) {
+      o->answers = demohost::SplitAnswers(argv[++i]);
+      if (o->answers.empty()) return false;
     } else if (a == "--once") {
       o->once = true;
     } else {
@@ -264,6 +287,97 @@ bool ParseArgs(int argc, char** argv, OPTIONS* o) {
     }
   }
   return true;
+}
+
+// The link to remove when the program ends, also from a signal handler.
+char linkToRemove[4096];
+
+void RemoveLinkAndExit(int) {
+  if (linkToRemove[0]) unlink(linkToRemove);
+  _exit(0);
+}
+
+// Writes all of s to the pty's master side.  Gives up after two seconds
+// without room, when nobody reads the other end.
+void WriteMaster(int fd, const std::string& s) {
+  size_t done = 0;
+  while (done < s.size()) {
+    const ssize_t w = write(fd, s.data() + done, s.size() - done);
+    if (w > 0) {
+      done += static_cast<size_t>(w);
+    } else if (w < 0 && errno == EAGAIN) {
+      pollfd p{fd, POLLOUT, 0};
+      if (poll(&p, 1, 2000) <= 0) return;
+    } else if (!(w < 0 && errno == EINTR)) {
+      return;
+    }
+  }
+}
+
+int RunModem(const OPTIONS& opt) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+    std::fprintf(stderr, "quillnet-demohost: cannot open a pty: %s\n", std::strerror(errno));
+    return 1;
+  }
+  const char* slave = ptsname(master);
+  if (!slave) {
+    std::fprintf(stderr, "quillnet-demohost: ptsname: %s\n", std::strerror(errno));
+    return 1;
+  }
+  const std::string device = slave;
+  // Raw from the start, so that a caller that sets nothing gets no line
+  // editing or echo from the pty itself.  The settings stay while the master
+  // is open.
+  demohost::MakeRaw(device);
+  // A link left by an earlier run is replaced; anything else is not touched.
+  struct stat st;
+  if (lstat(opt.modemLink.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) unlink(opt.modemLink.c_str());
+  if (opt.modemLink.size() >= sizeof linkToRemove || symlink(device.c_str(), opt.modemLink.c_str()) != 0) {
+    std::fprintf(stderr, "quillnet-demohost: cannot link %s to %s: %s\n", opt.modemLink.c_str(), device.c_str(),
+                 std::strerror(errno));
+    return 1;
+  }
+  std::snprintf(linkToRemove, sizeof linkToRemove, "%s", opt.modemLink.c_str());
+  struct sigaction sa{};
+  sa.sa_handler = RemoveLinkAndExit;
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGHUP, &sa, nullptr);
+  std::printf("modem on %s (%s)\n", opt.modemLink.c_str(), device.c_str());
+  std::fflush(stdout);
+
+  demohost::MODEMOPTIONS mo;
+  mo.session = opt.session;
+  mo.answers = opt.answers;
+  demohost::MODEM modem(mo, [master](const std::string& bytes) { WriteMaster(master, bytes); });
+  bool callerThere = false;
+  for (;;) {
+    if (opt.once && modem.CallsEnded() > 0) break;
+    const auto now = demohost::MODEM::CLOCK::now();
+    modem.Tick(now);
+    pollfd p{master, POLLIN, 0};
+    int wait = modem.NextTimerMs(now);
+    const int r = poll(&p, 1, wait);
+    if (r < 0 && errno != EINTR) break;
+    if (r <= 0) continue;
+    unsigned char buf[512];
+    const ssize_t n = read(master, buf, sizeof buf);
+    if (n > 0) {
+      callerThere = true;
+      modem.Received(buf, static_cast<size_t>(n), demohost::MODEM::CLOCK::now());
+    } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+      continue;
+    } else {
+      // Nobody has the device open (EIO): a caller that closed it dropped
+      // DTR.  Look again shortly.
+      if (callerThere) modem.LineDropped();
+      callerThere = false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  }
+  unlink(linkToRemove);
+  return 0;
 }
 
 }  // namespace
@@ -276,6 +390,7 @@ int main(int argc, char** argv) {
   }
   std::signal(SIGPIPE, SIG_IGN);
   demohost::Boards();  // built before the first caller
+  if (!opt.modemLink.empty()) return RunModem(opt);
 
   const int ls = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   const int one = 1;
