@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -103,16 +104,52 @@ void HideCaret() {
   if (!HideDisplay() && pBitmapCur->painter.caret) pBitmapCur->painter.caret(false);
 }
 
+// Bytes for the log are gathered and given to it in runs (the log appends
+// runs of plain text in one step).  The log still sees every byte before the
+// screen does and before any hook the pass calls for a later byte, so the run
+// is handed over before those.
+class LogRun {
+ public:
+  void Add(char c) {
+    if (n_ == sizeof buf_) Flush();
+    buf_[n_++] = c;
+  }
+  // At most one refill at a time.
+  void Add(const char* p, size_t n) {
+    if (n_ + n > sizeof buf_) Flush();
+    std::memcpy(buf_ + n_, p, n);
+    n_ += n;
+  }
+  void Flush() {
+    if (n_ > 0) LOG::Put(buf_, n_);
+    n_ = 0;
+  }
+
+ private:
+  char buf_[COMPORT::RECEIVE_QUEUE + COMPORT::RECEIVE_SLACK];
+  size_t n_ = 0;
+};
+
+LogRun logRun;
+
 // Bytes for the screen are gathered and given to it in runs (the screen
 // copies runs of printable bytes in one step); the run is handed over before
-// anything else the pass does that could see the screen.
+// anything else the pass does that could see the screen, and the log's run
+// before it.
 class DisplayRun {
  public:
   void Add(char c) {
     if (n_ == sizeof buf_) Flush();
     buf_[n_++] = c;
   }
+  // At most one refill at a time.
+  void Add(const char* p, size_t n) {
+    if (n_ + n > sizeof buf_) Flush();
+    std::memcpy(buf_ + n_, p, n);
+    n_ += n;
+  }
   void Flush() {
+    logRun.Flush();
     if (n_ > 0) pBitmapCur->Input(buf_, n_);
     n_ = 0;
   }
@@ -166,7 +203,26 @@ void DataPass() {
   const bool otherScreen = pBitmapCur != &bitmap;
   static DisplayRun run;
 
+  // Without an add-in claim, the carrier watch, sound events, a script, a
+  // hidden display or another screen, a byte from 0x20 on outside a control
+  // sequence only goes to the add-in buffer, the log and the screen: such
+  // runs are taken from the queue in one step.
+  const bool runsPossible = !claimed && !carrierWatch && !otherScreen;
   while (COMPORT::IsReceived()) {
+    if (runsPossible && ctrlSkipState == 0 && !script && !hidden && !CLIENT::pWaitEvent) {
+      const char* p = COMPORT::szReceived + COMPORT::iTakeout;
+      const char* end = COMPORT::szReceived + COMPORT::cchReceived;
+      const char* q = p;
+      while (q < end && static_cast<unsigned char>(*q) >= 0x20) ++q;
+      if (q > p) {
+        const size_t k = static_cast<size_t>(q - p);
+        addinBuffer.insert(addinBuffer.end(), p, q);
+        logRun.Add(p, k);
+        run.Add(p, k);
+        COMPORT::iTakeout += static_cast<int>(k);
+        continue;
+      }
+    }
     const unsigned char b = static_cast<unsigned char>(COMPORT::Get());
     addinBuffer.push_back(static_cast<char>(b));
     if (claimed) continue;
@@ -182,6 +238,7 @@ void DataPass() {
     }
     if (CLIENT::pWaitEvent) {
       if (int r = CLIENT::pWaitEvent->Process(static_cast<char>(b)); r > 0 && CLIENT::hooks.playUser) {
+        logRun.Flush();
         CLIENT::hooks.playUser(r - 1);
       }
     }
@@ -204,7 +261,7 @@ void DataPass() {
       return;
     }
 
-    LOG::Put(static_cast<char>(b));
+    logRun.Add(static_cast<char>(b));
     switch (ctrlSkipState) {
       case 0:
         if (b < 0x20 && hostprop.RemoveCtrls && b != 13 && b != 10 && b != 9 && b != 5 && b != 8) {
@@ -219,12 +276,15 @@ void DataPass() {
             run.Add(static_cast<char>(b));
           }
         }
-        if (b == 10 && otherScreen && ++cLineFeedScroll >= kScrollBarEvery &&
-            !(CLIENT::hooks.leftButtonDown && CLIENT::hooks.leftButtonDown())) {
-          cLineFeedScroll = 0;
-          if (bitmap.painter.scrollBarChanged) bitmap.painter.scrollBarChanged();
+        if (b == 10 && otherScreen) {
+          logRun.Flush();
+          if (++cLineFeedScroll >= kScrollBarEvery && !(CLIENT::hooks.leftButtonDown && CLIENT::hooks.leftButtonDown())) {
+            cLineFeedScroll = 0;
+            if (bitmap.painter.scrollBarChanged) bitmap.painter.scrollBarChanged();
+          }
         }
         if (script) {
+          logRun.Flush();
           ScriptReceive(static_cast<char>(b));
           // The script may have ended or hidden the display.
           script = ScriptExecuting();

@@ -46,10 +46,12 @@ const char kMenuText[] = "ログ終了(&N)";
 const char kFilter[] = "ﾛｸﾞﾌｧｲﾙ (*.log)";
 
 // What a BS may take back in a plain log: the characters this log wrote on
-// its current line, one byte count (1 or 2) per character, oldest first.  A
-// line end (the CR LF this log writes) empties it, and so does a new log, so
-// a BS never reaches into a line end or an earlier session's text.
-std::string lineChars;
+// its current line, one byte count (1 or 2) per character, oldest first, in
+// lineChars[0 .. cLineChars).  A line end (the CR LF this log writes) empties
+// it, and so does a new log, so a BS never reaches into a line end or an
+// earlier session's text.  When it is full the older half is dropped.
+char lineChars[LOG::kLineMemory];
+size_t cLineChars = 0;
 // The last character is a lone lead byte that the next byte may complete.
 bool pendingLead = false;
 // A BS took back a double-byte character, which fills two cells: a BS right
@@ -135,7 +137,7 @@ int LOG::Open(const std::string& path, int mode, int kbLimit, int textLog) {
   nLogParam = 0;
   chPrev = 0;
   fBackAfterTab = 0;
-  lineChars.clear();
+  cLineChars = 0;
   pendingLead = secondCellPending = false;
   szLogPath = path;
   logopen = mode < 0 ? LOGOPEN_APPEND : mode > LOGOPEN_BACKUP ? LOGOPEN_BACKUP : mode;
@@ -306,43 +308,58 @@ void LOG::Flush() {
 }
 
 void LOG::Append(const char* p, size_t n) {
-  if (hLogFile < 0) return;  // a write failed earlier in this byte's work
-  if (cbCache + n > cache.size()) {
-    try {
-      size_t want = cache.size();
-      while (cbCache + n > want) want += kCacheStart;
-      cache.resize(want);
-      DebugLog("Log buffer enlarged\n");
-    } catch (const std::bad_alloc&) {
-      // No more memory for the cache: write what it holds and reuse it.
-      FlushCache();
-      if (hLogFile < 0 || n > cache.size()) return;
+  // A long run goes in pieces that end where the cache reaches
+  // kCacheFlushSize, so the cache is written at the same points as when the
+  // bytes come one at a time, and never grows past that size.
+  while (n > 0) {
+    if (hLogFile < 0) return;  // a write failed earlier in this work
+    size_t k = cbCache < kCacheFlushSize ? std::min(n, kCacheFlushSize - cbCache) : n;
+    if (cbCache + k > cache.size()) {
+      try {
+        size_t want = cache.size();
+        while (cbCache + k > want) want += kCacheStart;
+        cache.resize(want);
+        DebugLog("Log buffer enlarged\n");
+      } catch (const std::bad_alloc&) {
+        // No more memory for the cache: write what it holds and reuse it.
+        FlushCache();
+        if (hLogFile < 0 || k > cache.size()) return;
+      }
     }
+    std::memcpy(cache.data() + cbCache, p, k);
+    cbCache += k;
+    p += k;
+    n -= k;
+    if (cbCache >= kCacheFlushSize) FlushCache();
   }
-  std::memcpy(cache.data() + cbCache, p, n);
-  cbCache += n;
-  if (cbCache >= kCacheFlushSize) FlushCache();
 }
 
 // Text of the plain log that stays on the current line.
 void LOG::AppendText(const char* p, size_t n) {
+  size_t len = cLineChars;
+  bool lead = pendingLead;
   for (size_t i = 0; i < n; ++i) {
-    unsigned char b = static_cast<unsigned char>(p[i]);
-    if (pendingLead && jcode::IsKanjiTrail(b)) {
-      lineChars.back() = 2;
-      pendingLead = false;
+    const unsigned char b = static_cast<unsigned char>(p[i]);
+    if (lead && jcode::IsKanjiTrail(b)) {
+      lineChars[len - 1] = 2;
+      lead = false;
     } else {
-      if (lineChars.size() >= kLineMemory) lineChars.erase(0, kLineMemory / 2);
-      lineChars.push_back(1);
-      pendingLead = jcode::IsKanji1(b);
+      if (len >= kLineMemory) {
+        std::memmove(lineChars, lineChars + kLineMemory / 2, len - kLineMemory / 2);
+        len -= kLineMemory / 2;
+      }
+      lineChars[len++] = 1;
+      lead = jcode::IsKanji1(b);
     }
   }
+  cLineChars = len;
+  pendingLead = lead;
   Append(p, n);
 }
 
 void LOG::LineEnd() {
   Append("\r\n", 2);
-  lineChars.clear();
+  cLineChars = 0;
   pendingLead = false;
 }
 
@@ -362,9 +379,8 @@ void LOG::BackSpace() {
     secondCellPending = false;
     return;
   }
-  if (lineChars.empty()) return;
-  size_t n = static_cast<unsigned char>(lineChars.back());
-  lineChars.pop_back();
+  if (cLineChars == 0) return;
+  size_t n = static_cast<unsigned char>(lineChars[--cLineChars]);
   pendingLead = false;
   if (n == 2) secondCellPending = true;
   if (chPrev == '\t') fBackAfterTab = 1;
@@ -434,6 +450,53 @@ void LOG::Put(char c) {
   chPrev = c;
 }
 
+void LOG::Put(const char* p, size_t n) {
+  if (n == 0) return;
+  if (hLogFile < 0 || fPause) {
+    chPrev = p[n - 1];
+    return;
+  }
+  fDirty = 1;
+  if (!fTextLog) {
+    // Everything but Ctrl+Z and a CR right after a CR, in runs between them.
+    char prev = chPrev;
+    size_t start = 0;
+    for (size_t i = 0; i < n; ++i) {
+      const char c = p[i];
+      if (c == 0x1A || (c == '\r' && prev == '\r')) {
+        if (i > start) Append(p + start, i - start);
+        start = i + 1;
+      }
+      prev = c;
+    }
+    if (n > start) Append(p + start, n - start);
+    chPrev = prev;
+    return;
+  }
+  // Plain log: text outside a sequence (TAB and every byte from 0x20 on) is
+  // taken in runs, with what Put does for each of its bytes; anything else
+  // goes through Put.
+  auto isText = [](char c) { return c == '\t' || static_cast<unsigned char>(c) >= 0x20; };
+  size_t i = 0;
+  while (i < n) {
+    if (hLogFile < 0) {
+      chPrev = p[n - 1];
+      return;
+    }
+    if (escLogState == 0 && isText(p[i])) {
+      size_t j = i + 1;
+      while (j < n && isText(p[j])) ++j;
+      secondCellPending = false;
+      fBackAfterTab = 0;
+      AppendText(p + i, j - i);
+      chPrev = p[j - 1];
+      i = j;
+    } else {
+      Put(p[i++]);
+    }
+  }
+}
+
 // ---- the size limit ----
 
 int LOG::CheckLimit() {
@@ -471,7 +534,7 @@ void LOG::ResetForTest() {
   cbFile = 0;
   chPrev = 0;
   escLogState = nLogParam = fBackAfterTab = 0;
-  lineChars.clear();
+  cLineChars = 0;
   pendingLead = secondCellPending = false;
   hooks = LOGHOOKS();
 }

@@ -25,6 +25,7 @@
 // members; ResetForTest returns it to the start.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -108,6 +109,9 @@ class LOG {
   static void StartAtConnect();
   // One received byte.
   static void Put(char c);
+  // A run of received bytes: the same as Put for each of them in turn, with
+  // runs of plain text appended in one step.
+  static void Put(const char* p, size_t n);
   // Writes the cache to the file.  A write that fails ends the log and says so.
   static void FlushCache();
   // Writes the cache and commits the file to the disk, when bytes were given

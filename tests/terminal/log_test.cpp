@@ -10,9 +10,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <ostream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -548,6 +550,76 @@ TEST_F(LogTest, TheStartDialogTakesItsOptionsAndANewFileIsNotAsked) {
   EXPECT_EQ(LOG::cKBLimit, 20);
   EXPECT_EQ(LOG::fTextLog, 0);
   EXPECT_TRUE(facade.rec.boxes.empty());
+}
+
+// ---- runs: Put(p, n) against Put(c) byte by byte ------------------------------
+
+// Random received bytes that hit every path of the plain log: text, double-
+// byte characters (whole and cut), sequences with numbers, BS, TAB, CR, LF,
+// Ctrl+Z and other controls.
+std::string RandomLogInput(std::mt19937& rng, size_t size) {
+  static const char kPieces[][8] = {"\x1b[", "\x1b[12H", "\x1b[5C", "\x1b[3;7f", "\x1b[m", "\x1b(", "\x88\x9f",
+                                    "\x82\xa0", "\r\n", "\r\r", "\b\b  \b\b", "\t\b\b", "\x1a"};
+  static const char kBytes[] = {'\x1b', '[', '0', '9', ';', 'H', 'C', 'f', 'm', '\b', '\t', '\r', '\n', '\x1a',
+                                '\x05', '\x7f', '\x81', '\x9f', '\xe0', '\xfc', '\x40', '\xa1', ' ', 'x'};
+  std::string out;
+  while (out.size() < size) {
+    switch (rng() % 4) {
+      case 0: out += kPieces[rng() % (sizeof kPieces / sizeof kPieces[0])]; break;
+      case 1: out += kBytes[rng() % sizeof kBytes]; break;
+      case 2: out += static_cast<char>(rng() % 256); break;
+      default: out.append(1 + rng() % 200, static_cast<char>(0x20 + rng() % 0xe0)); break;
+    }
+  }
+  return out;
+}
+
+TEST_F(LogTest, RunsGiveTheSameFileAsSingleBytes) {
+  std::mt19937 rng(20261210);
+  for (int round = 0; round < 60; ++round) {
+    for (int textLog = 0; textLog <= 1; ++textLog) {
+      // Some rounds are long enough to pass the cache's write size and to
+      // fill a BS's line memory.
+      const size_t size = round % 10 == 9 ? 150000 + rng() % 50000 : rng() % 6000;
+      const std::string input = RandomLogInput(rng, size);
+      const std::string single = LogOf(input, textLog, "single.log");
+      const char chPrevSingle = LOG::chPrev;
+
+      const std::string path = dir.File("runs.log");
+      unlink(path.c_str());
+      ASSERT_EQ(LOG::Start("runs.log", LOGOPEN_APPEND, LOG::kNoLimit, textLog), 1);
+      size_t i = 0;
+      while (i < input.size()) {
+        // Split points at random: single bytes, short and long runs.
+        size_t n = rng() % 3 == 0 ? 1 : 1 + rng() % (rng() % 2 ? 16 : 5000);
+        n = std::min(n, input.size() - i);
+        LOG::Put(input.data() + i, n);
+        if (rng() % 8 == 0) LOG::Put(input.data() + i, 0);  // an empty run changes nothing
+        i += n;
+        EXPECT_LE(LOG::cache.size(), static_cast<size_t>(LOG::kCacheFlushSize));
+      }
+      EXPECT_EQ(LOG::chPrev, chPrevSingle);
+      LOG::End();
+      const std::string runs = Read(path);
+      ASSERT_EQ(runs.size(), single.size()) << "round " << round << " textLog " << textLog;
+      ASSERT_TRUE(runs == single) << "round " << round << " textLog " << textLog;
+    }
+  }
+  EXPECT_TRUE(facade.rec.boxes.empty());
+}
+
+TEST_F(LogTest, ARunWhileNoLogWritesOnlyRemembersItsLastByte) {
+  LOG::Put("ab\r", 3);
+  EXPECT_EQ(LOG::chPrev, '\r');
+  const std::string path = dir.File("paused.log");
+  ASSERT_EQ(LOG::Start("paused.log", LOGOPEN_OVERWRITE, LOG::kNoLimit, 0), 1);
+  LOG::fPause = 1;
+  LOG::Put("cd\r", 3);
+  LOG::fPause = 0;
+  // The CR is a CR right after the paused run's CR.
+  LOG::Put("\rz", 2);
+  LOG::End();
+  EXPECT_EQ(Read(path), "z");
 }
 
 }  // namespace
