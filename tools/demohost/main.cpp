@@ -333,9 +333,10 @@ int RunModem(const OPTIONS& opt) {
   // A link left by an earlier run is replaced; anything else is not touched.
   struct stat st;
   if (lstat(opt.modemLink.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) unlink(opt.modemLink.c_str());
-  if (opt.modemLink.size() >= sizeof linkToRemove || symlink(device.c_str(), opt.modemLink.c_str()) != 0) {
-    std::fprintf(stderr, "quillnet-demohost: cannot link %s to %s: %s\n", opt.modemLink.c_str(), device.c_str(),
-                 std::strerror(errno));
+  // The handlers are in place before the link exists, so that it never
+  // outlives the program.
+  if (opt.modemLink.size() >= sizeof linkToRemove) {
+    std::fprintf(stderr, "quillnet-demohost: %s: name too long\n", opt.modemLink.c_str());
     return 1;
   }
   std::snprintf(linkToRemove, sizeof linkToRemove, "%s", opt.modemLink.c_str());
@@ -344,6 +345,11 @@ int RunModem(const OPTIONS& opt) {
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
   sigaction(SIGHUP, &sa, nullptr);
+  if (symlink(device.c_str(), opt.modemLink.c_str()) != 0) {
+    std::fprintf(stderr, "quillnet-demohost: cannot link %s to %s: %s\n", opt.modemLink.c_str(), device.c_str(),
+                 std::strerror(errno));
+    return 1;
+  }
   std::printf("modem on %s (%s)\n", opt.modemLink.c_str(), device.c_str());
   std::fflush(stdout);
 
@@ -357,8 +363,7 @@ int RunModem(const OPTIONS& opt) {
     const auto now = demohost::MODEM::CLOCK::now();
     modem.Tick(now);
     pollfd p{master, POLLIN, 0};
-    int wait = modem.NextTimerMs(now);
-    const int r = poll(&p, 1, wait);
+    const int r = poll(&p, 1, modem.NextTimerMs(now));
     if (r < 0 && errno != EINTR) break;
     if (r <= 0) continue;
     unsigned char buf[512];
