@@ -58,6 +58,71 @@ bool pendingLead = false;
 // after it stands for its second cell and takes back nothing more.
 bool secondCellPending = false;
 
+// Plain text written on the current line whose characters are not yet in
+// lineChars.  Counting characters costs a step per byte, and most lines end
+// before a BS needs them, so text is only copied here; a BS, or this buffer
+// filling up, counts them (in order, so the line memory ends up exactly as if
+// every byte had been counted at once), and a line end simply drops them.
+char uncounted[8192];
+size_t cUncounted = 0;
+
+// Counts the characters of text into the line memory.  A byte that completes
+// a pending lead byte makes that character two bytes long; a full memory
+// drops its older half.
+void CountChars(const char* text, size_t n) {
+  size_t len = cLineChars;
+  bool lead = pendingLead;
+  for (size_t i = 0; i < n; ++i) {
+    const unsigned char b = static_cast<unsigned char>(text[i]);
+    if (lead && jcode::IsKanjiTrail(b)) {
+      lineChars[len - 1] = 2;
+      lead = false;
+      continue;
+    }
+    if (len >= LOG::kLineMemory) {
+      std::memmove(lineChars, lineChars + LOG::kLineMemory / 2, len - LOG::kLineMemory / 2);
+      len -= LOG::kLineMemory / 2;
+    }
+    lineChars[len++] = 1;
+    lead = jcode::IsKanji1(b);
+  }
+  cLineChars = len;
+  pendingLead = lead;
+}
+
+// Brings the line memory up to date with the uncounted text.
+void CountUncounted() {
+  CountChars(uncounted, cUncounted);
+  cUncounted = 0;
+}
+
+// Forgets the current line: a line end, or a new log.
+void ForgetLine() {
+  cLineChars = 0;
+  cUncounted = 0;
+  pendingLead = false;
+}
+
+// Length of the plain text (TAB and bytes from 0x20 on) at the start of p,
+// up to n bytes.
+size_t TextLength(const char* text, size_t n) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+  size_t i = 0;
+  while (i < n && (p[i] >= 0x20 || p[i] == '\t')) ++i;
+  return i;
+}
+
+// Notes text written on the current line for a later BS.
+void NoteText(const char* text, size_t n) {
+  if (cUncounted + n > sizeof uncounted) CountUncounted();
+  if (n > sizeof uncounted) {
+    CountChars(text, n);
+    return;
+  }
+  std::memcpy(uncounted + cUncounted, text, n);
+  cUncounted += n;
+}
+
 bool IsFinal(unsigned char c) {
   return c <= 0x20 || (c >= 0x40 && c <= 0x5A) || (c >= 'a' && c <= 'z');
 }
@@ -137,8 +202,8 @@ int LOG::Open(const std::string& path, int mode, int kbLimit, int textLog) {
   nLogParam = 0;
   chPrev = 0;
   fBackAfterTab = 0;
-  cLineChars = 0;
-  pendingLead = secondCellPending = false;
+  ForgetLine();
+  secondCellPending = false;
   szLogPath = path;
   logopen = mode < 0 ? LOGOPEN_APPEND : mode > LOGOPEN_BACKUP ? LOGOPEN_BACKUP : mode;
   cKBLimit = (kbLimit < 1 || kbLimit > kNoLimit) ? int(kNoLimit) : kbLimit;
@@ -336,31 +401,13 @@ void LOG::Append(const char* p, size_t n) {
 
 // Text of the plain log that stays on the current line.
 void LOG::AppendText(const char* p, size_t n) {
-  size_t len = cLineChars;
-  bool lead = pendingLead;
-  for (size_t i = 0; i < n; ++i) {
-    const unsigned char b = static_cast<unsigned char>(p[i]);
-    if (lead && jcode::IsKanjiTrail(b)) {
-      lineChars[len - 1] = 2;
-      lead = false;
-    } else {
-      if (len >= kLineMemory) {
-        std::memmove(lineChars, lineChars + kLineMemory / 2, len - kLineMemory / 2);
-        len -= kLineMemory / 2;
-      }
-      lineChars[len++] = 1;
-      lead = jcode::IsKanji1(b);
-    }
-  }
-  cLineChars = len;
-  pendingLead = lead;
+  NoteText(p, n);
   Append(p, n);
 }
 
 void LOG::LineEnd() {
   Append("\r\n", 2);
-  cLineChars = 0;
-  pendingLead = false;
+  ForgetLine();
 }
 
 void LOG::Spaces(int n) {
@@ -379,6 +426,7 @@ void LOG::BackSpace() {
     secondCellPending = false;
     return;
   }
+  CountUncounted();
   if (cLineChars == 0) return;
   size_t n = static_cast<unsigned char>(lineChars[--cLineChars]);
   pendingLead = false;
@@ -476,21 +524,19 @@ void LOG::Put(const char* p, size_t n) {
   // Plain log: text outside a sequence (TAB and every byte from 0x20 on) is
   // taken in runs, with what Put does for each of its bytes; anything else
   // goes through Put.
-  auto isText = [](char c) { return c == '\t' || static_cast<unsigned char>(c) >= 0x20; };
   size_t i = 0;
   while (i < n) {
     if (hLogFile < 0) {
       chPrev = p[n - 1];
       return;
     }
-    if (escLogState == 0 && isText(p[i])) {
-      size_t j = i + 1;
-      while (j < n && isText(p[j])) ++j;
+    const size_t k = escLogState == 0 ? TextLength(p + i, n - i) : 0;
+    if (k > 0) {
       secondCellPending = false;
       fBackAfterTab = 0;
-      AppendText(p + i, j - i);
-      chPrev = p[j - 1];
-      i = j;
+      AppendText(p + i, k);
+      i += k;
+      chPrev = p[i - 1];
     } else {
       Put(p[i++]);
     }
@@ -534,7 +580,7 @@ void LOG::ResetForTest() {
   cbFile = 0;
   chPrev = 0;
   escLogState = nLogParam = fBackAfterTab = 0;
-  cLineChars = 0;
-  pendingLead = secondCellPending = false;
+  ForgetLine();
+  secondCellPending = false;
   hooks = LOGHOOKS();
 }

@@ -4,7 +4,9 @@
 // the front of the file; the file is exactly cbFile bytes after every write;
 // the cache stays bounded; a raw log holds the input less Ctrl+Z and doubled
 // CRs; a plain log holds no escape or control byte and only whole CR LF pairs,
-// and no byte of input yields more than a screen line of padding.
+// and no byte of input yields more than a screen line of padding.  The same
+// input given in runs (Put with a pointer and a length, split at points the
+// input decides) gives the same file.
 //
 // Input layout: [flags] [flush interval] [columns] then the stream.
 // flags bit 0: plain log; bits 1-2: append, overwrite, backups (10), backups (3).
@@ -12,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -96,8 +99,35 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!facade.boxes.empty()) std::abort();  // nothing here may fail
   ui::SetFacade(nullptr);
 
+  // The same input again into a second file, in runs through Put(p, n) split
+  // where a generator seeded by the input says: the file must be the same.
+  const std::string runsPath = Dir() + "/g.log";
+  for (int k = 1; k <= 9; ++k) unlink(LOG::BackupName(runsPath, k).c_str());
+  WriteFile(runsPath, earlier);
+  ui::SetFacade(&facade);
+  if (!LOG::Start(runsPath.c_str(), mode, LOG::kNoLimit, textLog)) std::abort();
+  uint32_t seed = 2166136261u;
+  for (size_t i = 0; i < size; ++i) seed = (seed ^ data[i]) * 16777619u;
+  for (size_t i = 0; i < input.size();) {
+    seed = seed * 1103515245u + 12345u;
+    const size_t pick = (seed >> 8) % 4;
+    size_t n = pick == 0 ? 1 : pick == 1 ? 1 + (seed >> 12) % 8 : 1 + (seed >> 12) % 4096;
+    n = std::min(n, input.size() - i);
+    LOG::Put(input.data() + i, n);
+    i += n;
+    if (interval && (i / interval) != ((i - n) / interval)) {
+      LOG::FlushCache();
+      CheckWritten(runsPath);
+    }
+  }
+  LOG::End();
+  if (!facade.boxes.empty()) std::abort();
+  ui::SetFacade(nullptr);
+
   std::string file;
   if (!ReadFileBytes(path, file)) std::abort();
+  std::string runsFile;
+  if (!ReadFileBytes(runsPath, runsFile) || runsFile != file) std::abort();
   std::string before = mode == LOGOPEN_APPEND ? earlier : "";
   if (file.compare(0, before.size(), before) != 0) std::abort();
   if (mode >= 2) {

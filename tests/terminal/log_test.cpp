@@ -564,14 +564,34 @@ std::string RandomLogInput(std::mt19937& rng, size_t size) {
                                 '\x05', '\x7f', '\x81', '\x9f', '\xe0', '\xfc', '\x40', '\xa1', ' ', 'x'};
   std::string out;
   while (out.size() < size) {
-    switch (rng() % 4) {
-      case 0: out += kPieces[rng() % (sizeof kPieces / sizeof kPieces[0])]; break;
-      case 1: out += kBytes[rng() % sizeof kBytes]; break;
-      case 2: out += static_cast<char>(rng() % 256); break;
-      default: out.append(1 + rng() % 200, static_cast<char>(0x20 + rng() % 0xe0)); break;
+    const unsigned pick = rng() % 40;
+    if (pick < 10) {
+      out += kPieces[rng() % (sizeof kPieces / sizeof kPieces[0])];
+    } else if (pick < 20) {
+      out += kBytes[rng() % sizeof kBytes];
+    } else if (pick < 29) {
+      out += static_cast<char>(rng() % 256);
+    } else {
+      // Text without a control: short, or (rarely) longer than a BS's line
+      // memory holds.
+      const size_t n = pick == 39 ? 1000 + rng() % 12000 : 1 + rng() % 200;
+      for (size_t k = 0; k < n; ++k) out += static_cast<char>(0x20 + rng() % 0xe0);
     }
   }
   return out;
+}
+
+TEST_F(LogTest, ALongRunIsTakenBackByWholeCharacters) {
+  // Text longer than the line memory, in one run, then BS: the line memory
+  // holds the run's last characters.
+  std::string kanji;
+  for (int k = 0; k < 6000; ++k) kanji += "\x88\x9f";
+  const std::string path = dir.File("long.log");
+  ASSERT_EQ(LOG::Start("long.log", LOGOPEN_OVERWRITE, LOG::kNoLimit, 1), 1);
+  const std::string input = "ab\n" + kanji + "\b\b\b\b" + std::string(9000, 'x') + "\b";
+  LOG::Put(input.data(), input.size());
+  LOG::End();
+  EXPECT_EQ(Read(path), "ab\r\n" + kanji.substr(0, kanji.size() - 4) + std::string(8999, 'x'));
 }
 
 TEST_F(LogTest, RunsGiveTheSameFileAsSingleBytes) {
@@ -591,7 +611,8 @@ TEST_F(LogTest, RunsGiveTheSameFileAsSingleBytes) {
       size_t i = 0;
       while (i < input.size()) {
         // Split points at random: single bytes, short and long runs.
-        size_t n = rng() % 3 == 0 ? 1 : 1 + rng() % (rng() % 2 ? 16 : 5000);
+        const unsigned kind = rng() % 8;
+        size_t n = kind < 3 ? 1 : 1 + rng() % (kind < 6 ? 16 : kind < 7 ? 5000 : 20000);
         n = std::min(n, input.size() - i);
         LOG::Put(input.data() + i, n);
         if (rng() % 8 == 0) LOG::Put(input.data() + i, 0);  // an empty run changes nothing
