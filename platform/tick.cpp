@@ -1,20 +1,18 @@
 #include "platform/tick.h"
 
 #include <sched.h>
-#include <time.h>
 
-#include <cerrno>
+#include <chrono>
+#include <thread>
 
 TICK GetTick() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<TICK>(ts.tv_sec) * 1000u + static_cast<TICK>(ts.tv_nsec / 1000000);
+  // steady_clock is CLOCK_MONOTONIC here: never set back, never wraps.
+  return static_cast<TICK>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+          .count());
 }
 
 void YieldProcessor() { sched_yield(); }
 
-void SleepMs(unsigned ms) {
-  timespec req{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
-  timespec rem;
-  while (nanosleep(&req, &rem) != 0 && errno == EINTR) req = rem;
-}
+// sleep_for resumes after a signal with the time that is left.
+void SleepMs(unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
