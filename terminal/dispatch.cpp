@@ -104,12 +104,13 @@ void HideCaret() {
   if (!HideDisplay() && pBitmapCur->painter.caret) pBitmapCur->painter.caret(false);
 }
 
-// Bytes for the log are gathered and given to it in runs (the log appends
-// runs of plain text in one step).  The log still sees every byte before the
-// screen does and before any hook the pass calls for a later byte, so the run
-// is handed over before those.
-class LogRun {
+// Bytes gathered for one consumer and handed over in runs: the log appends
+// runs of plain text in one step, the screen copies runs of printable bytes
+// in one step.
+class ByteRun {
  public:
+  using Deliver = void (*)(const char* p, size_t n);
+  explicit ByteRun(Deliver deliver) : deliver_(deliver) {}
   void Add(char c) {
     if (n_ == sizeof buf_) Flush();
     buf_[n_++] = c;
@@ -121,43 +122,19 @@ class LogRun {
     n_ += n;
   }
   void Flush() {
-    if (n_ > 0) LOG::Put(buf_, n_);
+    if (n_ > 0) deliver_(buf_, n_);
     n_ = 0;
   }
 
  private:
+  Deliver deliver_;
   char buf_[COMPORT::RECEIVE_QUEUE + COMPORT::RECEIVE_SLACK];
   size_t n_ = 0;
 };
 
-LogRun logRun;
-
-// Bytes for the screen are gathered and given to it in runs (the screen
-// copies runs of printable bytes in one step); the run is handed over before
-// anything else the pass does that could see the screen, and the log's run
-// before it.
-class DisplayRun {
- public:
-  void Add(char c) {
-    if (n_ == sizeof buf_) Flush();
-    buf_[n_++] = c;
-  }
-  // At most one refill at a time.
-  void Add(const char* p, size_t n) {
-    if (n_ + n > sizeof buf_) Flush();
-    std::memcpy(buf_ + n_, p, n);
-    n_ += n;
-  }
-  void Flush() {
-    logRun.Flush();
-    if (n_ > 0) pBitmapCur->Input(buf_, n_);
-    n_ = 0;
-  }
-
- private:
-  char buf_[COMPORT::RECEIVE_QUEUE + COMPORT::RECEIVE_SLACK];
-  size_t n_ = 0;
-};
+// The log still sees every byte before the screen does and before any hook
+// the pass calls for a later byte, so its run is handed over before those.
+ByteRun logRun([](const char* p, size_t n) { LOG::Put(p, n); });
 
 // Step 7.1: a pass that found nothing to take.
 void IdlePass() {
@@ -201,7 +178,12 @@ void DataPass() {
   bool script = ScriptExecuting();
   bool hidden = HideDisplay();
   const bool otherScreen = pBitmapCur != &bitmap;
-  static DisplayRun run;
+  // The screen's run is handed over before anything else the pass does that
+  // could see the screen, and the log's run before it.
+  static ByteRun run([](const char* p, size_t n) {
+    logRun.Flush();
+    pBitmapCur->Input(p, n);
+  });
 
   // Without an add-in claim, the carrier watch, sound events, a script, a
   // hidden display or another screen, a byte from 0x20 on outside a control
