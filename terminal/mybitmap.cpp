@@ -309,29 +309,9 @@ void MYBITMAP::InputDateTime() {
   Input(text);
 }
 
-// One printable byte at the cursor (the cursor is inside the line).
-void MYBITMAP::PutChar(unsigned char c) {
-  STOCKITEM* item = cvCur.Item();
-  char* t = item->Text();
-  if (xchCur > 0 && t[xchCur - 1] == 0) {
-    int x = xchCur - 1;
-    while (x > 0 && t[x - 1] == 0) --x;
-    std::memset(t + x, ' ', size_t(xchCur - x));
-    AddUpdateChar(cvCur, x, xchCur - x);
-  }
-  t[xchCur] = static_cast<char>(c);
-  AddUpdateChar(cvCur, xchCur, 1);
-  ++xchCur;
-  if (item->cInput < STOCK_MARK_CONNECT) {
-    item->cInput = STOCK_MARK_NONE;
-    AddUpdateChar(cvCur, 0, STOCK::cColumn);
-  }
-}
-
-// n printable bytes that fit before the line end, in one step; the same as
-// n calls of Input(char).
-void MYBITMAP::InputStrSub(const char* s, int n) {
-  fInputDuringScroll = 1;
+// n printable bytes at the cursor, inside the line: blanks the empty cells
+// left of the cursor, writes the bytes, and drops the line's input mark.
+void MYBITMAP::WriteCells(const char* s, int n) {
   STOCKITEM* item = cvCur.Item();
   char* t = item->Text();
   if (xchCur > 0 && t[xchCur - 1] == 0) {
@@ -347,6 +327,19 @@ void MYBITMAP::InputStrSub(const char* s, int n) {
     item->cInput = STOCK_MARK_NONE;
     AddUpdateChar(cvCur, 0, STOCK::cColumn);
   }
+}
+
+// One printable byte at the cursor (the cursor is inside the line).
+void MYBITMAP::PutChar(unsigned char c) {
+  const char b = static_cast<char>(c);
+  WriteCells(&b, 1);
+}
+
+// n printable bytes that fit before the line end, in one step; the same as
+// n calls of Input(char).
+void MYBITMAP::InputStrSub(const char* s, int n) {
+  fInputDuringScroll = 1;
+  WriteCells(s, n);
   if (xchCur >= STOCK::cColumn && hostprop.CursorCode != 2) Orikaeshi();
 }
 

@@ -252,6 +252,7 @@ class MYBITMAP {
   friend struct EscapeActions;
 
   void InputByte(unsigned char c);
+  void WriteCells(const char* s, int n);
   void PutChar(unsigned char c);
   void InputStrSub(const char* s, int n);
   void Orikaeshi();
