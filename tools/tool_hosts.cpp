@@ -15,6 +15,9 @@ const char* const kHostsUsage =
     "  hosts list            list the hosts: name, connection, address, menu flag\n"
     "  hosts backup FILE     write the host list backup file\n"
     "  hosts restore FILE    replace the host list from a backup file\n"
+    "  hosts telnet NAME ADDRESS [PORT]\n"
+    "                        add a telnet host (in the host menu), or change the\n"
+    "                        address and port of the one of that name\n"
     "  config get NAME       print a setting (numbers in decimal, text in UTF-8)\n"
     "  config set NAME VALUE change a setting (numbers in decimal or 0x hex)\n"
     "\n"
@@ -67,7 +70,26 @@ int HostsCommand(std::vector<std::string> args) {
   }
   if (args.size() == 2 && args[0] == "backup") return HOSTINI::BackupHostListWithMessage(args[1]) ? 0 : 1;
   if (args.size() == 2 && args[0] == "restore") return HOSTINI::RestoreHostListWithMessage(args[1]) ? 0 : 1;
-  return Fail("hosts takes list, backup FILE or restore FILE");
+  if ((args.size() == 3 || args.size() == 4) && args[0] == "telnet") {
+    const std::string name = jcode::Utf8ToSjis(args[1]);
+    const bool exists = HOSTINI::IsHostExist(name.c_str());
+    const std::string refusal = HOSTINI::CheckHostName(name.c_str(), false);
+    if (!refusal.empty()) return Fail(refusal);
+    const std::string address = jcode::Utf8ToSjis(args[2]);
+    const std::string port = args.size() == 4 ? args[3] : "telnet";
+    HOSTPROPERTY p;
+    if (!exists || !p.GetRegistry(name.c_str())) p.SetDefault();
+    if (address.size() >= sizeof p.DialNo || port.size() >= sizeof p.PortName)
+      return Fail("the address or the port is too long");
+    std::snprintf(p.szName, sizeof p.szName, "%s", name.c_str());
+    std::snprintf(p.DialNo, sizeof p.DialNo, "%s", address.c_str());
+    std::snprintf(p.PortName, sizeof p.PortName, "%s", port.c_str());
+    p.ModemType = MODEM_TELNET;
+    if (!p.SaveRegistry()) return 1;
+    if (!exists && !HOSTINI::AppendHost(name.c_str(), 1)) return 1;
+    return 0;
+  }
+  return Fail("hosts takes list, backup FILE, restore FILE or telnet NAME ADDRESS [PORT]");
 }
 
 int ConfigCommand(std::vector<std::string> args) {

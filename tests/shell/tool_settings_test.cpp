@@ -89,6 +89,23 @@ TEST_F(Tool, HostsBackupRestoreAndList) {
 
 // Two instances of the tool run again and again at the same time, each
 // changing its own value; neither change is ever lost.
+TEST_F(Tool, HostsTelnetAddsOrUpdatesAHost) {
+  ASSERT_EQ(Run({"hosts", "telnet", "デモ BBS", "127.0.0.1", "2323"}).status, 0);
+  ASSERT_EQ(Run({"hosts", "telnet", "デモ BBS", "localhost", "4000"}).status, 0);  // same host, new place
+  ASSERT_EQ(Run({"hosts", "telnet", "other", "::1"}).status, 0);
+  EXPECT_EQ(Run({"hosts", "list"}).out,
+            "デモ BBS\ttelnet\t4000\tmenu\n"
+            "other\ttelnet\ttelnet\tmenu\n");
+  HOSTPROPERTY p;
+  ASSERT_TRUE(p.GetRegistry(Sjis("デモ BBS").c_str()));
+  EXPECT_STREQ(p.DialNo, "localhost");
+  EXPECT_EQ(p.ModemType, MODEM_TELNET);
+  // Names the list cannot hold are refused.
+  EXPECT_EQ(Run({"hosts", "telnet", "(telnet接続)", "h"}).status, 2);
+  EXPECT_EQ(Run({"hosts", "telnet", "a\\b", "h"}).status, 2);
+  EXPECT_EQ(Run({"hosts", "telnet", "x", std::string(60, 'h')}).status, 2);
+}
+
 TEST_F(Tool, TwoToolsSettingDifferentValuesAtOnce) {
   const int kRounds = 25;
   const char* names[2] = {"TreeDay", "BoardDay"};

@@ -14,5 +14,13 @@ struct ProcessResult {
 // standard output.  Standard error passes through to the test's own.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input);
 
+// The same with a time limit and standard error kept: a program still
+// running after timeoutMs is killed (status -1, timedOut set).
+struct FullProcessResult : ProcessResult {
+  std::string err;
+  bool timedOut = false;
+};
+FullProcessResult RunProcessWithin(const std::vector<std::string>& argv, const std::string& input, int timeoutMs);
+
 // Reads a whole file; empty when it cannot be read.
 std::string ReadWholeFile(const std::string& path);

@@ -174,6 +174,29 @@ void SESSION::Text(const std::string& utf8) { out += S(utf8); }
 void SESSION::Say(const std::string& utf8) { Line(S(utf8)); }
 
 void SESSION::Start() {
+  Opening();
+  for (char c : opt.tour) Input(static_cast<unsigned char>(c));
+}
+
+std::string FloodLines(size_t* index, size_t maxBytes) {
+  static const std::string kana = jcode::Utf8ToSjis("あいうえおかきくけこさしすせそたちつてとなにぬねのはひふへほ掲示板通信電子");
+  const size_t chars = kana.size() / 2;
+  std::string out;
+  while (out.size() + 90 <= maxBytes || out.empty()) {
+    const size_t i = (*index)++;
+    std::string line;
+    if (i % 10 == 0) line += "\x1b[3" + std::to_string(1 + i % 7) + "m";
+    for (size_t k = 0; k < 30; ++k) line += kana.substr(((i + k) % chars) * 2, 2);
+    char tail[16];
+    std::snprintf(tail, sizeof tail, "BBS-%06zu", i % 1000000);
+    line += tail;
+    if (i % 10 == 0) line += "\x1b[m";
+    out += line + "\r\n";
+  }
+  return out;
+}
+
+void SESSION::Opening() {
   Say("");
   Say("┏━━━━━━━━━━━━━━━━━━━━━━━━━━━━━━━━━━┓");
   Say("┃　　　　　　ＱＵＩＬＬＮＥＴ　デモＢＢＳ　　　　　　　　　　　　┃");

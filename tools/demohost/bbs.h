@@ -35,7 +35,18 @@ enum class CODE { SJIS, JIS, EUC };
 struct SESSIONOPTIONS {
   CODE code = CODE::SJIS;
   bool autoLogin = false;  // no ID or password asked: the caller is "GUEST"
+  // Keys the caller is taken to type right after the opening (a guided tour
+  // for runs nobody types into, e.g. "B\r1\rR\rQ\rG\r").
+  std::string tour;
+  // With autoLogin: this many bytes of message text right after log-in, as
+  // fast as the line takes them, and then the host hangs up (load tests).
+  size_t floodBytes = 0;
 };
+
+// Lines of generated message text (Shift_JIS, 70 columns, an ANSI colour
+// on every tenth line, each ending in CR LF) from line *index on, up to
+// about maxBytes; *index moves on.
+std::string FloodLines(size_t* index, size_t maxBytes);
 
 // One caller's dialogue, independent of the connection: Input takes what the
 // caller typed (telnet already removed, Shift_JIS after decoding), Output
@@ -59,6 +70,7 @@ class SESSION {
 
  private:
   enum class STEP { ID, PASSWORD, MENU, BOARDS, LIST, READ };
+  void Opening();                          // the banner, then log-in or the menu
   void Line(const std::string& sjisLine);  // one whole line and CR LF
   void Text(const std::string& utf8);      // fixed text, no line end
   void Say(const std::string& utf8);       // fixed text and CR LF

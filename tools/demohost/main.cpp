@@ -30,6 +30,7 @@
 #include <chrono>
 #include <cerrno>
 #include <csignal>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -61,7 +62,7 @@ struct OPTIONS {
 // One caller on one socket: telnet on the outside, the session inside.
 class CALLER {
  public:
-  CALLER(int fd, demohost::SESSIONOPTIONS options) : fd(fd), session(options) {}
+  CALLER(int fd, demohost::SESSIONOPTIONS options) : fd(fd), session(options), floodBytes(options.floodBytes) {}
 
   void Run() {
     const unsigned char hello[] = {IAC, WILL, ECHO, IAC, WILL, SGA, IAC, DO, TTYPE, IAC, DO, NAWS};
@@ -80,6 +81,17 @@ class CALLER {
     for (unsigned char c : typedAhead) Typed(c);
     typedAhead.clear();
     Flush();
+    if (floodBytes > 0) {
+      // Load test: message text as fast as the line takes it, then hang up.
+      size_t index = 0, sent = 0;
+      while (sent < floodBytes) {
+        const std::string chunk = demohost::FloodLines(&index, std::min<size_t>(65536, floodBytes - sent));
+        if (!Raw(chunk.data(), chunk.size())) return;
+        sent += chunk.size();
+      }
+      shutdown(fd, SHUT_WR);
+      return;
+    }
     while (!session.Finished()) {
       if (!ReadSome(-1)) return;
       Flush();
@@ -89,15 +101,16 @@ class CALLER {
   }
 
  private:
-  void Raw(const void* p, size_t n) {
+  bool Raw(const void* p, size_t n) {
     const auto* b = static_cast<const unsigned char*>(p);
     while (n > 0) {
       const ssize_t w = send(fd, b, n, MSG_NOSIGNAL);
       if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) return;
+      if (w <= 0) return false;
       b += w;
       n -= static_cast<size_t>(w);
     }
+    return true;
   }
 
   LINECODEPARAM Param() const {
@@ -233,6 +246,7 @@ class CALLER {
 
   int fd;
   demohost::SESSION session;
+  size_t floodBytes;
   SENDENCODER encoder;
   RECEIVEDECODER decoder;
   int state = 0;
@@ -248,10 +262,26 @@ class CALLER {
 void Usage() {
   std::fprintf(stderr,
                "usage: quillnet-demohost [--port N] [--code sjis|jis|euc] [--auto-login] [--once]\n"
-               "                         [--modem PTY-LINK [--answers LIST]]\n"
+               "                         [--tour KEYS] [--flood MIB] [--modem PTY-LINK [--answers LIST]]\n"
                "  A telnet BBS on 127.0.0.1 for Quillnet to call (default port 2323), or with\n"
                "  --modem a modem on a pty linked as PTY-LINK; LIST is what ATD answers in\n"
-               "  turn, e.g. \"BUSY;CONNECT 9600\" (\"-\" for no answer; default CONNECT 9600).\n");
+               "  turn, e.g. \"BUSY;CONNECT 9600\" (\"-\" for no answer; default CONNECT 9600).\n"
+               "  --tour KEYS  the caller seems to type KEYS (\\r for Enter) after the opening\n"
+               "  --flood MIB  log in, send MIB MiB of message text at full speed, hang up\n");
+}
+
+// "\r", "\n" and "\\" in a --tour argument.
+std::string Unescape(const std::string& s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\\' && i + 1 < s.size()) {
+      const char n = s[++i];
+      out.push_back(n == 'r' ? '\r' : n == 'n' ? '\n' : n);
+    } else {
+      out.push_back(s[i]);
+    }
+  }
+  return out;
 }
 
 bool ParseArgs(int argc, char** argv, OPTIONS* o) {
@@ -280,6 +310,14 @@ bool ParseArgs(int argc, char** argv, OPTIONS* o) {
     } else if (a == "--answers" && i + 1 < argc) {
       o->answers = demohost::SplitAnswers(argv[++i]);
       if (o->answers.empty()) return false;
+    } else if (a == "--tour" && i + 1 < argc) {
+      o->session.tour = Unescape(argv[++i]);
+    } else if (a == "--flood" && i + 1 < argc) {
+      char* end;
+      const double mib = std::strtod(argv[++i], &end);
+      if (*end || !(mib > 0) || mib > 65536) return false;
+      o->session.floodBytes = static_cast<size_t>(mib * 1024 * 1024);
+      o->session.autoLogin = true;
     } else if (a == "--once") {
       o->once = true;
     } else {

@@ -237,6 +237,7 @@ void MODEM::Connect(CLOCK::time_point now) {
   mode = MODE::ONLINE;
   session->Start();
   Flush();
+  EndIfFinished();
 }
 
 void MODEM::HangUp() {
@@ -265,7 +266,11 @@ void MODEM::SessionByte(unsigned char c) {
   const size_t n = decoder.Convert(Param(), &c, 1, out);
   for (size_t k = 0; k < n; ++k) session->Input(out[k]);
   Flush();
-  if (session->Finished()) {
+  EndIfFinished();
+}
+
+void MODEM::EndIfFinished() {
+  if (session && session->Finished()) {
     // The host hung up: the carrier is gone.
     session.reset();
     ++callsEnded;

@@ -61,6 +61,8 @@ class MODEM {
   void HangUp();
   void SessionByte(unsigned char c);
   void Flush();
+  // The session ended (the caller logged off): NO CARRIER, command mode.
+  void EndIfFinished();
   CLOCK::duration Guard() const { return std::chrono::milliseconds(regs[12] * 20); }
 
   MODEMOPTIONS opt;
