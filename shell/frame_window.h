@@ -73,6 +73,7 @@ class FRAMEWINDOW : public QMainWindow {
   QAction* actHangup = nullptr;
   QAction* actLogStart = nullptr;
   QAction* actLogEnd = nullptr;
+  QAction* actSettings = nullptr;
   QAction* actShowTree = nullptr;
   QAction* actShowFuncKey = nullptr;
   QLabel* statusLine = nullptr;

@@ -1,0 +1,218 @@
+// The program: start-up, the event loop and shutdown, with a window or
+// without one (--headless).
+//
+// Start-up runs in this order: the command line, the settings, the program's
+// directory, the switches, the stock, the windows (or the headless mirror),
+// port access, the mirror file check, then the start-up script and the host
+// names.  Shutdown reverses it: hang up (asking first while on line), stop
+// port access, save the settings, close the windows and the stock.
+#include <signal.h>
+#include <unistd.h>
+
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QDockWidget>
+#include <QScreen>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "platform/debuglog.h"
+#include "platform/jcode.h"
+#include "platform/messagebox_dialog.h"
+#include "platform/paths.h"
+#include "platform/ui.h"
+#include "port/comport.h"
+#include "port/dialing_dialog.h"
+#include "port/tapisub.h"
+#include "port/telnet.h"
+#include "port/telnet_dialog.h"
+#include "shell/config.h"
+#include "shell/frame_window.h"
+#include "shell/headless.h"
+#include "shell/helpers.h"
+#include "shell/hostini.h"
+#include "shell/online.h"
+#include "shell/quillnetini.h"
+#include "shell/startup.h"
+#include "stock/stock.h"
+#include "stock/stockprop_dialog.h"
+#include "terminal/dispatch.h"
+#include "terminal/log.h"
+#include "terminal/log_dialog.h"
+#include "terminal/mybitmap.h"
+#include "terminal/terminal_view.h"
+
+#ifndef QUILLNET_VERSION
+#define QUILLNET_VERSION "0"
+#endif
+
+namespace {
+
+// Rows of the screen without a window.
+constexpr int kHeadlessRows = 24;
+
+bool DisplayAvailable() {
+  if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) return true;
+  return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+// Changes to the program's directory (HomeDir, else the data directory).
+void ChangeToProgramDirectory() {
+  const std::string dir = config.HomeDir[0] ? std::string(config.HomeDir) : DataDir();
+  MakeDirs(dir);
+  if (chdir(dir.c_str()) != 0) ErrorMessage("カレントディレクトリの変更に失敗しました。 ディレクトリ=" + dir);
+}
+
+void ApplySwitches(const STARTUPOPTIONS& o) {
+  if (o.antiRedialProtect) TAPISUB::fAntiRedialProtect = 1;
+  if (o.evenParity) COMPORT::fEvenParity = 1;
+  if (o.syncTelnet) fSyncTelnet = 1;
+  if (o.debugLog && !StartDebugLogFile(".")) std::fprintf(stderr, "quillnet: cannot write Debug.log\n");
+}
+
+void RunStartupScript(const std::string& script) {
+  // The script engine is not part of this build yet: say so rather than
+  // pretend it ran.
+  ErrorMessage(script + " : スクリプトはこの版ではまだ実行できません。");
+}
+
+// Hangs up (asking first while on line), stops port access and saves the
+// settings.  The windows and the stock go afterwards.
+void ShutDown() {
+  if (fOnline) {
+    const int answer = ui::Current().MessageBox("電話がつながったままなので電話を強制切断してから終了します。",
+                                                kProgramName, ui::MB_OKCANCEL | ui::MB_ICONWARNING);
+    (void)answer;  // without a window nothing can keep the program running
+    TAPISUB::Hangup();
+  }
+  CLIENT::StopPortAccess();
+  CLIENT::Destroy();
+  LOG::End();
+  config.SaveRegistry();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  const STARTUPOPTIONS opt = ParseCommandLine(args);
+  if (!opt.error.empty()) {
+    std::fprintf(stderr, "quillnet: %s\n\n%s", opt.error.c_str(), kUsage);
+    return 2;
+  }
+  if (opt.help) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (opt.version) {
+    std::printf("quillnet %s\n", QUILLNET_VERSION);
+    return 0;
+  }
+  const bool headless = opt.headless || !DisplayAvailable();
+  if (headless) qputenv("QT_QPA_PLATFORM", "offscreen");
+  signal(SIGPIPE, SIG_IGN);
+
+  QApplication app(argc, argv);
+  QCoreApplication::setApplicationName("quillnet");
+  QCoreApplication::setApplicationVersion(QUILLNET_VERSION);
+
+  if (!opt.configDir.empty()) SetConfigDir(opt.configDir);
+  if (!opt.dataDir.empty()) SetDataDir(opt.dataDir);
+
+  ui::QtFacade qtFacade;
+  if (!headless) ui::SetFacade(&qtFacade);
+  if (!headless)
+    CONFIG::pfnScreenWidth = [] {
+      QScreen* s = QGuiApplication::primaryScreen();
+      return s ? s->geometry().width() : 1024;
+    };
+
+  config.LoadRegistry();
+  if (opt.createIni) return CreateQuillnetIni() ? 0 : 1;
+  ChangeToProgramDirectory();
+  ApplySwitches(opt);
+  DebugLogTime("start\n");
+
+  if (!headless) {
+    InstallLogDialogs();
+    InstallStockPropDialog();
+    InstallTelnetDialingWindow();
+    InstallDialingWindows();
+  }
+  TAPISUB::Install();
+
+  OpenStartupStock();
+
+  std::unique_ptr<FRAMEWINDOW> frame;
+  int exitStatus = 0;
+  bool callStarted = false;
+  if (headless) {
+    STOCK::cLineFrame = kHeadlessRows;
+    bitmap.Reset(nullptr, STOCK::cColumn, kHeadlessRows);
+    InstallHeadlessMirror(stdout);
+    auto* flusher = new QTimer(&app);
+    QObject::connect(flusher, &QTimer::timeout, [] { FlushHeadlessMirror(); });
+    flusher->start(100);
+    // The run ends when the call it started ends.
+    frameHooks.onlineChanged = [&callStarted](int online) {
+      if (online) {
+        callStarted = true;
+      } else if (callStarted) {
+        QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+      }
+    };
+  } else {
+    frame = std::make_unique<FRAMEWINDOW>(opt.oldShell);
+    frame->dial = [](const std::string& sjis) { return TAPISUB::Dial(sjis.c_str()); };
+    frame->hangup = [] { TAPISUB::Hangup(); };
+    frame->PlaceBySettings();
+    TELNET::windowSizeSource = [](int* columns, int* lines) {
+      *columns = STOCK::cColumn;
+      *lines = bitmap.cyLines;
+    };
+    frame->show();
+    if (config.TreeActive && !frame->TreeDock()->isHidden())
+      frame->TreeDock()->widget()->setFocus();
+    else
+      frame->Client()->setFocus();
+  }
+
+  CLIENT::Create();
+  CLIENT::StartPortAccess();
+  // The writer thread is looked after whenever the loop goes idle.
+  QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
+                   [] { COMPORT::CheckWriteThread(); });
+  CheckQuillnetIniUpdate();
+
+  // Once the loop runs: the start-up script, or the host names.
+  QTimer::singleShot(0, &app, [&] {
+    if (opt.hasScript) {
+      RunStartupScript(opt.script);
+      if (headless) QCoreApplication::exit(1);
+      return;
+    }
+    if (opt.hostLine.empty()) {
+      if (headless) QCoreApplication::exit(0);  // nothing to call
+      return;
+    }
+    DialHostLine(
+        opt.hostLine, [](const std::string& name) { return TAPISUB::Dial(jcode::Utf8ToSjis(name).c_str()); },
+        [&](bool connected) {
+          if (!connected && headless) {
+            std::fprintf(stderr, "quillnet: no host could be called\n");
+            QCoreApplication::exit(1);
+          }
+        });
+  });
+
+  exitStatus = app.exec();
+  DebugLogTime("end\n");
+  ShutDown();
+  if (headless) RemoveHeadlessMirror();
+  frame.reset();
+  STOCK::Close();
+  StopDebugLogFile();
+  return exitStatus;
+}

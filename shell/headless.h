@@ -1,0 +1,18 @@
+// The program without a window: completed screen lines go to a stream as
+// UTF-8, one output line per stored line, so that a call can be followed or
+// captured from a shell.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+// Sends each line the screen completes (by a line feed at the newest line or
+// by a wrap) to `out`.  Output is buffered; FlushHeadlessMirror writes it.
+void InstallHeadlessMirror(FILE* out);
+void RemoveHeadlessMirror();
+void FlushHeadlessMirror();
+
+// One stored line's text as shown: empty cells and the filler of a moved
+// double-byte character as blanks, the line end and trailing blanks
+// removed, converted to UTF-8.
+std::string MirrorLineText(const char* text, int length);
