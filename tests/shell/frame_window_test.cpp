@@ -1,0 +1,229 @@
+// The frame: menus that follow the on-line state, the caption, the host
+// menu, the function keys and the focus keys, the question at closing while
+// on line, and the saved placement.  One test also draws the screenshot of
+// the main window with the host list open (written when QUILLNET_SCREENSHOT
+// names a file).
+#include <QAction>
+#include <QDockWidget>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QTabWidget>
+#include <QToolBar>
+#include <cstdlib>
+#include <cstring>
+
+#include "settings_fixture.h"
+#include "shell/frame_window.h"
+#include "shell/hostlist_window.h"
+#include "shell/hostprop.h"
+#include "shell/online.h"
+#include "stock/stock.h"
+#include "support/test_app.h"
+#include "terminal/mybitmap.h"
+#include "terminal/terminal_view.h"
+
+namespace {
+
+class FrameTest : public SettingsTest {
+ protected:
+  void SetUp() override {
+    SettingsTest::SetUp();
+    STOCK::ResetForTest();
+    MYBITMAP::ResetForTest();
+    ResetOnlineForTest();
+    hostprop.SetDefault();
+    ASSERT_EQ(STOCK::Create(dir.File("frame.stk"), 1000, 80, 0, 0, 0), 1);
+    ASSERT_TRUE(STOCK::EnableWrite(1, 1));
+  }
+  void TearDown() override {
+    ResetOnlineForTest();
+    STOCK::ResetForTest();
+    MYBITMAP::ResetForTest();
+    hostprop.SetDefault();
+    SettingsTest::TearDown();
+  }
+  static QAction* Action(QMenuBar* bar, const QString& text) {
+    for (QAction* a : bar->findChildren<QAction*>())
+      if (a->text() == text) return a;
+    return nullptr;
+  }
+  static QMenu* Menu(QMenuBar* bar, const QString& title) {
+    for (QMenu* m : bar->findChildren<QMenu*>())
+      if (m->title() == title) return m;
+    return nullptr;
+  }
+  void StoreHost(const char* utf8, bool inMenu) {
+    HOSTPROPERTY p;
+    p.SetDefault();
+    std::snprintf(p.szName, sizeof p.szName, "%s", Sjis(utf8).c_str());
+    p.ModemType = MODEM_TELNET;
+    std::strcpy(p.DialNo, "127.0.0.1");
+    ASSERT_TRUE(p.SaveRegistry());
+    ASSERT_TRUE(HOSTINI::AppendHost(p.szName, inMenu ? 1 : 0));
+  }
+  TestApp app;
+};
+
+TEST_F(FrameTest, CommandsFollowTheOnlineStateAndTheCaptionItsRules) {
+  FRAMEWINDOW frame;
+  QMenuBar* bar = frame.menuBar();
+  QAction* hangup = Action(bar, "切断(&D)");
+  QMenu* connect = Menu(bar, "接続(&C)");
+  ASSERT_TRUE(hangup && connect);
+  EXPECT_FALSE(hangup->isEnabled());
+  EXPECT_TRUE(connect->isEnabled());
+  std::snprintf(hostprop.szName, sizeof hostprop.szName, "%s", Sjis("草の根ネット").c_str());
+  SetQuillnetTitle(Sjis("草の根ネット - 接続中").c_str());
+  EXPECT_EQ(frame.windowTitle(), "草の根ネット - 接続中");
+  SetOnline(1);
+  RestoreQuillnetTitle();
+  EXPECT_TRUE(hangup->isEnabled());
+  EXPECT_FALSE(connect->isEnabled());
+  EXPECT_EQ(frame.windowTitle(), "草の根ネット");
+  SetOnline(0);
+  RestoreQuillnetTitle();
+  EXPECT_FALSE(hangup->isEnabled());
+  EXPECT_TRUE(connect->isEnabled());
+  EXPECT_EQ(frame.windowTitle(), "Quillnet");
+}
+
+TEST_F(FrameTest, HostMenuDialsTheHostsMarkedForIt) {
+  StoreHost("草の根ネット", true);
+  StoreHost("hidden", false);
+  StoreHost("Nifty Serve", true);
+  FRAMEWINDOW frame;
+  std::vector<std::string> dialled;
+  frame.dial = [&](const std::string& sjis) {
+    dialled.push_back(sjis);
+    return 0;
+  };
+  QMenu* connect = Menu(frame.menuBar(), "接続(&C)");
+  ASSERT_TRUE(connect);
+  std::vector<QString> names;
+  for (QAction* a : connect->actions()) names.push_back(a->text());
+  EXPECT_EQ(names, (std::vector<QString>{"草の根ネット", "Nifty Serve"}));
+  connect->actions()[0]->trigger();
+  EXPECT_EQ(dialled, (std::vector<std::string>{Sjis("草の根ネット")}));
+  // A host added later appears once the menu is rebuilt.
+  StoreHost("新しい局", true);
+  HOSTINI::SetHostMenu();
+  EXPECT_EQ(connect->actions().size(), 3);
+  // On line the menu does not dial.
+  SetOnline(1);
+  connect->actions()[1]->trigger();
+  EXPECT_EQ(dialled.size(), 1u);
+}
+
+TEST_F(FrameTest, FunctionKeysFromTheTerminalOnlyAndTabMovesTheFocus) {
+  FRAMEWINDOW frame;
+  std::vector<std::pair<int, bool>> keys;
+  frame.functionKey = [&](int key, bool down) { keys.emplace_back(key, down); };
+  frame.resize(800, 500);
+  frame.show();
+  frame.activateWindow();
+  frame.Client()->setFocus();
+  QCoreApplication::processEvents();
+  ASSERT_EQ(QApplication::focusWidget(), frame.Client());
+  auto send = [&](QWidget* to, QEvent::Type t, int key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+    QKeyEvent e(t, key, mods);
+    return QApplication::sendEvent(to, &e);
+  };
+  send(frame.Client(), QEvent::KeyPress, Qt::Key_F3);
+  send(frame.Client(), QEvent::KeyRelease, Qt::Key_F3);
+  send(frame.Client(), QEvent::KeyPress, Qt::Key_F12, Qt::AltModifier);  // Alt: not a function key
+  EXPECT_EQ(keys, (std::vector<std::pair<int, bool>>{{3, true}, {3, false}}));
+  // The buttons of the bar do the same.
+  auto* bar = frame.FunctionKeyBar();
+  ASSERT_TRUE(bar->isVisible());
+
+  // Offline, Tab goes to the tree and back; on line it is the host's.
+  auto* pages = frame.TreeDock()->findChild<QTabWidget*>("TreePages");
+  ASSERT_TRUE(pages);
+  send(frame.Client(), QEvent::KeyPress, Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), pages->currentWidget());
+  send(QApplication::focusWidget(), QEvent::KeyPress, Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), frame.Client());
+  fOnline = 1;
+  send(frame.Client(), QEvent::KeyPress, Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), frame.Client());
+  fOnline = 0;
+}
+
+TEST_F(FrameTest, ClosingOnLineAsksAndHangsUpOnlyWhenConfirmed) {
+  FRAMEWINDOW frame;
+  int hangups = 0;
+  frame.hangup = [&] {
+    ++hangups;
+    SetOnline(0);
+  };
+  frame.show();
+  SetOnline(1);
+  boxes.rec.answers.push_back(ui::IDCANCEL);
+  EXPECT_FALSE(frame.close());
+  EXPECT_EQ(hangups, 0);
+  ASSERT_EQ(boxes.rec.boxes.size(), 1u);
+  EXPECT_EQ(boxes.rec.boxes[0].text, "電話がつながったままなので電話を強制切断してから終了します。");
+  EXPECT_EQ(boxes.rec.boxes[0].style & 0xF, unsigned(ui::MB_OKCANCEL));
+  boxes.rec.answers.push_back(ui::IDOK);
+  EXPECT_TRUE(frame.close());
+  EXPECT_EQ(hangups, 1);
+  // Offline nothing is asked.
+  FRAMEWINDOW second;
+  second.show();
+  EXPECT_TRUE(second.close());
+  EXPECT_EQ(boxes.rec.boxes.size(), 2u);
+}
+
+TEST_F(FrameTest, PlacementIsSavedAndRestored) {
+  {
+    FRAMEWINDOW frame;
+    frame.PlaceBySettings();  // nothing saved: a default size
+    EXPECT_GT(frame.width(), 300);
+    frame.setGeometry(40, 60, 700, 450);
+    frame.show();
+    QCoreApplication::processEvents();
+    frame.SavePlacement();
+  }
+  EXPECT_EQ(config.WindowSizeX, 700);
+  EXPECT_EQ(config.WindowSizeY, 450);
+  FRAMEWINDOW again;
+  again.PlaceBySettings();
+  EXPECT_EQ(again.size(), QSize(700, 450));
+}
+
+// The main window as a user first sees it, with the host list open.
+TEST_F(FrameTest, MainWindowWithTheHostList) {
+  StoreHost("草の根ネット", true);
+  StoreHost("デモBBS", true);
+  StoreHost("大学のホスト (telnet)", false);
+  FRAMEWINDOW frame;
+  frame.resize(960, 620);
+  frame.show();
+  QCoreApplication::processEvents();
+  std::string screen = Sjis(
+      "\x1b[2J\x1b[1;1H\x1b[1m ＱＵＩＬＬＮＥＴ デモＢＢＳ　～ パソコン通信の広場 ～\x1b[m\r\n\r\n"
+      "  メインメニュー\r\n\r\n   B．掲示板\r\n   W．アクセス者一覧\r\n   G．さようなら\r\n\r\n"
+      "メインメニュー (B,W,G,?) > ");
+  bitmap.Input(screen.data(), screen.size());
+  bitmap.Show();
+  frame.ShowHostList();
+  auto* list = frame.findChild<HostListWindow*>();
+  ASSERT_TRUE(list);
+  list->resize(520, 340);
+  QCoreApplication::processEvents();
+  QImage shot = frame.grab().toImage();
+  ASSERT_FALSE(shot.isNull());
+  {
+    QPainter p(&shot);
+    const QImage dialog = list->grab().toImage();
+    p.fillRect(QRect(QPoint(300, 150), dialog.size()).adjusted(-1, -1, 1, 1), Qt::darkGray);
+    p.drawImage(QPoint(300, 150), dialog);
+  }
+  if (const char* out = std::getenv("QUILLNET_SCREENSHOT")) {
+    EXPECT_TRUE(shot.save(QString::fromUtf8(out), "PNG"));
+  }
+}
+
+}  // namespace
