@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 
 #include "platform/debuglog.h"
@@ -118,8 +119,10 @@ int main(int argc, char** argv) {
   QCoreApplication::setApplicationName("quillnet");
   QCoreApplication::setApplicationVersion(QUILLNET_VERSION);
 
-  if (!opt.configDir.empty()) SetConfigDir(opt.configDir);
-  if (!opt.dataDir.empty()) SetDataDir(opt.dataDir);
+  // Relative directories are taken from where the program was started, not
+  // from the program's directory it changes to.
+  if (!opt.configDir.empty()) SetConfigDir(std::filesystem::absolute(opt.configDir).string());
+  if (!opt.dataDir.empty()) SetDataDir(std::filesystem::absolute(opt.dataDir).string());
 
   ui::QtFacade qtFacade;
   if (!headless) ui::SetFacade(&qtFacade);

@@ -15,9 +15,10 @@ const char* const kHostsUsage =
     "  hosts list            list the hosts: name, connection, address, menu flag\n"
     "  hosts backup FILE     write the host list backup file\n"
     "  hosts restore FILE    replace the host list from a backup file\n"
-    "  hosts telnet NAME ADDRESS [PORT]\n"
+    "  hosts telnet NAME ADDRESS [PORT] [--log FILE]\n"
     "                        add a telnet host (in the host menu), or change the\n"
-    "                        address and port of the one of that name\n"
+    "                        address and port of the one of that name; --log\n"
+    "                        makes each call append to the log FILE\n"
     "  config get NAME       print a setting (numbers in decimal, text in UTF-8)\n"
     "  config set NAME VALUE change a setting (numbers in decimal or 0x hex)\n"
     "\n"
@@ -70,6 +71,14 @@ int HostsCommand(std::vector<std::string> args) {
   }
   if (args.size() == 2 && args[0] == "backup") return HOSTINI::BackupHostListWithMessage(args[1]) ? 0 : 1;
   if (args.size() == 2 && args[0] == "restore") return HOSTINI::RestoreHostListWithMessage(args[1]) ? 0 : 1;
+  std::string logName;
+  for (size_t i = 0; i + 1 < args.size(); ++i) {
+    if (args[i] != "--log") continue;
+    logName = args[i + 1];
+    if (logName.empty()) return Fail("--log needs a FILE");
+    args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i) + 2);
+    break;
+  }
   if ((args.size() == 3 || args.size() == 4) && args[0] == "telnet") {
     const std::string name = jcode::Utf8ToSjis(args[1]);
     const bool exists = HOSTINI::IsHostExist(name.c_str());
@@ -85,6 +94,11 @@ int HostsCommand(std::vector<std::string> args) {
     std::snprintf(p.DialNo, sizeof p.DialNo, "%s", address.c_str());
     std::snprintf(p.PortName, sizeof p.PortName, "%s", port.c_str());
     p.ModemType = MODEM_TELNET;
+    if (!logName.empty()) {
+      if (logName.size() >= sizeof p.LogName) return Fail("the log name is too long");
+      p.LogType = 1;
+      std::snprintf(p.LogName, sizeof p.LogName, "%s", logName.c_str());
+    }
     if (!p.SaveRegistry()) return 1;
     if (!exists && !HOSTINI::AppendHost(name.c_str(), 1)) return 1;
     return 0;

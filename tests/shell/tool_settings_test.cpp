@@ -92,7 +92,7 @@ TEST_F(Tool, HostsBackupRestoreAndList) {
 TEST_F(Tool, HostsTelnetAddsOrUpdatesAHost) {
   ASSERT_EQ(Run({"hosts", "telnet", "デモ BBS", "127.0.0.1", "2323"}).status, 0);
   ASSERT_EQ(Run({"hosts", "telnet", "デモ BBS", "localhost", "4000"}).status, 0);  // same host, new place
-  ASSERT_EQ(Run({"hosts", "telnet", "other", "::1"}).status, 0);
+  ASSERT_EQ(Run({"hosts", "telnet", "other", "::1", "--log", "other.log"}).status, 0);
   EXPECT_EQ(Run({"hosts", "list"}).out,
             "デモ BBS\ttelnet\t4000\tmenu\n"
             "other\ttelnet\ttelnet\tmenu\n");
@@ -100,6 +100,10 @@ TEST_F(Tool, HostsTelnetAddsOrUpdatesAHost) {
   ASSERT_TRUE(p.GetRegistry(Sjis("デモ BBS").c_str()));
   EXPECT_STREQ(p.DialNo, "localhost");
   EXPECT_EQ(p.ModemType, MODEM_TELNET);
+  EXPECT_EQ(p.LogType, 0);
+  ASSERT_TRUE(p.GetRegistry("other"));
+  EXPECT_EQ(p.LogType, 1);
+  EXPECT_STREQ(p.LogName, "other.log");
   // Names the list cannot hold are refused.
   EXPECT_EQ(Run({"hosts", "telnet", "(telnet接続)", "h"}).status, 2);
   EXPECT_EQ(Run({"hosts", "telnet", "a\\b", "h"}).status, 2);
