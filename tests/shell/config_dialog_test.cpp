@@ -1,0 +1,147 @@
+// The settings dialog on the offscreen platform: OK writes exactly the values
+// the user changed, port numbers are shown from 1, and a refused value keeps
+// the dialog open with nothing applied.
+#include "shell/config_dialog.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <algorithm>
+#include <functional>
+#include <stdexcept>
+
+#include "settings_fixture.h"
+#include "support/test_app.h"
+
+namespace {
+
+template <class T>
+T& Get(QObject* root, const char* name) {
+  if (T* w = root->findChild<T*>(QString::fromLatin1(name))) return *w;
+  throw std::runtime_error(std::string("no control named ") + name);
+}
+
+class ConfigDialogTest : public SettingsTest {
+ protected:
+  // The value lines of the settings file.
+  std::vector<std::string> StoredValues() {
+    std::vector<std::string> lines;
+    std::string file = ReadWholeFile(RegPath()), line;
+    for (size_t at = 0; at < file.size();) {
+      size_t end = file.find('\n', at);
+      if (end == std::string::npos) end = file.size();
+      line = file.substr(at, end - at);
+      if (!line.empty() && line[0] == '"') lines.push_back(line);
+      at = end + 1;
+    }
+    return lines;
+  }
+  void PressOk(QWidget& dialog) { Get<QPushButton>(&dialog, "ok").click(); }
+
+  TestApp app;
+};
+
+TEST_F(ConfigDialogTest, OkWritesOnlyTheChangedValues) {
+  {
+    ConfigDialog dialog;
+    dialog.show();
+    PressOk(dialog);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_TRUE(StoredValues().empty());  // nothing changed, nothing written
+  }
+  struct Case {
+    const char* name;
+    std::function<void(ConfigDialog&)> change;
+    std::string line;
+  } cases[] = {
+      {"DialTimeout", [](ConfigDialog& d) { Get<QSpinBox>(&d, "DialTimeout").setValue(60); },
+       "\"DialTimeout\"=dword:0000003c"},
+      {"DialPrefix", [](ConfigDialog& d) { Get<QLineEdit>(&d, "DialPrefix").setText(QStringLiteral("９,")); },
+       "\"DialPrefix\"=\"９,\""},
+      {"FlowControl",
+       [](ConfigDialog& d) {
+         auto& box = Get<QComboBox>(&d, "FlowControl");
+         box.setCurrentIndex(box.findData(1));
+       },
+       "\"FlowControl\"=dword:00000001"},
+      {"ComDevice3", [](ConfigDialog& d) { Get<QLineEdit>(&d, "ComDevice3").setText("/dev/ttyUSB0"); },
+       "\"ComDevice3\"=\"/dev/ttyUSB0\""},
+      {"Color00 (the table of the rest)",
+       [](ConfigDialog& d) {
+         auto& table = Get<QTableWidget>(&d, "rest");
+         for (int row = 0; row < table.rowCount(); ++row)
+           if (table.item(row, 0)->text() == "Color00") table.item(row, 1)->setText("255");
+       },
+       "\"Color00\"=dword:000000ff"},
+  };
+  std::vector<std::string> expected;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ConfigDialog dialog;
+    dialog.show();
+    c.change(dialog);
+    PressOk(dialog);
+    EXPECT_FALSE(dialog.isVisible());
+    expected.push_back(c.line);
+    std::vector<std::string> stored = StoredValues();
+    std::sort(stored.begin(), stored.end());
+    std::vector<std::string> want = expected;
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(stored, want);
+  }
+  // And a fresh load sees them.
+  REGISTRY::ResetForTest();
+  config.LoadRegistry();
+  EXPECT_EQ(config.DialTimeout, 60);
+  EXPECT_EQ(config.DialPrefix, Sjis("９,"));
+  EXPECT_EQ(config.FlowControl, 1);
+  EXPECT_EQ(config.ComDevice[2], "/dev/ttyUSB0");
+  EXPECT_EQ(config.aColor[0], 255);
+}
+
+TEST_F(ConfigDialogTest, ThePortIsShownFromOneAndStoredFromZero) {
+  config.PortNo = 2;
+  configBackup = config;
+  ConfigDialog dialog;
+  QSpinBox& port = Get<QSpinBox>(&dialog, "PortNo");
+  EXPECT_EQ(port.value(), 3);
+  EXPECT_EQ(port.text(), "COM3");
+  port.setValue(1);
+  ASSERT_TRUE(dialog.Apply());
+  EXPECT_EQ(config.PortNo, 0);
+  EXPECT_EQ(StoredValues(), (std::vector<std::string>{"\"PortNo\"=dword:00000000"}));
+}
+
+TEST_F(ConfigDialogTest, ARefusedValueKeepsTheDialogOpenAndAppliesNothing) {
+  struct Case {
+    const char* control;
+    QString text;
+    std::string message;
+  } cases[] = {
+      {"DialPrefix", QString(40, QChar('9')), "「外線発信番号」が長すぎます。半角 29文字までにしてください。"},
+      {"DialPrefix", QStringLiteral("\u00e9"), "「外線発信番号」に使えない文字が含まれています。"},
+      {"Baudrate", QString(), "「通信速度」には数字を指定してください。"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.control);
+    boxes.rec.boxes.clear();
+    ConfigDialog dialog;
+    dialog.show();
+    Get<QSpinBox>(&dialog, "DialTimeout").setValue(30);  // a good change beside the bad one
+    if (auto* box = dialog.findChild<QComboBox*>(c.control))
+      box->setEditText(c.text);
+    else
+      Get<QLineEdit>(&dialog, c.control).setText(c.text);
+    PressOk(dialog);
+    EXPECT_TRUE(dialog.isVisible());
+    ASSERT_EQ(boxes.rec.boxes.size(), 1u);
+    EXPECT_EQ(boxes.rec.boxes[0].text, c.message);
+    EXPECT_EQ(config.DialTimeout, 90);
+    EXPECT_STREQ(config.DialPrefix, "0,");
+    EXPECT_TRUE(StoredValues().empty());
+  }
+}
+
+}  // namespace
