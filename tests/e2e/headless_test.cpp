@@ -14,6 +14,7 @@
 #include "shell/hostini.h"
 #include "shell/hostprop.h"
 #include "shell/registry.h"
+#include "support/modem_host.h"
 #include "support/process.h"
 #include "support/tcp_peer.h"
 #include "support/temp_dir.h"
@@ -130,6 +131,33 @@ TEST_F(Headless, TelnetCallToTheDemoHostIsShownStockedAndLogged) {
   // The host's log holds the session too (Shift_JIS).
   const std::string log = jcode::SjisToUtf8(ReadWholeFile(data + "/demo.log"));
   EXPECT_NE(log.find("ご利用ありがとうございました。"), std::string::npos) << log.substr(0, 500);
+}
+
+TEST_F(Headless, ModemCallRedialsABusyNumberAndEndsWithNoCarrier) {
+  ModemHost modem;
+  std::string error;
+  ASSERT_TRUE(modem.Start({"--answers", "BUSY;CONNECT 9600", "--auto-login", "--tour", "B\\r1\\r1\\rQ\\rQ\\rG\\r"}, &error))
+      << error;
+  ASSERT_EQ(RunProcess({kTool, "config", "set", "ComDevice1", modem.Link(), "--config-dir", cfg}, "").status, 0);
+  HOSTPROPERTY p;
+  p.SetDefault();
+  std::strcpy(p.szName, "MODEM-BBS");
+  p.ModemType = MODEM_AT;
+  p.PortNo = 0;
+  p.Baudrate = 9600;
+  std::strcpy(p.DialNo, "0312345678");
+  std::strcpy(p.DialCommand, "ATDT");
+  StoreHost(p);
+
+  FullProcessResult r = Quillnet({"MODEM-BBS"});
+  ASSERT_FALSE(r.timedOut) << r.err;
+  EXPECT_EQ(r.status, 0) << r.err;
+  // The busy answer was consumed by the dialling; the call shows CONNECT,
+  // the boards, the farewell and the modem's NO CARRIER.
+  for (const char* shown : {"CONNECT", "ＱＵＩＬＬＮＥＴ　デモＢＢＳ", "ご利用ありがとうございました。", "NO CARRIER"})
+    EXPECT_NE(r.out.find(shown), std::string::npos) << shown << "\n" << r.out;
+  const std::string stock = Export();
+  EXPECT_NE(stock.find("MODEM-BBS - 20"), std::string::npos) << stock.substr(0, 2000);
 }
 
 }  // namespace
