@@ -1,5 +1,7 @@
 #include "port/linecode.h"
 
+#include <cstring>
+
 #include "platform/jcode.h"
 
 namespace {
@@ -116,7 +118,36 @@ size_t RECEIVEDECODER::Convert(const LINECODEPARAM& param, const unsigned char* 
     }
   };
 
+  // A Shift_JIS host on an 8-bit line without the CR rule: the bytes go out
+  // as they came, less the NULs, so the runs between NULs are copied whole.
+  if (!decode && !param.SevenBit && !param.ReceiveCROnly) {
+    const unsigned char* p = in;
+    const unsigned char* const end = in + n;
+    while (p < end) {
+      const void* nul = std::memchr(p, NUL, static_cast<size_t>(end - p));
+      const unsigned char* stop = nul ? static_cast<const unsigned char*>(nul) : end;
+      std::memcpy(o, p, static_cast<size_t>(stop - p));
+      o += stop - p;
+      p = stop + (nul ? 1 : 0);
+    }
+    return static_cast<size_t>(o - out);
+  }
+
+  const unsigned char mask = param.SevenBit ? 0x7F : 0xFF;
   for (size_t i = 0; i < n; ++i) {
+    // In single-byte mode with no escape or shift in progress, bytes from
+    // 0x20 to 0x7E are written as they are: such runs skip the byte steps.
+    if (decode && escStage == 0 && kanjiStage == 0 && !(fShiftOut && shiftOutRule)) {
+      size_t j = i;
+      while (j < n) {
+        const unsigned char c = in[j] & mask;
+        if (c < 0x20 || c > 0x7E) break;
+        *o++ = c;
+        ++j;
+      }
+      if (j == n) break;
+      i = j;
+    }
     unsigned char b = in[i];
     // Stripping comes before NUL removal so that a parity-only byte (0x80) on
     // a 7-bit line cannot turn into a NUL behind the removal.
