@@ -155,8 +155,11 @@ int FeedCommand(const std::vector<std::string>& args) {
   CLIENT::Create();
   FDLINE::Options opt;
   opt.ownFds = false;
-  opt.readChunk = 65536;
-  opt.holdLimit = 1 << 20;
+  // Large reads and a deep hold: the reader is woken to read on once per
+  // megabyte taken, not once per 64 KiB, and each wake-up costs both threads
+  // a trip through the scheduler.
+  opt.readChunk = 1 << 20;
+  opt.holdLimit = 4 << 20;
   const int devnull = open("/dev/null", O_WRONLY | O_CLOEXEC);
   if (!COMPORT::Start(std::make_unique<FDLINE>(0, devnull, opt))) {
     std::fprintf(stderr, "quillnet-tool: cannot start the line\n");
