@@ -560,7 +560,6 @@ int TAPISUB::Dial(const char* hostName) {
   SetQuillnetTitle((name + jcode::Utf8ToSjis(" - 接続中")).c_str());
   const int hadPortAccess = fPortAccess;
   CLIENT::StopPortAccess();  // the dialling reads the port itself
-  const bool wasOpen = COMPORT::IsOpen();
   bool ok = false;
   switch (kind) {
     case MODEM_DIRECT: ok = ConnectDirect(); break;
@@ -570,7 +569,7 @@ int TAPISUB::Dial(const char* hostName) {
     default: DebugLogF("Dial: unknown connection kind %d\n", kind); break;
   }
   if (!ok) {
-    if (!wasOpen) COMPORT::Close();
+    COMPORT::Close();
     if (oneTimeNumber) hostprop.DialNo[0] = 0;
     RestoreQuillnetTitle();
     if (hadPortAccess) CLIENT::StartPortAccess();
