@@ -145,6 +145,7 @@ HostPropDialog::HostPropDialog(const HOSTPROPERTY& prop, bool isNewHost, QWidget
   const HOSTPROPERTY& p = prop;
   auto* top = new QVBoxLayout(this);
   tabs = new QTabWidget;
+  tabs->setObjectName("pages");
   top->addWidget(tabs);
 
   // General: what the host is called, how it is reached, what runs with it.
@@ -278,6 +279,7 @@ HostPropDialog::HostPropDialog(const HOSTPROPERTY& prop, bool isNewHost, QWidget
     pGrid->addWidget(upload[n], n + 1, 1, Qt::AlignHCenter);
     pGrid->addWidget(download[n], n + 1, 2, Qt::AlignHCenter);
   }
+  pGrid->setRowStretch(13, 1);
   xH->addWidget(protoBox);
   auto* xRight = new QVBoxLayout;
   auto* autoBox = new QGroupBox(QStringLiteral("ファイル転送"));

@@ -44,6 +44,11 @@ class ConfigDialogTest : public SettingsTest {
 };
 
 TEST_F(ConfigDialogTest, OkWritesOnlyTheChangedValues) {
+  // Values the controls cannot show as they are (a check box holding 2, a
+  // port beyond the spin box) stay as they are unless the user touches them.
+  config.SmoothScroll = 2;
+  config.PortNo = 12;
+  configBackup = config;
   {
     ConfigDialog dialog;
     dialog.show();
@@ -91,6 +96,8 @@ TEST_F(ConfigDialogTest, OkWritesOnlyTheChangedValues) {
     std::sort(want.begin(), want.end());
     EXPECT_EQ(stored, want);
   }
+  EXPECT_EQ(config.SmoothScroll, 2);
+  EXPECT_EQ(config.PortNo, 12);
   // And a fresh load sees them.
   REGISTRY::ResetForTest();
   config.LoadRegistry();

@@ -10,7 +10,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QTimer>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
@@ -223,6 +225,24 @@ TEST_F(HostPropDialogTest, OnlyTheFieldsOfTheChosenKindAreEnabled) {
   EXPECT_FALSE(Get<QLineEdit>(&dialog, "LogName").isEnabled());
   Choose(Get<QComboBox>(&dialog, "LogType"), 1);
   EXPECT_TRUE(Get<QLineEdit>(&dialog, "LogName").isEnabled());
+}
+
+// With QUILLNET_SCREENSHOT_DIR set, each page of the dialog is saved there
+// as hostprop-N.png (documentation pictures).
+TEST_F(HostPropDialogTest, PagesCanBeSavedAsPictures) {
+  const char* out = std::getenv("QUILLNET_SCREENSHOT_DIR");
+  if (!out) GTEST_SKIP() << "QUILLNET_SCREENSHOT_DIR is not set";
+  HOSTPROPERTY p;
+  std::strcpy(p.szName, Sjis("草の根ネット").c_str());
+  std::strcpy(p.PortName, "bbs.example.jp");
+  HostPropDialog dialog(p, false);
+  dialog.setAttribute(Qt::WA_DontShowOnScreen);
+  dialog.show();
+  auto& tabs = Get<QTabWidget>(&dialog, "pages");
+  for (int n = 0; n < tabs.count(); ++n) {
+    tabs.setCurrentIndex(n);
+    EXPECT_TRUE(dialog.grab().save(QString("%1/hostprop-%2.png").arg(out).arg(n + 1), "PNG"));
+  }
 }
 
 TEST_F(HostPropDialogTest, EditHostPropertyRunsModallyAndHandsBackTheStoredRecord) {
