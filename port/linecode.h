@@ -11,7 +11,30 @@
 // through a sink that knows whether it carries a local echo.
 #pragma once
 
+#include <bit>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+// Length of the run of bytes from 0x20 on at the start of p, at most n: text
+// that the receive path can take without a control-code step.  Eight bytes
+// are looked at a time: (x - 0x20 in every byte) & ~x has a byte's high bit
+// set for a byte below 0x20, and the lowest such flag is exact (a borrow only
+// starts at such a byte and only runs upwards).
+inline size_t PrintableRun(const char* p, size_t n) {
+  size_t i = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr uint64_t kSpaces = 0x2020202020202020ull, kHighBits = 0x8080808080808080ull;
+    for (; i + 8 <= n; i += 8) {
+      uint64_t x;
+      std::memcpy(&x, p + i, 8);
+      const uint64_t below = (x - kSpaces) & ~x & kHighBits;
+      if (below != 0) return i + static_cast<size_t>(std::countr_zero(below) / 8);
+    }
+  }
+  while (i < n && static_cast<unsigned char>(p[i]) >= 0x20) ++i;
+  return i;
+}
 
 // The host properties the conversions read.
 struct LINECODEPARAM {

@@ -58,8 +58,9 @@ std::atomic<bool> wakeQueued{false};
 // The pass is running (Show may let events run; a pass must not start inside
 // another).
 int fInDispatch = 0;
-// What one pass took from the port, for the add-in receivers.  It grows when
-// a pass takes more than one refill.
+// What one pass took from the port, for the add-in receivers; filled only
+// while receivers are installed.  It grows when a pass takes more than one
+// refill.
 std::vector<char> addinBuffer;
 
 TICK Now() { return CLIENT::hooks.tick ? CLIENT::hooks.tick() : GetTick(); }
@@ -194,11 +195,10 @@ void DataPass() {
     if (runsPossible && ctrlSkipState == 0 && !script && !hidden && !CLIENT::pWaitEvent) {
       const char* p = COMPORT::szReceived + COMPORT::iTakeout;
       const char* end = COMPORT::szReceived + COMPORT::cchReceived;
-      const char* q = p;
-      while (q < end && static_cast<unsigned char>(*q) >= 0x20) ++q;
+      const char* q = p + PrintableRun(p, static_cast<size_t>(end - p));
       if (q > p) {
         const size_t k = static_cast<size_t>(q - p);
-        addinBuffer.insert(addinBuffer.end(), p, q);
+        if (CLIENT::hooks.receiversReceived) addinBuffer.insert(addinBuffer.end(), p, q);
         logRun.Add(p, k);
         run.Add(p, k);
         COMPORT::iTakeout += static_cast<int>(k);
@@ -206,7 +206,7 @@ void DataPass() {
       }
     }
     const unsigned char b = static_cast<unsigned char>(COMPORT::Get());
-    addinBuffer.push_back(static_cast<char>(b));
+    if (CLIENT::hooks.receiversReceived) addinBuffer.push_back(static_cast<char>(b));
     if (claimed) continue;
 
     if (carrierWatch && pNoCarrierWaiter->Process(static_cast<char>(b)) > 0) {

@@ -16,6 +16,7 @@
 #include "platform/debuglog.h"
 #include "platform/jcode.h"
 #include "platform/paths.h"
+#include "port/linecode.h"
 #include "shell/config.h"
 #include "shell/helpers.h"
 #include "shell/hostprop.h"
@@ -106,9 +107,8 @@ void ForgetLine() {
 // Length of the plain text (TAB and bytes from 0x20 on) at the start of p,
 // up to n bytes.
 size_t TextLength(const char* text, size_t n) {
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
-  size_t i = 0;
-  while (i < n && (p[i] >= 0x20 || p[i] == '\t')) ++i;
+  size_t i = PrintableRun(text, n);
+  while (i < n && text[i] == '\t') i += 1 + PrintableRun(text + i + 1, n - i - 1);
   return i;
 }
 

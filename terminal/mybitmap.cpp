@@ -273,8 +273,7 @@ void MYBITMAP::Input(const char* s, size_t n) {
   while (i < n) {
     const int room = STOCK::cColumn - xchCur;
     if (escState == 0 && room > 0 && static_cast<unsigned char>(s[i]) >= 0x20) {
-      int run = 1;
-      while (run < room && i + size_t(run) < n && static_cast<unsigned char>(s[i + size_t(run)]) >= 0x20) ++run;
+      const int run = int(PrintableRun(s + i, std::min(size_t(room), n - i)));
       InputStrSub(s + i, run);
       i += size_t(run);
     } else {
