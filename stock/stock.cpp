@@ -267,9 +267,11 @@ int STOCK::NewItem() {
     SaveComm(0);
     SI::fStreaming = false;
   }
-  // 2. Grow the buffer while it is full and smaller than the ring.
+  // 2. Grow the buffer while it is full and smaller than the ring, by half
+  // its size (at least 200 lines): a buffer filling up to its save
+  // threshold is copied a few times, not once every 200 lines.
   if (cItemComm == cItemCommAlloc && cItemComm < cItemMaxMax) {
-    int room = std::min(cItemCommAlloc + kCommGrow, cItemMaxMax);
+    int room = std::min(cItemCommAlloc + std::max(kCommGrow, cItemCommAlloc / 2), cItemMaxMax);
     std::vector<unsigned char> grown(size_t(room) * size_t(sizeSTOCKITEM));
     for (int k = 0; k < cItemComm; ++k)
       std::memcpy(grown.data() + size_t(k) * size_t(sizeSTOCKITEM), SI::CommLine(k), size_t(sizeSTOCKITEM));
