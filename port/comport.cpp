@@ -3,7 +3,8 @@
 //
 // Buffers and who may touch them:
 //
-//   reader buffer   Grows from 16384 bytes by 8192 at a time.  Live bytes are
+//   reader buffer   Grows from 16384 bytes in 8192-byte pieces, as many at
+//                   once as a read needs.  Live bytes are
 //                   [roff, roff + rcount); the reader thread reads into the
 //                   free tail behind them without the lock (nobody else looks
 //                   there), then publishes the bytes by raising rcount under
@@ -173,21 +174,23 @@ int Poll(pollfd* fds, nfds_t n, int ms) {
 
 // Makes room for `want` bytes behind the live bytes; mu held.  Moves the live
 // bytes down when the dead front is at least as large as they are (so every
-// byte is moved at most once per byte taken), otherwise grows the block by
-// 8192 bytes at a time.  Null when memory runs out.
+// byte is moved at most once per byte taken), otherwise grows the block in
+// one step by as many 8192-byte pieces as the room needs.  Null when memory
+// runs out.
 unsigned char* ReaderTail(PORTSTATE& ps, size_t want) {
   if (ps.rcount == 0) ps.roff = 0;
   want = std::max(want, READER_MIN_FREE);
-  while (ps.rcap - ps.roff - ps.rcount < want) {
-    if (ps.roff > 0 && ps.roff >= ps.rcount) {
-      std::memmove(ps.rbuf, ps.rbuf + ps.roff, ps.rcount);
-      ps.roff = 0;
-      continue;
-    }
-    auto* grown = static_cast<unsigned char*>(std::realloc(ps.rbuf, ps.rcap + READER_GROWTH));
+  if (ps.rcap - ps.roff - ps.rcount < want && ps.roff > 0 && ps.roff >= ps.rcount) {
+    std::memmove(ps.rbuf, ps.rbuf + ps.roff, ps.rcount);
+    ps.roff = 0;
+  }
+  const size_t free = ps.rcap - ps.roff - ps.rcount;
+  if (free < want) {
+    const size_t pieces = (want - free + READER_GROWTH - 1) / READER_GROWTH;
+    auto* grown = static_cast<unsigned char*>(std::realloc(ps.rbuf, ps.rcap + pieces * READER_GROWTH));
     if (!grown) return nullptr;
     ps.rbuf = grown;
-    ps.rcap += READER_GROWTH;
+    ps.rcap += pieces * READER_GROWTH;
   }
   return ps.rbuf + ps.roff + ps.rcount;
 }
