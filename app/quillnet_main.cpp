@@ -151,6 +151,7 @@ int main(int argc, char** argv) {
   std::unique_ptr<FRAMEWINDOW> frame;
   int exitStatus = 0;
   bool callStarted = false;
+  const bool endWithCall = headless || opt.exitAfterCall;
   if (headless) {
     STOCK::cLineFrame = kHeadlessRows;
     bitmap.Reset(nullptr, STOCK::cColumn, kHeadlessRows);
@@ -158,14 +159,6 @@ int main(int argc, char** argv) {
     auto* flusher = new QTimer(&app);
     QObject::connect(flusher, &QTimer::timeout, [] { FlushHeadlessMirror(); });
     flusher->start(100);
-    // The run ends when the call it started ends.
-    frameHooks.onlineChanged = [&callStarted](int online) {
-      if (online) {
-        callStarted = true;
-      } else if (callStarted) {
-        QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
-      }
-    };
   } else {
     frame = std::make_unique<FRAMEWINDOW>(opt.oldShell);
     frame->dial = [](const std::string& sjis) { return TAPISUB::Dial(sjis.c_str()); };
@@ -176,10 +169,25 @@ int main(int argc, char** argv) {
       *lines = bitmap.cyLines;
     };
     frame->show();
+
     if (config.TreeActive && !frame->TreeDock()->isHidden())
       frame->TreeDock()->widget()->setFocus();
     else
       frame->Client()->setFocus();
+  }
+
+  // A run that ends with its call watches the on-line state behind the
+  // frame's own hook (when there is a frame).
+  if (endWithCall) {
+    auto frameOnline = frameHooks.onlineChanged;
+    frameHooks.onlineChanged = [frameOnline, &callStarted](int online) {
+      if (frameOnline) frameOnline(online);
+      if (online) {
+        callStarted = true;
+      } else if (callStarted) {
+        QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+      }
+    };
   }
 
   CLIENT::Create();
@@ -203,7 +211,7 @@ int main(int argc, char** argv) {
     DialHostLine(
         opt.hostLine, [](const std::string& name) { return TAPISUB::Dial(jcode::Utf8ToSjis(name).c_str()); },
         [&](bool connected) {
-          if (!connected && headless) {
+          if (!connected && endWithCall) {
             std::fprintf(stderr, "quillnet: no host could be called\n");
             QCoreApplication::exit(1);
           }

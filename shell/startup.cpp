@@ -30,6 +30,8 @@ const char* const kUsage =
     "  --headless         run without a window: received lines go to standard\n"
     "                     output as UTF-8, questions to standard error with their\n"
     "                     default answers; exits when the call ends\n"
+    "  --exit-after-call  with a window too: exit when the call ends (0), or when\n"
+    "                     no host could be called (1)\n"
     "  --config-dir DIR   settings and host list in DIR\n"
     "                     (default $XDG_CONFIG_HOME/quillnet)\n"
     "  --data-dir DIR     stock, logs and downloads in DIR\n"
@@ -100,6 +102,8 @@ STARTUPOPTIONS ParseCommandLine(const std::vector<std::string>& args) {
       o.version = true;
     } else if (a == "--headless") {
       o.headless = true;
+    } else if (a == "--exit-after-call") {
+      o.exitAfterCall = true;
     } else if (a == "--create-ini") {
       o.createIni = true;
     } else if (longValue("--config-dir", &o.configDir) || longValue("--data-dir", &o.dataDir)) {

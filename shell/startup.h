@@ -14,13 +14,14 @@
 //   /*  anti-redial digits       /e  even parity       /3  older shell look
 //   /d  debug log                /t  blocking telnet connect
 //   /s  the rest of the line is a script file run once the program is up
-// and the long options --help, --version, --headless, --config-dir DIR,
-// --data-dir DIR (also --config-dir=DIR).  "--" ends the switches; so does
+// and the long options --help, --version, --headless, --exit-after-call,
+// --config-dir DIR, --data-dir DIR (also --config-dir=DIR).  "--" ends the switches; so does
 // the first word that is not one: it and everything after it are host names.
 struct STARTUPOPTIONS {
   bool createIni = false;
   bool antiRedialProtect = false, evenParity = false, oldShell = false, debugLog = false, syncTelnet = false;
   bool help = false, version = false, headless = false;
+  bool exitAfterCall = false;  // a windowed run ends with its call, as a headless one does
   bool hasScript = false;
   std::string script;    // with hasScript: the rest of the line
   std::string configDir, dataDir;

@@ -33,6 +33,7 @@ std::string Describe(const STARTUPOPTIONS& o) {
   flag(o.help, "help");
   flag(o.version, "version");
   flag(o.headless, "headless");
+  flag(o.exitAfterCall, "exit-after-call");
   if (o.hasScript) s += "script=[" + o.script + "] ";
   if (!o.configDir.empty()) s += "config=" + o.configDir + " ";
   if (!o.dataDir.empty()) s += "data=" + o.dataDir + " ";
@@ -62,6 +63,7 @@ TEST(StartupCommandLine, SwitchesOptionsAndHosts) {
       {{"--", "/d", "-x"}, "hosts=[/d -x]"},
       {{"--headless", "--config-dir", "/c", "--data-dir=/d", "H"}, "headless config=/c data=/d hosts=[H]"},
       {{"--help"}, "help"},
+      {{"--exit-after-call", "H"}, "exit-after-call hosts=[H]"},
       {{"--version"}, "version"},
       {{"--config-dir"}, "error=--config-dir needs a directory"},
       {{"--data-dir="}, "error=--data-dir needs a directory"},
