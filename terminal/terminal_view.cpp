@@ -22,6 +22,9 @@
 
 namespace {
 
+// At most one window update per frame while text streams in.
+constexpr int kFrameMs = 16;
+
 // Colours are kept as 0x00BBGGRR in the settings.
 QColor SettingColor(int n) {
   const int c = config.aColor[std::clamp(n, 0, CONFIG::COLOR_COUNT - 1)];
@@ -57,6 +60,9 @@ TERMINALVIEW::TERMINALVIEW(MYBITMAP* screenToShow, QWidget* parent)
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   setFrameShape(QFrame::NoFrame);
+  updateTimer = new QTimer(this);
+  updateTimer->setSingleShot(true);
+  connect(updateTimer, &QTimer::timeout, this, [this] { viewport()->update(); });
   ApplyFont();
   InstallPainter();
   if (screen == &bitmap) MYBITMAP::hooks.hasFocus = [this] { return hasFocus(); };
@@ -76,13 +82,20 @@ void TERMINALVIEW::InstallPainter() {
   p.scrollRows = [this](int top, int bottom, int n) { ScrollRowBand(top, bottom, n); };
   p.scrollBarChanged = [this] { UpdateScrollBars(); };
   p.caret = [this](bool on) {
+    if (caretOn == on) return;
     caretOn = on;
-    viewport()->update();
+    ScheduleUpdate();
   };
   p.windowActive = [this] { return isActiveWindow(); };
   p.letEventsRun = [this] {
-    // Show the line just scrolled in before anything else runs.
-    viewport()->repaint();
+    // Show the line just scrolled in before anything else runs, unless the
+    // window was shown less than a frame ago: then the next frame shows it.
+    // Lines arriving faster than frames would otherwise each cost a whole
+    // window copy.
+    if (!sinceFlush.isValid() || sinceFlush.elapsed() >= kFrameMs)
+      viewport()->repaint();
+    else
+      ScheduleUpdate();
     QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
   };
 }
@@ -105,6 +118,7 @@ void TERMINALVIEW::ApplyFont() {
   cxChar = std::max(cxChar, int(std::ceil(wide / 2)));
   cyChar = std::max(1, int(std::ceil(fm.height())));
   ascent = int(std::ceil(fm.ascent()));
+  glyphs.clear();
   screen->SetFont(cxChar, cyChar);
   if (!canvas.isNull()) screen->Resize(canvas.width(), canvas.height());
 }
@@ -112,124 +126,214 @@ void TERMINALVIEW::ApplyFont() {
 // ---------------------------------------------------------------------------
 // Drawing into the canvas
 
+namespace {
+
+// Bits of a glyph's look.
+enum : unsigned { kHilight = 1, kUnderline = 2, kReverse = 4 };
+
+}  // namespace
+
+void TERMINALVIEW::FillRows(int y, int n, int x, int w, QRgb color) {
+  const int h = canvas.height();
+  const int y0 = std::max(0, y), y1 = std::min(h, y + n);
+  const int x0 = std::max(0, x), x1 = std::min(canvas.width(), x + w);
+  if (x1 <= x0) return;
+  for (int yy = y0; yy < y1; ++yy) std::fill_n(Row(yy) + x0, x1 - x0, color);
+}
+
+const QImage& TERMINALVIEW::Glyph(char32_t ch, int cells, unsigned style) {
+  const uint64_t key = uint64_t(ch) << 8 | uint64_t(cells) << 4 | style;
+  auto it = glyphs.find(key);
+  if (it != glyphs.end()) return it->second;
+  QColor fg = (style & kHilight) ? HilightForeground() : Foreground();
+  QColor bg = Background();
+  if (style & kReverse) std::swap(fg, bg);
+  QImage img(cells * cxChar, cyChar, QImage::Format_RGB32);
+  img.fill(bg);
+  QFont f = (style & kHilight) ? boldFont : font;
+  f.setUnderline((style & kUnderline) != 0);
+  QPainter p(&img);
+  p.setPen(fg);
+  p.setFont(f);
+  const QString text = QString::fromUcs4(&ch, 1);
+  // Centred in its cells: full-width glyphs take exactly two, half-width
+  // ones one.
+  const qreal adv = QFontMetricsF(f).horizontalAdvance(text);
+  p.drawText(QPointF((cells * cxChar - adv) / 2, ascent), text);
+  p.end();
+  return glyphs.emplace(key, std::move(img)).first->second;
+}
+
 void TERMINALVIEW::PaintCells(int row, CODEVRAM line, int x0, int x1) {
   if (canvas.isNull() || !STOCK::fValid) return;
+  const int y = row * cyChar + origin;
+  if (y >= canvas.height() || y + cyChar <= 0) return;
+  const unsigned style = (MYBITMAP::fAttrHilight ? unsigned(kHilight) : 0u) |
+                         (MYBITMAP::fAttrUnderline ? unsigned(kUnderline) : 0u) |
+                         (MYBITMAP::fAttrReverse ? unsigned(kReverse) : 0u);
+  const size_t at = pendingText.size();
+  const char* text = line.Item()->Text();
+  pendingText.insert(pendingText.end(), text, text + STOCK::cColumn);
+  pending.push_back({y, at, x0, x1, style});
+  ScheduleUpdate();
+}
+
+// Clears the rows scrolling exposed, then draws what was recorded, in order.
+void TERMINALVIEW::RenderPending() {
+  if (canvas.isNull()) return;
+  const QRgb bg = Background().rgb();
+  const int h = canvas.height(), w = canvas.width();
+  for (int p = 0; p < h; ++p) {
+    if (!rowStale[size_t(p)]) continue;
+    auto* row = reinterpret_cast<uint32_t*>(canvas.scanLine(p));
+    std::fill_n(row, w, bg);
+    rowStale[size_t(p)] = 0;
+  }
+  if (STOCK::fValid)
+    for (const PENDING& d : pending) RenderCells(d.y, pendingText.data() + d.text, d.x0, d.x1, d.style);
+  pending.clear();
+  pendingText.clear();
+}
+
+void TERMINALVIEW::RenderCells(int y, const char* line, int x0, int x1, unsigned style) {
   const int columns = STOCK::cColumn;
   x0 = std::clamp(x0, 0, columns);
   x1 = std::clamp(x1, 0, columns);
   // Never start or end inside a double-byte character.
-  if (x0 > 0 && line.IsKanji2(x0)) --x0;
-  if (x1 > 0 && x1 < columns && line.IsKanji2(x1)) ++x1;
+  if (x0 > 0 && StockIsKanji2(line, x0)) --x0;
+  if (x1 > 0 && x1 < columns && StockIsKanji2(line, x1)) ++x1;
   if (x1 <= x0) return;
-  const int y = row * cyChar + origin;
-  if (y >= canvas.height() || y + cyChar <= 0) return;
+  const int h = canvas.height(), w = canvas.width();
+  if (y >= h || y + cyChar <= 0) return;
 
-  QColor fg = MYBITMAP::fAttrHilight ? HilightForeground() : Foreground();
-  QColor bg = Background();
-  if (MYBITMAP::fAttrReverse) std::swap(fg, bg);
-  QFont f = MYBITMAP::fAttrHilight ? boldFont : font;
-  f.setUnderline(MYBITMAP::fAttrUnderline != 0);
-
+  // The cached glyphs hold their colours: new settings start a new cache.
+  const QRgb fgNow = Foreground().rgb(), bgNow = Background().rgb(), hiNow = HilightForeground().rgb();
+  if (fgNow != glyphFg || bgNow != glyphBg || hiNow != glyphHi) {
+    glyphs.clear();
+    glyphFg = fgNow;
+    glyphBg = bgNow;
+    glyphHi = hiNow;
+  }
   const int xs = screen->xScroll;
-  const QRect area((x0 - xs) * cxChar, y, (x1 - x0) * cxChar, cyChar);
-  QPainter p(&canvas);
-  p.setClipRect(area);
-  p.fillRect(area, bg);
-  p.setPen(fg);
-  p.setFont(f);
-  const QFontMetricsF fm(f);
-  const auto* text = reinterpret_cast<const unsigned char*>(line.Item()->Text());
+  const auto* text = reinterpret_cast<const unsigned char*>(line);
+  const int rowTop = std::max(0, y), rowBottom = std::min(h, y + cyChar);
   for (int x = x0; x < x1;) {
     const unsigned char c = text[x];
     const bool pair = jcode::IsKanji1(c) && x + 1 < columns && text[x + 1] != 0;
     const int cells = pair ? 2 : 1;
     const int px = (x - xs) * cxChar;
-    if (c != 0 && c != 0x7F && px + cells * cxChar > 0 && px < canvas.width()) {
-      const char32_t ch = CharOf(c, pair ? text[x + 1] : 0, pair);
-      if (ch != U' ') {
-        const QString s = QString::fromUcs4(&ch, 1);
-        // Each character is centred in its cells: full-width glyphs take
-        // exactly two, half-width ones one.
-        const qreal adv = fm.horizontalAdvance(s);
-        const qreal left = px + (cells * cxChar - adv) / 2;
-        p.drawText(QPointF(left, y + ascent), s);
-      } else if (MYBITMAP::fAttrUnderline) {
-        p.drawText(QPointF(px, y + ascent), QStringLiteral(" "));
-      }
-    }
     x += cells;
+    const int cw = cells * cxChar;
+    if (px + cw <= 0 || px >= w) continue;
+    const char32_t ch = (c == 0 || c == 0x7F) ? U' ' : CharOf(c, pair ? text[x - 1] : 0, pair);
+    const QImage& g = Glyph(ch, cells, style);
+    // Copy the glyph's rows, clipped to the canvas.
+    const int gx0 = std::max(0, -px), gx1 = std::min(cw, w - px);
+    for (int yy = rowTop; yy < rowBottom; ++yy) {
+      const auto* src = reinterpret_cast<const uint32_t*>(g.constScanLine(yy - y));
+      std::memcpy(Row(yy) + px + gx0, src + gx0, size_t(gx1 - gx0) * 4);
+    }
   }
-  p.end();
-  viewport()->update();
 }
 
 void TERMINALVIEW::RepaintAllRows() {
   if (canvas.isNull()) return;
   canvas.fill(Background());
+  ringTop = 0;
+  pending.clear();
+  pendingText.clear();
+  std::fill(rowStale.begin(), rowStale.end(), 0);
   if (STOCK::fValid) {
     const int rows = std::min(screen->cyLines, screen->RowsInStock());
     for (int row = 0; row < rows; ++row) PaintCells(row, screen->LineAt(row), 0, STOCK::cColumn);
   }
   UpdateScrollBars();
-  viewport()->update();
+  ScheduleUpdate();
 }
 
-// Moves the canvas contents up by `pixels` (down when negative); the band
-// left behind is cleared to the background.
+// Moves the text up by `pixels` (down when negative); the band left behind
+// is cleared to the background.  The ring turns; no pixel moves.
 void TERMINALVIEW::ScrollCanvas(int pixels) {
   if (canvas.isNull()) return;
   // In the middle of a smooth scroll each step is shown before the next.
   if (origin != 0) viewport()->repaint();
   const int h = canvas.height();
-  const qsizetype bpl = canvas.bytesPerLine();
-  uchar* bits = canvas.bits();
   const int n = std::min(std::abs(pixels), h);
-  if (n < h) {
-    if (pixels > 0)
-      std::memmove(bits, bits + n * bpl, size_t((h - n) * bpl));
-    else
-      std::memmove(bits + n * bpl, bits, size_t((h - n) * bpl));
+  if (pixels > 0) {
+    ringTop = (ringTop + n) % h;
+    for (int y = h - n; y < h; ++y) rowStale[size_t((y + ringTop) % h)] = 1;
+  } else {
+    ringTop = (ringTop + h - n) % h;
+    for (int y = 0; y < n; ++y) rowStale[size_t((y + ringTop) % h)] = 1;
   }
-  QPainter p(&canvas);
-  if (pixels > 0)
-    p.fillRect(0, h - n, canvas.width(), n, Background());
-  else
-    p.fillRect(0, 0, canvas.width(), n, Background());
-  p.end();
+  // Recorded drawing moves with the text; what left the area is dropped.
+  const int shift = pixels > 0 ? -n : n;
+  size_t kept = 0;
+  for (PENDING& d : pending) {
+    d.y += shift;
+    if (d.y + cyChar > 0 && d.y < h) pending[kept++] = d;
+  }
+  pending.resize(kept);
   UpdateScrollBars();
-  viewport()->update();
+  ScheduleUpdate();
 }
 
 void TERMINALVIEW::ScrollRowBand(int top, int bottom, int n) {
   if (canvas.isNull() || n == 0 || bottom < top) return;
+  RenderPending();
   const int h = canvas.height();
   const int bandTop = std::clamp(top * cyChar, 0, h);
   const int bandBottom = std::clamp((bottom + 1) * cyChar, 0, h);  // exclusive
   const int shift = std::abs(n) * cyChar;
   const int keep = bandBottom - bandTop - shift;
+  const size_t bytes = size_t(canvas.width()) * 4;
+  // Row by row through the ring, in the order that never reads a row
+  // already overwritten.
   if (keep > 0) {
-    const qsizetype bpl = canvas.bytesPerLine();
-    uchar* bits = canvas.bits();
-    if (n > 0)
-      std::memmove(bits + (bandTop + shift) * bpl, bits + bandTop * bpl, size_t(keep * bpl));
-    else
-      std::memmove(bits + bandTop * bpl, bits + (bandTop + shift) * bpl, size_t(keep * bpl));
+    if (n > 0) {
+      for (int k = keep - 1; k >= 0; --k) std::memmove(Row(bandTop + shift + k), Row(bandTop + k), bytes);
+    } else {
+      for (int k = 0; k < keep; ++k) std::memmove(Row(bandTop + k), Row(bandTop + shift + k), bytes);
+    }
   }
   // The rows left behind are painted by the screen afterwards; clear them so
   // nothing stale shows if it does not.
-  QPainter p(&canvas);
   const int cleared = std::min(shift, bandBottom - bandTop);
-  if (n > 0)
-    p.fillRect(0, bandTop, canvas.width(), cleared, Background());
+  FillRows(n > 0 ? bandTop : bandBottom - cleared, cleared, 0, canvas.width(), Background().rgb());
+  ScheduleUpdate();
+}
+
+// The window shows the canvas at most once a frame while text streams in;
+// a quiet screen shows a change at once.
+void TERMINALVIEW::ScheduleUpdate() {
+  if (updateTimer->isActive()) return;
+  const qint64 since = sinceFlush.isValid() ? sinceFlush.elapsed() : kFrameMs;
+  if (since >= kFrameMs)
+    viewport()->update();
   else
-    p.fillRect(0, bandBottom - cleared, canvas.width(), cleared, Background());
-  p.end();
-  viewport()->update();
+    updateTimer->start(int(kFrameMs - since));
+}
+
+QImage TERMINALVIEW::Canvas() {
+  RenderPending();
+  if (canvas.isNull() || ringTop == 0) return canvas;
+  QImage out(canvas.size(), canvas.format());
+  const int h = canvas.height();
+  const size_t bytes = size_t(canvas.bytesPerLine());
+  for (int y = 0; y < h; ++y) std::memcpy(out.scanLine(y), canvas.constScanLine((y + ringTop) % h), bytes);
+  return out;
 }
 
 void TERMINALVIEW::paintEvent(QPaintEvent*) {
+  sinceFlush.restart();
+  RenderPending();
   QPainter p(viewport());
-  if (!canvas.isNull()) p.drawImage(0, 0, canvas);
+  if (!canvas.isNull()) {
+    // The ring in two pieces: from its top row down, then the rows before it.
+    const int h = canvas.height(), w = canvas.width();
+    p.drawImage(QPoint(0, 0), canvas, QRect(0, ringTop, w, h - ringTop));
+    if (ringTop > 0) p.drawImage(QPoint(0, h - ringTop), canvas, QRect(0, 0, w, ringTop));
+  }
   if (caretOn && !screen->fScrollView && STOCK::fValid) {
     const QRect r = CaretRect();
     p.fillRect(r.x(), r.bottom() - std::max(2, cyChar / 8) + 1, r.width(), std::max(2, cyChar / 8), Foreground());
@@ -264,6 +368,10 @@ void TERMINALVIEW::resizeEvent(QResizeEvent* e) {
   if (size.isEmpty()) return;
   canvas = QImage(size, QImage::Format_RGB32);
   canvas.fill(Background());
+  ringTop = 0;
+  pending.clear();
+  pendingText.clear();
+  rowStale.assign(size_t(size.height()), 0);
   origin = 0;
   screen->Resize(size.width(), size.height());  // repaints through the painter
 }

@@ -20,7 +20,12 @@
 
 #include <QAbstractScrollArea>
 #include <QFont>
+#include <QElapsedTimer>
 #include <QImage>
+#include <QTimer>
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
 #include <string>
 
 #include "stock/codevram.h"
@@ -40,8 +45,8 @@ class TERMINALVIEW : public QAbstractScrollArea {
   void ApplyFont();
   int CellWidth() const { return cxChar; }
   int CellHeight() const { return cyChar; }
-  // The text area as drawn so far (tests, screenshots).
-  const QImage& Canvas() const { return canvas; }
+  // The text area as drawn so far, top row first (tests, screenshots).
+  QImage Canvas();
   // Scrolls the view back (negative) or forward by `lines`, entering or
   // leaving back-scroll mode as needed.
   void ScrollLines(int lines);
@@ -71,6 +76,15 @@ class TERMINALVIEW : public QAbstractScrollArea {
   void ScrollCanvas(int pixels);
   void ScrollRowBand(int top, int bottom, int n);
   void UpdateScrollBars();
+  // Canvas access by text-area pixel row (ring mapped).
+  uint32_t* Row(int y) { return reinterpret_cast<uint32_t*>(canvas.scanLine((y + ringTop) % canvas.height())); }
+  void FillRows(int y, int n, int x, int w, QRgb color);
+  const QImage& Glyph(char32_t ch, int cells, unsigned style);
+  // Drawing is recorded and done when the window is shown: text that
+  // scrolls away within a frame is never drawn.
+  void RenderCells(int y, const char* text, int x0, int x1, unsigned style);
+  void RenderPending();
+  void ScheduleUpdate();
   void SetTop(int flatFromScrollableTop);
   bool AtNewest() const;
   bool BackScrollKey(QKeyEvent* e);
@@ -82,7 +96,29 @@ class TERMINALVIEW : public QAbstractScrollArea {
   int origin = 0;         // smooth-scroll drawing offset in pixels
   bool caretOn = false;
   bool settingBars = false;  // scroll bars being set from the screen
+  // The canvas is a ring of pixel rows: the text area's top row is canvas
+  // row ringTop, so scrolling moves ringTop instead of the pixels.
   QImage canvas;
+  int ringTop = 0;
+  // Each character drawn once per look (code, cells, attributes) and then
+  // copied: shaping text for every cell costs far more than a copy.
+  std::unordered_map<uint64_t, QImage> glyphs;
+  QRgb glyphFg = 0, glyphBg = 0, glyphHi = 0;
+  // The line's text is copied when the drawing is recorded: the screen may
+  // move text between stored lines before the window is shown.
+  struct PENDING {
+    int y;  // text-area pixel row of the cells' top, moved by scrolling
+    size_t text;  // offset of the line's copy in pendingText
+    int x0, x1;
+    unsigned style;
+  };
+  std::vector<PENDING> pending;
+  std::vector<char> pendingText;
+  std::vector<uint8_t> rowStale;  // canvas rows to clear before the pending drawing
+
+  // Window updates are held to one per kFrameMs while text streams in.
+  QTimer* updateTimer = nullptr;
+  QElapsedTimer sinceFlush;
   int wheelRest = 0;  // wheel turn (eighths of a degree) not yet made lines
   QString preedit;  // the input method's composition
 };
