@@ -2,6 +2,10 @@
 
 #include <iconv.h>
 
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
 #include <cerrno>
 
 namespace jcode {
@@ -17,10 +21,27 @@ namespace {
 
 // Runs iconv over the whole input; an invalid or unconvertible sequence is
 // skipped (`skip` bytes of input) and `replacement` written in its place.
-std::string Convert(const char* to, const char* from, std::string_view in, std::string_view replacement,
-                    bool skipDoubleOnLead) {
-  iconv_t cd = iconv_open(to, from);
+// One conversion descriptor per direction and thread, opened on first use:
+// opening one costs far more than converting a line.
+struct ICONVCACHE {
+  iconv_t cd = reinterpret_cast<iconv_t>(-1);
+  ICONVCACHE(const char* to, const char* from) : cd(iconv_open(to, from)) {}
+  ~ICONVCACHE() {
+    if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+  }
+};
+
+std::string Convert(iconv_t cd, std::string_view in, std::string_view replacement, bool skipDoubleOnLead) {
   if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(in);
+  // Plain ASCII is the same in both codes.
+  bool ascii = true;
+  for (char c : in)
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      ascii = false;
+      break;
+    }
+  if (ascii) return std::string(in);
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);  // a fresh shift state
   std::string out;
   out.reserve(in.size() * 2 + 8);
   char* src = const_cast<char*>(in.data());
@@ -50,15 +71,84 @@ std::string Convert(const char* to, const char* from, std::string_view in, std::
   size_t dstLeft = sizeof buf;
   iconv(cd, nullptr, nullptr, &dst, &dstLeft);
   out.append(buf, static_cast<size_t>(dst - buf));
-  iconv_close(cd);
   return out;
 }
 
 }  // namespace
 
-std::string SjisToUtf8(std::string_view sjis) { return Convert("UTF-8", "CP932", sjis, "\xEF\xBF\xBD", true); }
+namespace {
 
-std::string Utf8ToSjis(std::string_view utf8) { return Convert("CP932", "UTF-8", utf8, "?", false); }
+// The UTF-8 of each Shift_JIS character, converted once and remembered:
+// slots 0-255 for single bytes, 256 + (lead << 8 | trail) for pairs.
+// n == 0: not converted yet; kInvalid: no character.
+struct UTF8CHAR {
+  uint8_t n = 0;
+  char b[4] = {};
+};
+constexpr uint8_t kInvalid = 0xFF;
+
+const UTF8CHAR& Utf8Of(UTF8CHAR* table, size_t slot, const char* bytes, size_t len, iconv_t cd) {
+  UTF8CHAR& u = table[slot];
+  if (u.n != 0) return u;
+  u.n = kInvalid;
+  if (cd == reinterpret_cast<iconv_t>(-1)) return u;
+  char* src = const_cast<char*>(bytes);
+  size_t srcLeft = len;
+  char out[8];
+  char* dst = out;
+  size_t dstLeft = sizeof out;
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  if (iconv(cd, &src, &srcLeft, &dst, &dstLeft) != static_cast<size_t>(-1) && srcLeft == 0) {
+    const size_t n = static_cast<size_t>(dst - out);
+    if (n >= 1 && n <= 3) {  // the code's characters are all in the BMP
+      std::memcpy(u.b, out, n);
+      u.n = static_cast<uint8_t>(n);
+    }
+  }
+  return u;
+}
+
+}  // namespace
+
+// Character by character through a table filled from iconv on first use of
+// each code: the same result as converting the whole text with iconv (the
+// code is stateless), without a conversion call per line.
+size_t SjisToUtf8(const char* sjis, size_t n, char* out) {
+  thread_local ICONVCACHE toUtf8("UTF-8", "CP932");
+  thread_local std::unique_ptr<UTF8CHAR[]> table(new UTF8CHAR[256 + 65536]);
+  char* o = out;
+  for (size_t i = 0; i < n;) {
+    const unsigned char c = static_cast<unsigned char>(sjis[i]);
+    if (c < 0x80) {
+      *o++ = static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    const bool pair = IsKanji1(c) && i + 1 < n;
+    const size_t slot = pair ? 256 + (size_t(c) << 8 | static_cast<unsigned char>(sjis[i + 1])) : c;
+    const UTF8CHAR& u = Utf8Of(table.get(), slot, sjis + i, pair ? 2 : 1, toUtf8.cd);
+    if (u.n == kInvalid) {
+      std::memcpy(o, "\xEF\xBF\xBD", 3);
+      o += 3;
+    } else {
+      std::memcpy(o, u.b, u.n);
+      o += u.n;
+    }
+    i += pair ? 2 : 1;
+  }
+  return static_cast<size_t>(o - out);
+}
+
+std::string SjisToUtf8(std::string_view sjis) {
+  std::string out(sjis.size() * 3, '\0');
+  out.resize(SjisToUtf8(sjis.data(), sjis.size(), out.data()));
+  return out;
+}
+
+std::string Utf8ToSjis(std::string_view utf8) {
+  thread_local ICONVCACHE toSjis("CP932", "UTF-8");
+  return Convert(toSjis.cd, utf8, "?", false);
+}
 
 }  // namespace jcode
 

@@ -51,6 +51,9 @@ int IsKanji2String(const char* start, const char* end);
 // CP932 text to UTF-8.  Bytes that are not CP932 become U+FFFD; nothing is lost
 // silently in the sense that the length of the output never hides an error.
 std::string SjisToUtf8(std::string_view sjis);
+// The same into a caller's buffer of at least 3 * n bytes (no character of
+// the code takes more); returns the bytes written.
+size_t SjisToUtf8(const char* sjis, size_t n, char* out);
 // UTF-8 to CP932.  Characters without a CP932 form become '?'.
 std::string Utf8ToSjis(std::string_view utf8);
 

@@ -559,6 +559,15 @@ void TELNET::NotifyWindowSize() {
 size_t TELNET::ProcessTelnetConvert(unsigned char* data, size_t n) {
   size_t out = 0;
   for (size_t i = 0; i < n; ++i) {
+    // Plain data (neither IAC nor CR) moves in one step.
+    if (telrcvState == TS_DATA && data[i] != IAC && data[i] != '\r') {
+      size_t j = i + 1;
+      while (j < n && data[j] != IAC && data[j] != '\r') ++j;
+      if (out != i) std::memmove(data + out, data + i, j - i);
+      out += j - i;
+      i = j - 1;
+      continue;
+    }
     const unsigned char c = data[i];
     switch (telrcvState) {
       case TS_CR:

@@ -45,6 +45,11 @@ constexpr int kTimerFast = 10;
 constexpr int kTimerHalveAbove = 75;
 constexpr TICK kDetectMs = 1000;
 constexpr int kScrollBarEvery = 16;
+// What one pass takes at most while the reader holds more (see DataPass).
+constexpr size_t kPassBytes = 32768;
+constexpr TICK kPassMs = 8;
+constexpr size_t kStreamBytes = 4096;
+constexpr int kStreamWaitMs = 1;
 
 const char kNoCarrier[] = "NO CARRIER\r\n";
 const char kCRLF[] = "\r\n";
@@ -174,7 +179,9 @@ void DataPass() {
     msPortTimer /= 2;
     SetTimer1(msPortTimer);
   }
-  const bool carrierWatch = hostprop.ModemType == MODEM_AT && fInQueueMax == 0 && pNoCarrierWaiter;
+  // An AT modem, also kind 0 on this system, reports the lost call as text.
+  const bool carrierWatch = (hostprop.ModemType == MODEM_AT || hostprop.ModemType == MODEM_TAPI) && fInQueueMax == 0 &&
+                            pNoCarrierWaiter;
   const bool claimed = CLIENT::hooks.addinClaimed && CLIENT::hooks.addinClaimed();
   bool script = ScriptExecuting();
   bool hidden = HideDisplay();
@@ -191,7 +198,25 @@ void DataPass() {
   // sequence only goes to the add-in buffer, the log and the screen: such
   // runs are taken from the queue in one step.
   const bool runsPossible = !claimed && !carrierWatch && !otherScreen;
-  while (COMPORT::IsReceived()) {
+  // While the reader holds more, the pass takes further refills, up to a
+  // budget of bytes and time: a flood then costs one paint and one trip
+  // through the event loop per budget instead of per refill.  Only plain
+  // reception does this; a script, a hidden display or an add-in gets the
+  // stream one refill per pass as before.
+  const TICK passStart = Now();
+  size_t taken = 0;
+  auto refillAgain = [&]() {
+    taken += static_cast<size_t>(COMPORT::cchReceived);
+    if (!runsPossible || script || hidden || CLIENT::pWaitEvent || !fOnline || !fPortAccess) return false;
+    if (autoDetectState != 0 || taken >= kPassBytes || Now() - passStart >= kPassMs) return false;
+    // In a stream (this pass has taken a few refills already) the next
+    // bytes are usually a moment away: wait that moment here rather than
+    // going round the event loop and being woken by the reader.
+    if (COMPORT::cbThreadRead <= 0 && (taken < kStreamBytes || !COMPORT::WaitReceive(kStreamWaitMs))) return false;
+    COMPORT::DoReceive();
+    return COMPORT::IsReceived() != 0;
+  };
+  while (COMPORT::IsReceived() || refillAgain()) {
     if (runsPossible && ctrlSkipState == 0 && !script && !hidden && !CLIENT::pWaitEvent) {
       const char* p = COMPORT::szReceived + COMPORT::iTakeout;
       const char* end = COMPORT::szReceived + COMPORT::cchReceived;
