@@ -21,7 +21,9 @@
 #include "platform/ui.h"
 #include "shell/config.h"
 #include "shell/hostini.h"
+#include "shell/config_dialog.h"
 #include "shell/hostlist_window.h"
+#include "shell/hostprop_dialog.h"
 #include "shell/hostprop.h"
 #include "shell/online.h"
 #include "shell/startup.h"
@@ -143,7 +145,18 @@ void FRAMEWINDOW::BuildMenus() {
     STOCK::PropertyDialog();
     UpdateStatus();
   });
-  actSettings = file->addAction(U("動作環境(&S)..."));
+  file->addAction(U("新しいホストの登録(&A)..."), this, [this] {
+    HOSTPROPERTY p;
+    p.SetDefault();
+    EditHostProperty(this, p, true);
+  });
+  actSettings = file->addAction(U("動作環境(&S)..."), this, [this] {
+    if (!RunConfigDialog(this)) return;
+    client->ApplyFont();
+    funcBar->setVisible(config.ShowFuncKey != 0);
+    actShowFuncKey->setChecked(config.ShowFuncKey != 0);
+    RefreshFunctionKeys(Qt::NoModifier);
+  });
   file->addSeparator();
   file->addAction(U("終了(&X)"), this, [this] { close(); });
 
