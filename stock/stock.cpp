@@ -72,7 +72,6 @@ struct StockInternals {
   static bool fNeedRebuild;     // Clear moved every line: the next commit writes a new file
   static bool fDefsDirty;       // the definitions changed: the next save writes a new file
   static bool fWriteFailReported;
-  static bool fStreaming;  // the commit under way empties a full buffer while lines keep coming
 
   struct Segment {
     int flat, count;  // a run of live lines, by distance from the oldest
@@ -105,7 +104,6 @@ STOCKFILEHEADER StockInternals::disk;
 bool StockInternals::fNeedRebuild = false;
 bool StockInternals::fDefsDirty = false;
 bool StockInternals::fWriteFailReported = false;
-bool StockInternals::fStreaming = false;
 
 using SI = StockInternals;
 
@@ -260,13 +258,8 @@ void STOCK::AddMark(STOCKPOS pos) {
 
 int STOCK::NewItem() {
   if (!fValid) return cvNewest;
-  // 1. Write out a long buffer.  More lines are coming: the commit may
-  // already leave out of its header the lines the next one overwrites.
-  if (!fTemp && cItemComm > SI::SaveThreshold()) {
-    SI::fStreaming = true;
-    SaveComm(0);
-    SI::fStreaming = false;
-  }
+  // 1. Write out a long buffer.
+  if (!fTemp && cItemComm > SI::SaveThreshold()) SaveComm(0);
   // 2. Grow the buffer while it is full and smaller than the ring, by half
   // its size (at least 200 lines): a buffer filling up to its save
   // threshold is copied a few times, not once every 200 lines.
@@ -507,18 +500,8 @@ bool SI::CommitLines() {
   const StockLayout lay = Layout(d.cItemMax);
 
   // Pre-commit: the header stops calling live the lines about to be
-  // overwritten.  The new oldest must still be a line the disk holds.  In a
-  // full ring the new lines take the slots from the disk's newest on up to
-  // the new oldest; when the header already leaves all of those out (the
-  // gap a streaming commit left, below), nothing live is overwritten and no
-  // pre-commit is needed.
-  const bool intoGap = [&] {
-    if (d.cItemUsed != STOCK::cItemUsed || cvOldest >= d.cItemUsed) return false;
-    auto fwd = [&](int from, int to) { return to - from + (to < from ? d.cItemUsed : 0); };
-    const int gapStart = d.iNewest + 1 == d.cItemUsed ? 0 : d.iNewest + 1;
-    return fwd(gapStart, cvOldest) <= fwd(gapStart, d.iOldest);
-  }();
-  if (cvOldest != d.iOldest && !intoGap) {
+  // overwritten.  The new oldest must still be a line the disk holds.
+  if (cvOldest != d.iOldest) {
     auto flatOnDisk = [&](int s) { return s - d.iOldest + (s < d.iOldest ? d.cItemUsed : 0); };
     bool onDisk = cvOldest < d.cItemUsed && flatOnDisk(cvOldest) <= flatOnDisk(d.iNewest);
     if (!onDisk) return Rebuild({{0, STOCK::UsedItems()}}, STOCK::cItemMax, STOCK::cItemMaxMax, true);
@@ -554,18 +537,6 @@ bool SI::CommitLines() {
   d.iNewest = cvNewest;
   d.cItemMax = STOCK::cItemMax;
   d.cItemMaxMax = STOCK::cItemMaxMax;
-  // A streaming commit in a full ring also does the next commit's
-  // pre-commit: its header leaves out the oldest lines that the next full
-  // buffer will overwrite (they stay in the file and in memory), so that
-  // commit needs one flush instead of two.  A kill in between loses only
-  // those lines, which were about to be overwritten anyway; a commit that
-  // is not streaming (an idle pass, a save, the end of a call) calls every
-  // line live again.
-  if (fStreaming && STOCK::cItemUsed == STOCK::cItemMaxMax && STOCK::UsedItems() == STOCK::cItemUsed) {
-    const int keep = KeepCount();
-    const int ahead = std::min(SaveThreshold() + 1 - keep, STOCK::cItemUsed - keep - 1);
-    if (ahead > 0) d.iOldest = (cvOldest + ahead) % STOCK::cItemUsed;
-  }
   if (!WriteHeaderTo(fd, d)) {
     WriteFailed();
     return false;
@@ -719,12 +690,7 @@ bool SI::Rebuild(const std::vector<Segment>& order, int capacity, int maxMax, bo
 void STOCK::SaveComm(int force) {
   if (!fValid || fTemp) return;
   const int keep = SI::KeepCount();
-  if (cItemComm - keep <= 0) {
-    // Nothing to write out, but a streaming commit's header may still leave
-    // out lines that are not going to be overwritten now: all live again.
-    if (force == 0 && fWriteEnabled && !SI::fStreaming && SI::disk.iOldest != cvOldest) SI::CommitLines();
-    return;
-  }
+  if (cItemComm - keep <= 0) return;
   if (force == 0) {
     // Lines leave memory only once they are on disk.
     if (!fWriteEnabled || !SI::CommitLines()) return;

@@ -24,13 +24,6 @@
 //      oldest past them (a "pre-commit"), so a kill can lose the lines that
 //      were being overwritten anyway but never shows a new line in an old
 //      line's place.
-//      While lines keep coming (the buffer reached its save threshold) a
-//      commit's header also leaves out the oldest lines that the next such
-//      commit will overwrite: they become a gap between the header's newest
-//      and oldest lines, and a commit whose new lines fall inside that gap
-//      needs no pre-commit.  A kill in between loses only those lines; any
-//      other commit (an idle pass, a save, the end of a call) calls every
-//      line live again.
 //   4. Growing the ring in place writes the new tag array and definitions
 //      after the new slot area first, then the header with the new cItemMax,
 //      and only then slots over the old tag array.  When the new tail would

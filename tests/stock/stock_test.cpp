@@ -137,60 +137,6 @@ TEST_F(StockTest, GrowingTheFileKeepsEveryLine) {
   EXPECT_EQ(std::filesystem::file_size(Path("g.stk")), 892u + 31000u * 41 + 31000 + 154);
 }
 
-// While lines keep coming into a full ring, each commit's header already
-// leaves out the lines the next commit overwrites.  A copy of the file taken
-// between commits (what a kill leaves) must still hold an unbroken run of
-// the lines, up to the last one committed; an idle pass then calls every
-// line live again.
-TEST_F(StockTest, StreamingCommitsLeaveAConsistentFileBetweenThem) {
-  const std::string path = Path("s.stk"), copy = Path("copy.stk");
-  ASSERT_EQ(STOCK::Create(path, 400, 40, 0, 0, 0), 1);
-  ASSERT_TRUE(STOCK::EnableWrite(1, 1));
-  auto exported = [&] {
-    std::filesystem::copy_file(path, copy, std::filesystem::copy_options::overwrite_existing);
-    ProcessResult r = RunProcess({kTool, "stock", "export", copy}, "");
-    EXPECT_EQ(r.status, 0);
-    std::vector<int> numbers;
-    size_t start = 0, nl;
-    while ((nl = r.out.find('\n', start)) != std::string::npos) {
-      const std::string line = r.out.substr(start, nl - start);
-      start = nl + 1;
-      if (line.rfind("line ", 0) == 0) numbers.push_back(std::stoi(line.substr(5)));
-      else ADD_FAILURE() << "not a fed line: " << line;
-    }
-    return numbers;
-  };
-  const int total = 3000;
-  std::string header = ReadWholeFile(path).substr(0, 892);
-  int commits = 0, shortRings = 0, lastCommitted = -1;
-  for (int i = 0; i < total; ++i) {
-    AppendLines(Numbered(i, 1));
-    const std::string now = ReadWholeFile(path).substr(0, 892);
-    if (now == header) continue;
-    header = now;
-    ++commits;
-    // A commit writes every line before the newest (empty) one.
-    std::vector<int> got = exported();
-    ASSERT_FALSE(got.empty());
-    for (size_t k = 1; k < got.size(); ++k) ASSERT_EQ(got[k], got[k - 1] + 1) << "a gap in the run";
-    EXPECT_GE(got.back(), lastCommitted);
-    EXPECT_EQ(got.back(), i);
-    lastCommitted = got.back();
-    if (got.size() < 399) ++shortRings;
-  }
-  EXPECT_GE(commits, 5);
-  EXPECT_GE(shortRings, 5);  // the lookahead was exercised
-  // The idle pass: all 399 lines of the ring before the newest are live again.
-  STOCK::SaveComm(0);
-  std::vector<int> got = exported();
-  ASSERT_EQ(got.size(), 399u);
-  EXPECT_EQ(got.front(), total - 399);
-  EXPECT_EQ(got.back(), total - 1);
-  STOCK::Close();
-  ASSERT_EQ(STOCK::Open(path), 1);
-  EXPECT_EQ(Lines(), Numbered(total - 399, 399));
-}
-
 TEST_F(StockTest, OverwritingTheOldestLineMovesCursorsAndDropsItsBookmarks) {
   ASSERT_EQ(STOCK::Create(Path("o.stk"), 100, 80, 0, 0, 0), 1);
   ASSERT_TRUE(STOCK::EnableWrite(1, 1));
