@@ -16,6 +16,7 @@
 #include "port/telnet.h"
 #include "shell/config.h"
 #include "shell/helpers.h"
+#include "shell/hostini.h"
 #include "shell/hostprop.h"
 #include "shell/online.h"
 #include "stock/stock.h"
@@ -520,6 +521,27 @@ int TAPISUB::RunDirectDial(DIRECTDIAL& dial) {
   return r == DIRECTDIAL::CONNECTED ? DIRECTDIAL::CONNECTED : DIRECTDIAL::FAILED;
 }
 
+// The record of an ad hoc connection: "(電話をかける)" dials a number with
+// the environment's modem, "(telnet接続)" connects to an address, and
+// "(シリアルポートに接続)" opens the environment's serial port.  The number or
+// address is asked each time; nothing is stored.
+HOSTPROPERTY TAPISUB::AdHocHost(const std::string& sjisName) {
+  HOSTPROPERTY h;
+  h.SetDefault();
+  Copy(h.szName, sizeof h.szName, sjisName);
+  if (sjisName == jcode::Utf8ToSjis("(telnet接続)")) {
+    h.ModemType = MODEM_TELNET;
+  } else if (sjisName == jcode::Utf8ToSjis("(シリアルポートに接続)")) {
+    h.ModemType = MODEM_DIRECT;
+    h.PortNo = config.PortNo;
+    h.Baudrate = config.Baudrate;
+    h.FlowControl = config.FlowControl;
+  } else {
+    h.ModemType = MODEM_TAPI;
+  }
+  return h;
+}
+
 int TAPISUB::Dial(const char* hostName) {
   const std::string name = hostName ? hostName : "";
   if (fOnline) {
@@ -527,7 +549,10 @@ int TAPISUB::Dial(const char* hostName) {
     return 0;
   }
   HOSTPROPERTY host;
-  if (name.empty() || !host.GetRegistry(name.c_str())) {
+  const bool adHoc = HOSTINI::IsPseudoHost(name.c_str());
+  if (adHoc) {
+    host = AdHocHost(name);
+  } else if (name.empty() || !host.GetRegistry(name.c_str())) {
     ErrorMessage(jcode::SjisToUtf8(name) + " はホストとして登録されていません。");
     return 0;
   }
@@ -541,12 +566,22 @@ int TAPISUB::Dial(const char* hostName) {
     bool store = false;
     if (!hooks.inputDialNo || !hooks.inputDialNo(kind == MODEM_TELNET, &number, &store) || number.empty())
       return 0;
+    // An ad hoc telnet address may name its port: "host:port" (an address
+    // with more than one colon is IPv6 and is taken whole).
+    if (adHoc && kind == MODEM_TELNET) {
+      const size_t colon = number.rfind(':');
+      if (colon != std::string::npos && number.find(':') == colon && colon + 1 < number.size() &&
+          number.size() - colon - 1 < sizeof hostprop.PortName) {
+        Copy(hostprop.PortName, sizeof hostprop.PortName, number.substr(colon + 1));
+        number.resize(colon);
+      }
+    }
     if (number.size() >= sizeof hostprop.DialNo) {
       DebugLog("Dial: the number is too long\n");
       return 0;
     }
     Copy(hostprop.DialNo, sizeof hostprop.DialNo, number);
-    if (store)
+    if (store && !adHoc)
       hostprop.SaveRegistry();
     else
       oneTimeNumber = true;

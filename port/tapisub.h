@@ -49,6 +49,7 @@
 #include <string>
 
 #include "platform/tick.h"
+#include "shell/hostprop.h"
 
 class WAITER;
 
@@ -167,6 +168,8 @@ class TAPISUB {
   // its script was started), 0 otherwise; a failure leaves the program off
   // line with the port closed and the caption restored.
   static int Dial(const char* hostName);
+  // The record Dial uses for one of the three ad hoc connection names.
+  static HOSTPROPERTY AdHocHost(const std::string& sjisName);
   // Ends the connection (also on carrier loss and remote disconnect).  Does
   // nothing unless on line.
   static void Hangup();

@@ -240,6 +240,12 @@ void FRAMEWINDOW::RebuildHostMenu() {
     hostMenu->addAction(QString::fromStdString(jcode::SjisToUtf8(name)), this, [this, name] { DialByName(name); });
   }
   if (HOSTINI::aHostMenu.empty()) hostMenu->addAction(U("（メニューに載せたホストはありません）"))->setEnabled(false);
+  // Ad hoc connections: the number, address or port is asked each time.
+  hostMenu->addSeparator();
+  for (const char* adHoc : {"(電話をかける)", "(telnet接続)", "(シリアルポートに接続)"}) {
+    const std::string name = jcode::Utf8ToSjis(adHoc);
+    hostMenu->addAction(U(adHoc), this, [this, name] { DialByName(name); });
+  }
 }
 
 void FRAMEWINDOW::DialByName(const std::string& sjis) {

@@ -633,7 +633,7 @@ TEST_F(TapisubTest, BusySerialDeviceOffersAnotherPort) {
 
 TEST_F(TapisubTest, MissingNumberIsAskedForThisCallOrKept) {
   StartDemoModem({"--answers", "CONNECT 9600"});
-  const std::string phone = U("(電話をかける)");
+  const std::string phone = U("番号のない局");
   AddHost(phone, [](HOSTPROPERTY& h) { h.DialNo[0] = 0; });
 
   // Nobody to ask: the dial is cancelled before anything is opened.
@@ -649,8 +649,8 @@ TEST_F(TapisubTest, MissingNumberIsAskedForThisCallOrKept) {
   };
   ASSERT_EQ(TAPISUB::Dial(phone.c_str()), 1);
   EXPECT_FALSE(askedTelnet);
-  // The caption shows the number of this call; the number is gone afterwards.
-  EXPECT_EQ(szCaption, "電話 - 0355551234");
+  // The number served this call only: it is gone afterwards.
+  EXPECT_EQ(szCaption, "番号のない局");
   EXPECT_EQ(hostprop.DialNo[0], 0);
   TAPISUB::Hangup();
   HOSTPROPERTY stored;
@@ -850,6 +850,44 @@ TEST_F(TapisubTest, TelnetHostGoesOnLineAndHangsUpWhenTheHostCloses) {
   for (const std::string& l : StockLines())
     sawGoodbye |= jcode::SjisToUtf8(l).find("ご利用ありがとうございました。") != std::string::npos;
   EXPECT_TRUE(sawGoodbye);
+}
+
+// "(telnet接続)" asks for the address each time (a port may follow a colon),
+// shows it in the caption and stores nothing.
+TEST_F(TapisubTest, AdHocTelnetConnectionAsksForTheAddress) {
+  TcpPeer host;
+  const int port = FreeLoopbackPort();
+  std::string error;
+  ASSERT_TRUE(host.Start({QUILLNET_DEMOHOST_PATH, "--port", std::to_string(port), "--auto-login"}, port, &error))
+      << error;
+  int asked = 0;
+  TAPISUB::hooks.inputDialNo = [&](bool telnet, std::string* number, bool* store) {
+    ++asked;
+    EXPECT_TRUE(telnet);
+    *number = "127.0.0.1:" + std::to_string(port);
+    *store = true;  // even asked to, an ad hoc connection stores nothing
+    return true;
+  };
+  CLIENT::Create();
+  TAPISUB::Install();
+  CLIENT::StartPortAccess();
+  const std::string name = jcode::Utf8ToSjis("(telnet接続)");
+  ASSERT_EQ(TAPISUB::Dial(name.c_str()), 1) << ::testing::PrintToString(BoxTexts());
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(fOnline, 1);
+  EXPECT_EQ(szCaption, "telnet接続 - 127.0.0.1");
+  EXPECT_FALSE(HOSTINI::IsHostExist(name.c_str()));
+  EXPECT_EQ(HOSTINI::GetHostCount(), 0);
+  TAPISUB::Hangup();
+  ExpectOffLine();
+  // The other two are kinds 0 (the environment's modem) and 1 (its port).
+  config.PortNo = 3;
+  config.Baudrate = 19200;
+  EXPECT_EQ(TAPISUB::AdHocHost(jcode::Utf8ToSjis("(電話をかける)")).ModemType, MODEM_TAPI);
+  const HOSTPROPERTY serial = TAPISUB::AdHocHost(jcode::Utf8ToSjis("(シリアルポートに接続)"));
+  EXPECT_EQ(serial.ModemType, MODEM_DIRECT);
+  EXPECT_EQ(serial.PortNo, 3);
+  EXPECT_EQ(serial.Baudrate, 19200);
 }
 
 TEST_F(TapisubTest, TelnetRefusedAsksRetryOrCancel) {

@@ -103,13 +103,17 @@ TEST_F(FrameTest, HostMenuDialsTheHostsMarkedForIt) {
   ASSERT_TRUE(connect);
   std::vector<QString> names;
   for (QAction* a : connect->actions()) names.push_back(a->text());
-  EXPECT_EQ(names, (std::vector<QString>{"草の根ネット", "Nifty Serve"}));
+  EXPECT_EQ(names, (std::vector<QString>{"草の根ネット", "Nifty Serve", "", "(電話をかける)", "(telnet接続)",
+                                         "(シリアルポートに接続)"}));
+  connect->actions()[4]->trigger();
+  EXPECT_EQ(dialled, (std::vector<std::string>{Sjis("(telnet接続)")}));
+  dialled.clear();
   connect->actions()[0]->trigger();
   EXPECT_EQ(dialled, (std::vector<std::string>{Sjis("草の根ネット")}));
   // A host added later appears once the menu is rebuilt.
   StoreHost("新しい局", true);
   HOSTINI::SetHostMenu();
-  EXPECT_EQ(connect->actions().size(), 3);
+  EXPECT_EQ(connect->actions().size(), 7);
   // On line the menu does not dial.
   SetOnline(1);
   connect->actions()[1]->trigger();
