@@ -6,6 +6,7 @@
 # every line the host sent, in order, and that the log holds every byte.
 #   bench/flood.sh [build directory] [MiB]
 set -euo pipefail
+. "$(dirname "$0")/demo_host.sh"
 build=${1:-build}
 mib=${2:-200}
 work=$(mktemp -d)
@@ -17,13 +18,7 @@ lines=$(( (mib * 1024 * 1024 / 72 + 200000) / 100 * 100 ))
 mkdir -p "$work/data"
 "$tool" stock create "$work/data/flood.stk" --lines "$lines" --columns 80 >/dev/null
 "$tool" config set StockFile flood.stk --config-dir "$work/config"
-"$build/tools/quillnet-demohost" --port 0 --flood "$mib" >"$work/demo.out" 2>&1 &
-demo_pid=$!
-for _ in $(seq 1 50); do
-  port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/demo.out")
-  [ -n "$port" ] && break
-  sleep 0.1
-done
+start_demo_host --flood "$mib"
 "$tool" hosts telnet FLOOD 127.0.0.1 "$port" --log flood.log --config-dir "$work/config"
 /usr/bin/time -f "%e s elapsed, peak resident %M KiB" -o "$work/time" \
   "$prog" --headless --config-dir "$work/config" --data-dir "$work/data" FLOOD >"$work/stdout"

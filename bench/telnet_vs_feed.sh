@@ -5,6 +5,7 @@
 # Best of three each, taken in turns.
 #   bench/telnet_vs_feed.sh [build directory] [MiB]
 set -euo pipefail
+. "$(dirname "$0")/demo_host.sh"
 build=${1:-build}
 mib=${2:-64}
 work=$(mktemp -d)
@@ -12,15 +13,8 @@ demo_pid=""
 trap '[ -n "$demo_pid" ] && kill $demo_pid 2>/dev/null; rm -rf "$work"' EXIT
 tool=$build/tools/quillnet-tool
 prog=$build/app/quillnet
-demo=$build/tools/quillnet-demohost
 
-"$demo" --port 0 --flood "$mib" >"$work/demo.out" 2>&1 &
-demo_pid=$!
-for _ in $(seq 1 50); do
-  port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/demo.out")
-  [ -n "$port" ] && break
-  sleep 0.1
-done
+start_demo_host --flood "$mib"
 # The same bytes as a file, for feed (telnet negotiation and all).
 socat -u "TCP:127.0.0.1:$port" "OPEN:$work/capture.bin,creat,trunc"
 echo "captured: $(stat -c %s "$work/capture.bin") bytes"

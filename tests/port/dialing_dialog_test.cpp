@@ -38,6 +38,7 @@
 #include "shell/registry.h"
 #include "stock/stock.h"
 #include "support/line_peer.h"
+#include "support/modem_host.h"
 #include "support/pty_peer.h"
 #include "support/temp_dir.h"
 #include "support/test_app.h"
@@ -46,44 +47,6 @@
 #include "terminal/mybitmap.h"
 
 namespace {
-
-// The demo host in modem mode (its own process group, ended with the test).
-class ModemProcess {
- public:
-  ~ModemProcess() { Stop(); }
-  std::string Link() const { return dir.File("modem"); }
-  bool Start(const std::vector<std::string>& extra) {
-    std::vector<std::string> args = {QUILLNET_DEMOHOST_PATH, "--modem", Link()};
-    args.insert(args.end(), extra.begin(), extra.end());
-    pid = fork();
-    if (pid < 0) return false;
-    if (pid == 0) {
-      setpgid(0, 0);
-      const int out = open("/dev/null", O_WRONLY);
-      if (out >= 0) dup2(out, 1);
-      std::vector<char*> argv;
-      for (std::string& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    setpgid(pid, pid);
-    return WaitForFile(Link(), 10000);
-  }
-  void Stop() {
-    if (pid <= 0) return;
-    kill(-pid, SIGTERM);
-    if (!WaitFor([&] { return waitpid(pid, nullptr, WNOHANG) == pid; }, 3000)) {
-      kill(-pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
-    pid = -1;
-  }
-
- private:
-  TempDir dir;
-  pid_t pid = -1;
-};
 
 QDialog* FindWindow(const char* name) {
   for (QWidget* w : QApplication::topLevelWidgets())
@@ -108,7 +71,8 @@ class DialingWindowTest : public ::testing::Test {
     ASSERT_EQ(STOCK::Create(dir.File("w.stk"), 1000, 80, 0, 0, 0), 1);
     bitmap.Reset(nullptr, 80, 24);
     InstallDialingWindows();
-    ASSERT_TRUE(modem.Start({"--answers", "BUSY;CONNECT 9600"}));
+    std::string error;
+    ASSERT_TRUE(modem.Start({"--answers", "BUSY;CONNECT 9600"}, &error)) << error;
     config.ComDevice[0] = modem.Link();
     config.DialPitch = 60;
     HOSTPROPERTY h;
@@ -153,7 +117,7 @@ class DialingWindowTest : public ::testing::Test {
   TestApp app;
   TempDir dir;
   ui::ScopedRecordingFacade boxes;
-  ModemProcess modem;
+  ModemHost modem;
 };
 
 TEST_F(DialingWindowTest, AskForTheNumberThenDialRedialAndHangUp) {
@@ -212,7 +176,8 @@ TEST_F(DialingWindowTest, CancelButtonAndEscapeEndTheDial) {
   std::snprintf(h.DialNo, sizeof h.DialNo, "1");
   ASSERT_TRUE(h.SaveRegistry());
   modem.Stop();
-  ASSERT_TRUE(modem.Start({"--answers", "BUSY"}));
+  std::string error;
+  ASSERT_TRUE(modem.Start({"--answers", "BUSY"}, &error)) << error;
   for (bool escape : {false, true}) {
     SCOPED_TRACE(escape ? "escape" : "button");
     OnWindow("Dialing", [escape](QDialog* d) {

@@ -38,6 +38,7 @@
 #include "stock/stock.h"
 #include "support/line_peer.h"
 #include "support/process.h"
+#include "support/modem_host.h"
 #include "support/pty_peer.h"
 #include "support/tcp_peer.h"
 #include "support/temp_dir.h"
@@ -52,54 +53,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 std::string U(const char* utf8) { return jcode::Utf8ToSjis(utf8); }
-
-// The demo host in modem mode, in its own process group; ended and reaped
-// when the test is done.
-class DemoModem {
- public:
-  ~DemoModem() { Stop(); }
-  std::string Link() const { return dir.File("modem"); }
-
-  bool Start(const std::vector<std::string>& extra, std::string* error) {
-    std::vector<std::string> args = {QUILLNET_DEMOHOST_PATH, "--modem", Link()};
-    args.insert(args.end(), extra.begin(), extra.end());
-    pid = fork();
-    if (pid < 0) {
-      *error = "fork failed";
-      return false;
-    }
-    if (pid == 0) {
-      setpgid(0, 0);
-      const int out = open(dir.File("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (out >= 0) dup2(out, 1);
-      std::vector<char*> argv;
-      for (std::string& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    setpgid(pid, pid);
-    if (!WaitForFile(Link(), 10000)) {
-      *error = "the modem's link did not appear";
-      return false;
-    }
-    return true;
-  }
-
-  void Stop() {
-    if (pid <= 0) return;
-    kill(-pid, SIGTERM);
-    if (!WaitFor([&] { return waitpid(pid, nullptr, WNOHANG) == pid; }, 3000)) {
-      kill(-pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
-    pid = -1;
-  }
-
- private:
-  TempDir dir;
-  pid_t pid = -1;
-};
 
 // A scripted modem behind socat.  Every command line it receives (up to CR)
 // is appended to $PEER_DIR/rx.  It echoes what it receives.  Modes:
@@ -305,7 +258,7 @@ class TapisubTest : public ::testing::Test {
   std::optional<TestApp> app;
   TempDir dir;
   ui::ScopedRecordingFacade boxes;
-  DemoModem demo;
+  ModemHost demo;
   int redialSounds = 0;
 };
 

@@ -14,56 +14,14 @@
 #include <iterator>
 
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input) {
-  ProcessResult result;
-  // The input goes through an unlinked temporary file so that a large input
-  // cannot deadlock against a large output.
-  char tmpl[] = "/tmp/quillnet-input-XXXXXX";
-  int in = mkstemp(tmpl);
-  if (in < 0) return result;
-  unlink(tmpl);
-  for (size_t done = 0; done < input.size();) {
-    ssize_t w = write(in, input.data() + done, input.size() - done);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) {
-      close(in);
-      return result;
-    }
-    done += static_cast<size_t>(w);
-  }
-  lseek(in, 0, SEEK_SET);
-  int out[2];
-  if (pipe(out) != 0) {
-    close(in);
-    return result;
-  }
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(in, 0);
-    dup2(out[1], 1);
-    close(in);
-    close(out[0]);
-    close(out[1]);
-    std::vector<char*> args;
-    for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
-  }
-  close(in);
-  close(out[1]);
-  char buf[65536];
-  for (;;) {
-    ssize_t r = read(out[0], buf, sizeof buf);
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) break;
-    result.out.append(buf, static_cast<size_t>(r));
-  }
-  close(out[0]);
-  int st = 0;
-  while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
-  }
-  result.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return result;
+  // Ten minutes: a limit only a hung program reaches.
+  FullProcessResult r = RunProcessWithin(argv, input, 600000);
+  // What the program said on standard error goes to the test's log.
+  if (!r.err.empty()) std::fwrite(r.err.data(), 1, r.err.size(), stderr);
+  ProcessResult plain;
+  plain.status = r.status;
+  plain.out = std::move(r.out);
+  return plain;
 }
 
 std::string ReadWholeFile(const std::string& path) {
