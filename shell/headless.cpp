@@ -1,16 +1,15 @@
 #include "shell/headless.h"
 
+#include <condition_variable>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/jcode.h"
 #include "terminal/mybitmap.h"
-
-namespace {
-
-FILE* g_out = nullptr;
-bool g_dirty = false;
-
-}  // namespace
 
 // The shown text of a stored line, as UTF-8 in utf8 (resized to fit);
 // `row` is scratch space.  Returns the length.
@@ -37,30 +36,114 @@ std::string MirrorLineText(const char* text, int length) {
   return std::string(utf8.data(), MirrorLine(text, length, row, utf8));
 }
 
+namespace {
+
+// The mirror's writer thread.  The user-interface thread only copies each
+// finished line (a length and the stored bytes) into a batch; the writer
+// converts the batches to UTF-8 and writes them, so a flood costs the
+// receive path a copy per line.  At most kMaxQueued bytes wait: beyond
+// that the receiving side waits for the writer (a slow reader of standard
+// output holds the host back instead of filling memory).
+class MIRRORWRITER {
+ public:
+  explicit MIRRORWRITER(FILE* out) : out(out), thread([this] { Run(); }) {}
+  ~MIRRORWRITER() {
+    {
+      std::lock_guard lk(mu);
+      stopping = true;
+    }
+    cv.notify_all();
+    thread.join();
+  }
+
+  void Add(const char* text, int length) {
+    const uint32_t n = uint32_t(length > 0 ? length : 0);
+    const char* len = reinterpret_cast<const char*>(&n);
+    batch.insert(batch.end(), len, len + sizeof n);
+    batch.insert(batch.end(), text, text + n);
+    if (batch.size() >= kBatch) HandOver(false);
+  }
+
+  // Hands the batch to the writer; with `wait`, returns once everything
+  // handed over is written and flushed.
+  void HandOver(bool wait) {
+    std::unique_lock lk(mu);
+    done.wait(lk, [&] { return queued.size() < kMaxQueued || stopping; });
+    queued.insert(queued.end(), batch.begin(), batch.end());
+    batch.clear();
+    const uint64_t ticket = ++handed;
+    cv.notify_all();
+    if (wait) done.wait(lk, [&] { return written >= ticket; });
+  }
+
+ private:
+  static constexpr size_t kBatch = 64 * 1024;
+  static constexpr size_t kMaxQueued = 4 * 1024 * 1024;
+
+  void Run() {
+    std::vector<char> work, row, utf8;
+    for (;;) {
+      uint64_t ticket;
+      {
+        std::unique_lock lk(mu);
+        cv.wait(lk, [&] { return written < handed || stopping; });
+        if (written == handed && stopping) return;
+        work.swap(queued);
+        queued.clear();
+        ticket = handed;
+      }
+      done.notify_all();  // room for more
+      for (size_t at = 0; at + sizeof(uint32_t) <= work.size();) {
+        uint32_t n;
+        std::memcpy(&n, work.data() + at, sizeof n);
+        at += sizeof n;
+        const size_t m = MirrorLine(work.data() + at, int(n), row, utf8);
+        at += n;
+        utf8[m] = '\n';
+        std::fwrite(utf8.data(), 1, m + 1, out);
+      }
+      std::fflush(out);
+      {
+        std::lock_guard lk(mu);
+        written = ticket;
+      }
+      done.notify_all();
+    }
+  }
+
+  FILE* out;
+  std::vector<char> batch;  // user-interface thread only
+  std::mutex mu;
+  std::condition_variable cv, done;
+  std::vector<char> queued;
+  uint64_t handed = 0, written = 0;
+  bool stopping = false;
+  std::thread thread;
+};
+
+std::unique_ptr<MIRRORWRITER> g_writer;
+
+}  // namespace
+
 void InstallHeadlessMirror(FILE* out) {
-  g_out = out;
-  // A flood writes many short lines: a large buffer keeps that to few
-  // system calls.  The mirror is flushed on a timer and at the end.
+  RemoveHeadlessMirror();
+  // The writer writes many short lines: a large buffer keeps that to few
+  // system calls.
   static char buffer[1 << 16];
   std::setvbuf(out, buffer, _IOFBF, sizeof buffer);
+  g_writer = std::make_unique<MIRRORWRITER>(out);
   bitmap.hooks.lineToAddins = [](const char* text, int length) {
-    if (!g_out) return;
-    // Scratch buffers kept between lines: a flood passes every line here.
-    static std::vector<char> row, utf8;
-    const size_t m = MirrorLine(text, length, row, utf8);
-    utf8[m] = '\n';
-    std::fwrite(utf8.data(), 1, m + 1, g_out);
-    g_dirty = true;
+    if (g_writer) g_writer->Add(text, length);
   };
 }
 
 void RemoveHeadlessMirror() {
-  FlushHeadlessMirror();
+  if (!g_writer) return;
+  g_writer->HandOver(true);
   bitmap.hooks.lineToAddins = nullptr;
-  g_out = nullptr;
+  g_writer.reset();
 }
 
 void FlushHeadlessMirror() {
-  if (g_out && g_dirty) std::fflush(g_out);
-  g_dirty = false;
+  if (g_writer) g_writer->HandOver(false);
 }

@@ -7,7 +7,10 @@
 #include <string>
 
 // Sends each line the screen completes (by a line feed at the newest line or
-// by a wrap) to `out`.  Output is buffered; FlushHeadlessMirror writes it.
+// by a wrap) to `out`.  Lines are converted and written by a thread of the
+// mirror's own, in batches: FlushHeadlessMirror hands over what has
+// gathered (call it now and then), RemoveHeadlessMirror writes everything
+// and stops the thread.
 void InstallHeadlessMirror(FILE* out);
 void RemoveHeadlessMirror();
 void FlushHeadlessMirror();

@@ -1,5 +1,7 @@
 #include "tools/demohost/bbs.h"
 
+#include <algorithm>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -181,17 +183,23 @@ void SESSION::Start() {
 std::string FloodLines(size_t* index, size_t maxBytes) {
   static const std::string kana = jcode::Utf8ToSjis("あいうえおかきくけこさしすせそたちつてとなにぬねのはひふへほ掲示板通信電子");
   const size_t chars = kana.size() / 2;
+  // Written straight into the output: a load test should cost the host
+  // little next to the caller it loads.
   std::string out;
+  out.reserve(std::max<size_t>(maxBytes, 96));
   while (out.size() + 90 <= maxBytes || out.empty()) {
     const size_t i = (*index)++;
-    std::string line;
-    if (i % 10 == 0) line += "\x1b[3" + std::to_string(1 + i % 7) + "m";
-    for (size_t k = 0; k < 30; ++k) line += kana.substr(((i + k) % chars) * 2, 2);
-    char tail[16];
-    std::snprintf(tail, sizeof tail, "BBS-%06zu", i % 1000000);
-    line += tail;
-    if (i % 10 == 0) line += "\x1b[m";
-    out += line + "\r\n";
+    const bool colour = i % 10 == 0;
+    if (colour) {
+      const char seq[] = {'\x1b', '[', '3', char('1' + i % 7), 'm'};
+      out.append(seq, sizeof seq);
+    }
+    for (size_t k = 0; k < 30; ++k) out.append(kana, ((i + k) % chars) * 2, 2);
+    char tail[11] = {'B', 'B', 'S', '-'};
+    for (size_t n = i % 1000000, d = 10; d > 4; --d, n /= 10) tail[d - 1] = char('0' + n % 10);
+    out.append(tail, 10);
+    if (colour) out.append("\x1b[m", 3);
+    out.append("\r\n", 2);
   }
   return out;
 }
