@@ -30,6 +30,7 @@
 #include "platform/ui.h"
 #include "shell/config.h"
 #include "shell/helpers.h"
+#include "shell/hostprop_dialog.h"
 
 namespace {
 
@@ -121,18 +122,6 @@ const std::map<std::string, Look>& Looks() {
       {"BottomKinsoku", {Look::TEXT, "行末禁則文字"}},
   };
   return looks;
-}
-
-QComboBox* Choices(const std::vector<Choice>& choices, int current) {
-  auto* box = new QComboBox;
-  for (const Choice& c : choices) box->addItem(QString::fromUtf8(c.second), c.first);
-  int at = box->findData(current);
-  if (at < 0) {
-    box->addItem(QStringLiteral("その他 (%1)").arg(current), current);
-    at = box->count() - 1;
-  }
-  box->setCurrentIndex(at);
-  return box;
 }
 
 CONFIG::Field* FindField(std::vector<CONFIG::Field>& fields, const std::string& name) {
@@ -255,7 +244,7 @@ QWidget* ConfigDialog::MakeControl(const std::string& name) {
       break;
     }
     case Look::CHOICE: {
-      auto* box = Choices(look.choices, number);
+      auto* box = ChoiceBox(look.choices, number);
       value = [box] { return std::to_string(box->currentData().toInt()); };
       control = box;
       break;

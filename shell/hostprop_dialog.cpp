@@ -42,18 +42,8 @@ void Put(char (&buf)[N], const std::string& bytes) {
 
 using Choice = std::pair<int, const char*>;
 
-// A combo box of fixed choices, each carrying its stored value.  A stored
-// value that is none of them gets an item of its own, so it survives OK.
 QComboBox* Choices(std::initializer_list<Choice> choices, int current) {
-  auto* box = new QComboBox;
-  for (const Choice& c : choices) box->addItem(QString::fromUtf8(c.second), c.first);
-  int at = box->findData(current);
-  if (at < 0) {
-    box->addItem(QStringLiteral("その他 (%1)").arg(current), current);
-    at = box->count() - 1;
-  }
-  box->setCurrentIndex(at);
-  return box;
+  return ChoiceBox(std::vector<Choice>(choices), current);
 }
 
 int Value(const QComboBox* box) { return box->currentData().toInt(); }
@@ -538,4 +528,16 @@ bool EditHostProperty(QWidget* parent, HOSTPROPERTY& prop, bool isNew) {
   if (ui::Current().RunModal([&] { return dialog.exec(); }) != QDialog::Accepted) return false;
   prop = dialog.Stored();
   return true;
+}
+
+QComboBox* ChoiceBox(const std::vector<std::pair<int, const char*>>& choices, int current) {
+  auto* box = new QComboBox;
+  for (const auto& c : choices) box->addItem(QString::fromUtf8(c.second), c.first);
+  int at = box->findData(current);
+  if (at < 0) {
+    box->addItem(QStringLiteral("その他 (%1)").arg(current), current);
+    at = box->count() - 1;
+  }
+  box->setCurrentIndex(at);
+  return box;
 }

@@ -11,6 +11,8 @@
 
 #include <QDialog>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "shell/hostprop.h"
 
@@ -114,3 +116,8 @@ class HostPropDialog : public QDialog {
 // Runs the dialog modally.  True when the host was stored; `prop` then holds
 // the stored record.
 bool EditHostProperty(QWidget* parent, HOSTPROPERTY& prop, bool isNew);
+
+// A combo box of fixed choices (stored value, UTF-8 label).  A stored value
+// that is none of them gets an item of its own, "その他 (n)", so that OK
+// keeps it.  The settings dialog uses it too.
+QComboBox* ChoiceBox(const std::vector<std::pair<int, const char*>>& choices, int current);
