@@ -83,9 +83,7 @@ void RunStartupScript(const std::string& script) {
 // settings.  The windows and the stock go afterwards.
 void ShutDown() {
   if (fOnline) {
-    const int answer = ui::Current().MessageBox("電話がつながったままなので電話を強制切断してから終了します。",
-                                                kProgramName, ui::MB_OKCANCEL | ui::MB_ICONWARNING);
-    (void)answer;  // without a window nothing can keep the program running
+    ConfirmExitWhileOnline();  // without a window nothing can keep the program running
     TAPISUB::Hangup();
   }
   CLIENT::StopPortAccess();

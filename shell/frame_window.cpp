@@ -18,7 +18,6 @@
 #include <algorithm>
 
 #include "platform/jcode.h"
-#include "platform/ui.h"
 #include "shell/config.h"
 #include "shell/hostini.h"
 #include "shell/config_dialog.h"
@@ -310,9 +309,7 @@ void FRAMEWINDOW::SavePlacement() {
 
 void FRAMEWINDOW::closeEvent(QCloseEvent* e) {
   if (!closing && fOnline) {
-    const int answer = ui::Current().MessageBox("電話がつながったままなので電話を強制切断してから終了します。",
-                                                kProgramName, ui::MB_OKCANCEL | ui::MB_ICONWARNING);
-    if (answer != ui::IDOK) {
+    if (!ConfirmExitWhileOnline()) {
       e->ignore();
       return;
     }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/jcode.h"
+#include "platform/ui.h"
 #include "shell/config.h"
 #include "shell/helpers.h"
 #include "shell/hostini.h"
@@ -21,10 +22,6 @@ namespace {
 void SetCaption(const std::string& utf8) {
   szCaption = utf8;
   if (frameHooks.setCaption) frameHooks.setCaption(utf8);
-}
-
-void CopyName(char* dst, size_t size, const std::string& src) {
-  std::snprintf(dst, size, "%s", src.c_str());
 }
 
 }  // namespace
@@ -69,10 +66,19 @@ int SelectHostStock() {
   } else {
     OpenAnyStockFile();
   }
-  CopyName(config.StockFile, sizeof config.StockFile, STOCK::StockFile);
-  CopyName(config.StockFile2, sizeof config.StockFile2, STOCK::StockFile2);
-  config.SaveStockFileName();
+  StockNamesToSettings();
   return ok;
+}
+
+void StockNamesToSettings() {
+  std::snprintf(config.StockFile, sizeof config.StockFile, "%s", STOCK::StockFile.c_str());
+  std::snprintf(config.StockFile2, sizeof config.StockFile2, "%s", STOCK::StockFile2.c_str());
+  config.SaveStockFileName();
+}
+
+bool ConfirmExitWhileOnline() {
+  return ui::Current().MessageBox("電話がつながったままなので電話を強制切断してから終了します。", kProgramName,
+                                  ui::MB_OKCANCEL | ui::MB_ICONWARNING) == ui::IDOK;
 }
 
 void ResetOnlineForTest() {

@@ -49,5 +49,14 @@ void RestoreQuillnetTitle();
 // one, for a host without its own) is open.
 int SelectHostStock();
 
+// Puts the stock's current and previous file names (STOCK::StockFile,
+// StockFile2) into the settings and writes those two values.
+void StockNamesToSettings();
+
+// The question before the program ends while on line
+// ("電話がつながったままなので電話を強制切断してから終了します。",
+// OK/Cancel): true to hang up and go on, false to keep the program running.
+bool ConfirmExitWhileOnline();
+
 // Back to the initial state (tests).
 void ResetOnlineForTest();

@@ -14,6 +14,7 @@
 
 #include "platform/paths.h"
 #include "shell/config.h"
+#include "shell/online.h"
 #include "stock/stock.h"
 
 const char* const kFirstStockName = "quillnet.stk";
@@ -194,12 +195,6 @@ bool AnyStockInDirectory() {
   return false;
 }
 
-void NamesToSettings() {
-  std::snprintf(config.StockFile, sizeof config.StockFile, "%s", STOCK::StockFile.c_str());
-  std::snprintf(config.StockFile2, sizeof config.StockFile2, "%s", STOCK::StockFile2.c_str());
-  config.SaveStockFileName();
-}
-
 }  // namespace
 
 int OpenStartupStock() {
@@ -218,13 +213,13 @@ int OpenStartupStock() {
   if (nothingYet) {
     if (STOCK::Create(kFirstStockName, kFirstStockLines, 80, 0, 0, 0)) {
       STOCK::StockFile = kFirstStockName;
-      NamesToSettings();
+      StockNamesToSettings();
       return 1;
     }
   }
   const int ok = OpenAnyStockFile();
   if (ok) STOCK::CheckOpeningTimeStamp();
-  NamesToSettings();
+  StockNamesToSettings();
   return ok;
 }
 
