@@ -113,28 +113,45 @@ const UTF8CHAR& Utf8Of(UTF8CHAR* table, size_t slot, const char* bytes, size_t l
 // Character by character through a table filled from iconv on first use of
 // each code: the same result as converting the whole text with iconv (the
 // code is stateless), without a conversion call per line.
-size_t SjisToUtf8(const char* sjis, size_t n, char* out) {
+size_t SjisToUtf8(const char* sjis, size_t n, char* out, bool blankControls) {
   thread_local ICONVCACHE toUtf8("UTF-8", "CP932");
   thread_local std::unique_ptr<UTF8CHAR[]> table(new UTF8CHAR[256 + 65536]);
+  const auto* in = reinterpret_cast<const unsigned char*>(sjis);
   char* o = out;
-  for (size_t i = 0; i < n;) {
-    const unsigned char c = static_cast<unsigned char>(sjis[i]);
+  size_t i = 0;
+  while (i < n) {
+    // Eight plain ASCII bytes at a time (no high bit, and with
+    // blankControls nothing below 0x20 and no 0x7F).
+    while (i + 8 <= n) {
+      uint64_t w;
+      std::memcpy(&w, in + i, 8);
+      constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+      uint64_t special = w & kHigh;
+      if (blankControls) special |= ((w - kOnes * 0x20) | (w + kOnes)) & ~w & kHigh;
+      if (special) break;
+      std::memcpy(o, &w, 8);
+      o += 8;
+      i += 8;
+    }
+    if (i >= n) break;
+    const unsigned char c = in[i];
     if (c < 0x80) {
-      *o++ = static_cast<char>(c);
+      *o++ = blankControls && (c < 0x20 || c == 0x7F) ? ' ' : static_cast<char>(c);
       ++i;
       continue;
     }
     const bool pair = IsKanji1(c) && i + 1 < n;
-    const size_t slot = pair ? 256 + (size_t(c) << 8 | static_cast<unsigned char>(sjis[i + 1])) : c;
+    const size_t slot = pair ? 256 + (size_t(c) << 8 | in[i + 1]) : c;
     const UTF8CHAR& u = Utf8Of(table.get(), slot, sjis + i, pair ? 2 : 1, toUtf8.cd);
-    if (u.n == kInvalid) {
-      std::memcpy(o, "\xEF\xBF\xBD", 3);
-      o += 3;
-    } else {
-      std::memcpy(o, u.b, u.n);
-      o += u.n;
-    }
+    const char* bytes = u.n == kInvalid ? "\xEF\xBF\xBD" : u.b;
+    const size_t len = u.n == kInvalid ? 3 : u.n;
     i += pair ? 2 : 1;
+    // With input left over, the output has room for a whole 4-byte copy.
+    if (i < n)
+      std::memcpy(o, bytes, 4);
+    else
+      std::memcpy(o, bytes, len);
+    o += len;
   }
   return static_cast<size_t>(o - out);
 }

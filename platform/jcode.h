@@ -52,8 +52,9 @@ int IsKanji2String(const char* start, const char* end);
 // silently in the sense that the length of the output never hides an error.
 std::string SjisToUtf8(std::string_view sjis);
 // The same into a caller's buffer of at least 3 * n bytes (no character of
-// the code takes more); returns the bytes written.
-size_t SjisToUtf8(const char* sjis, size_t n, char* out);
+// the code takes more); returns the bytes written.  With blankControls,
+// single bytes below 0x20 and 0x7F come out as spaces (screen text).
+size_t SjisToUtf8(const char* sjis, size_t n, char* out, bool blankControls = false);
 // UTF-8 to CP932.  Characters without a CP932 form become '?'.
 std::string Utf8ToSjis(std::string_view utf8);
 

@@ -10,7 +10,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -556,16 +558,36 @@ void TELNET::NotifyWindowSize() {
 // The command filter
 // ============================================================================
 
+// The index of the first IAC (0xFF) or NUL at or after `i`, or n.  Eight
+// bytes at a time: the lowest flagged byte of the zero-byte test is exact.
+static size_t NextIacOrNul(const unsigned char* data, size_t i, size_t n) {
+  constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t w;
+    std::memcpy(&w, data + i, 8);
+    const uint64_t nul = (w - kOnes) & ~w & kHigh;
+    const uint64_t iac = (~w - kOnes) & w & kHigh;
+    if (const uint64_t hit = nul | iac) {
+      if constexpr (std::endian::native == std::endian::little) return i + size_t(std::countr_zero(hit)) / 8;
+      break;
+    }
+  }
+  while (i < n && data[i] != TELNET::IAC && data[i] != 0) ++i;
+  return i;
+}
+
 size_t TELNET::ProcessTelnetConvert(unsigned char* data, size_t n) {
   size_t out = 0;
   for (size_t i = 0; i < n; ++i) {
-    // Plain data (neither IAC nor CR) moves in one step.
-    if (telrcvState == TS_DATA && data[i] != IAC && data[i] != '\r') {
-      size_t j = i + 1;
-      while (j < n && data[j] != IAC && data[j] != '\r') ++j;
+    // Plain data moves in one step: everything up to the next IAC or NUL.
+    // A CR inside the run is followed by another data byte, so only a CR
+    // that ends the run can start a CR NUL.
+    if (telrcvState == TS_DATA && data[i] != IAC && data[i] != 0) {
+      const size_t j = NextIacOrNul(data, i + 1, n);
       if (out != i) std::memmove(data + out, data + i, j - i);
       out += j - i;
       i = j - 1;
+      if (data[i] == '\r' && !MyWantStateIsDo(TELOPT_BINARY)) telrcvState = TS_CR;
       continue;
     }
     const unsigned char c = data[i];

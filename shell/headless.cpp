@@ -11,29 +11,23 @@
 #include "platform/jcode.h"
 #include "terminal/mybitmap.h"
 
-// The shown text of a stored line, as UTF-8 in utf8 (resized to fit);
-// `row` is scratch space.  Returns the length.
-static size_t MirrorLine(const char* text, int length, std::vector<char>& row, std::vector<char>& utf8) {
-  const size_t n = size_t(length > 0 ? length : 0);
-  row.assign(text, text + n);
-  size_t end = n;
-  while (end > 0 && (row[end - 1] == '\n' || row[end - 1] == '\r')) --end;
-  for (size_t i = 0; i < end; ++i) {
-    const unsigned char c = static_cast<unsigned char>(row[i]);
-    if (jcode::IsKanji1(c) && i + 1 < end) {
-      ++i;
-      continue;
-    }
-    if (c == 0 || c == 0x7F || c < 0x20) row[i] = ' ';
-  }
-  while (end > 0 && row[end - 1] == ' ') --end;
-  utf8.resize(end * 3 + 1);
-  return jcode::SjisToUtf8(row.data(), end, utf8.data());
+// The shown text of a stored line as UTF-8 at `out`, which has room for
+// 3 * length bytes: line ends dropped, control bytes shown as spaces,
+// trailing spaces trimmed.  Returns the length.
+static size_t MirrorLine(const char* text, int length, char* out) {
+  size_t end = size_t(length > 0 ? length : 0);
+  while (end > 0 && (text[end - 1] == '\n' || text[end - 1] == '\r')) --end;
+  // A space in UTF-8 is only ever the character itself, so trimming after
+  // the conversion is the same as trimming before it.
+  size_t m = jcode::SjisToUtf8(text, end, out, true);
+  while (m > 0 && out[m - 1] == ' ') --m;
+  return m;
 }
 
 std::string MirrorLineText(const char* text, int length) {
-  std::vector<char> row, utf8;
-  return std::string(utf8.data(), MirrorLine(text, length, row, utf8));
+  std::string utf8(size_t(length > 0 ? length : 0) * 3, '\0');
+  utf8.resize(MirrorLine(text, length, utf8.data()));
+  return utf8;
 }
 
 namespace {
@@ -58,9 +52,10 @@ class MIRRORWRITER {
 
   void Add(const char* text, int length) {
     const uint32_t n = uint32_t(length > 0 ? length : 0);
-    const char* len = reinterpret_cast<const char*>(&n);
-    batch.insert(batch.end(), len, len + sizeof n);
-    batch.insert(batch.end(), text, text + n);
+    const size_t at = batch.size();
+    batch.resize(at + sizeof n + n);
+    std::memcpy(batch.data() + at, &n, sizeof n);
+    std::memcpy(batch.data() + at + sizeof n, text, n);
     if (batch.size() >= kBatch) HandOver(false);
   }
 
@@ -81,7 +76,7 @@ class MIRRORWRITER {
   static constexpr size_t kMaxQueued = 4 * 1024 * 1024;
 
   void Run() {
-    std::vector<char> work, row, utf8;
+    std::vector<char> work, utf8;
     for (;;) {
       uint64_t ticket;
       {
@@ -93,15 +88,19 @@ class MIRRORWRITER {
         ticket = handed;
       }
       done.notify_all();  // room for more
+      // The whole batch is converted into one buffer and written at once
+      // (a line of n bytes takes at most 3 * n + 1).
+      utf8.resize(work.size() * 3);
+      size_t used = 0;
       for (size_t at = 0; at + sizeof(uint32_t) <= work.size();) {
         uint32_t n;
         std::memcpy(&n, work.data() + at, sizeof n);
         at += sizeof n;
-        const size_t m = MirrorLine(work.data() + at, int(n), row, utf8);
+        used += MirrorLine(work.data() + at, int(n), utf8.data() + used);
+        utf8[used++] = '\n';
         at += n;
-        utf8[m] = '\n';
-        std::fwrite(utf8.data(), 1, m + 1, out);
       }
+      std::fwrite(utf8.data(), 1, used, out);
       std::fflush(out);
       {
         std::lock_guard lk(mu);

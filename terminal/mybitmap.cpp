@@ -368,9 +368,16 @@ void MYBITMAP::Orikaeshi() {
 
 void MYBITMAP::NotifyLineToAddins(CODEVRAM line, int length, bool crlf) {
   if (!hooks.lineToAddins) return;
-  std::string text(line.Item()->Text(), size_t(length));
-  if (crlf) text += "\r\n";
-  hooks.lineToAddins(text.data(), int(text.size()));
+  const char* text = line.Item()->Text();
+  if (!crlf) {
+    hooks.lineToAddins(text, length);
+    return;
+  }
+  // The line with its end, in a buffer kept from line to line (no
+  // allocation per line while text streams).
+  notifyText.assign(text, size_t(length));
+  notifyText.append("\r\n", 2);
+  hooks.lineToAddins(notifyText.data(), int(notifyText.size()));
 }
 
 void MYBITMAP::LineFeed() {

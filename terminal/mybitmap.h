@@ -37,6 +37,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "platform/tick.h"
@@ -278,6 +279,7 @@ class MYBITMAP {
   static std::vector<MYBITMAP*>& Screens();
   static int inputLineHidden;
   int xScrollShown = 0;  // the offset the window was last painted with
+  std::string notifyText;  // NotifyLineToAddins' line with its end
 };
 
 // The main screen and the screen that receives text.

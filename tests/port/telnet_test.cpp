@@ -151,6 +151,13 @@ TEST_F(TelnetTest, ReplaysNegotiationByteExact) {
       {"unknown and empty subnegotiations", {B({0xFF, 0xFA, 99, 1, 2, 0xFF, 0xF0, 0xFF, 0xFA, 0xFF, 0xF0}) + "e"}, "e", ""},
       {"flow control subnegotiation ignored", {B({0xFF, 0xFA, 33, 1, 0xFF, 0xF0})}, "", ""},
       {"IAC IAC inside a subnegotiation", {B({0xFF, 0xFA, 24, 0xFF, 0xFF, 1, 0xFF, 0xF0}) + "s"}, "s", ""},
+      // Long runs are scanned a word at a time: the special bytes at
+      // several offsets within a word.
+      {"long runs",
+       {std::string("0123456789abc\r\0" "defghij\r\nklmno", 29) + B({0xFF, 0xFF}) + "pq\x81\x82rstuvwxyz" +
+        std::string("\0" "0123456\r", 9)},
+       "0123456789abc\rdefghij\r\nklmno\xFFpq\x81\x82rstuvwxyz" + std::string("\0" "0123456\r", 9),
+       ""},
   };
   for (const CASE& c : cases) {
     SCOPED_TRACE(c.name);
@@ -158,6 +165,20 @@ TEST_F(TelnetTest, ReplaysNegotiationByteExact) {
     std::string replies;
     EXPECT_EQ(Filter(c.chunks, &replies), c.data);
     EXPECT_EQ(replies, c.replies);
+  }
+}
+
+TEST_F(TelnetTest, AnySplitFiltersLikeOneRead) {
+  const std::string text = "Shift_JIS \x8A\xBF\x8E\x9A line\r\n" + std::string("CR NUL\r\0after", 13) + B({0xFF, 0xFF}) +
+                           "doubled" + B({0xFF, 0xF1}) + "nop " + std::string("lone\0nul", 9) +
+                           B({0xFF, 0xFA, 99, 1, 2, 0xFF, 0xF0}) + "end of the text\r";
+  std::string replies;
+  const std::string whole = Filter({text}, &replies);
+  EXPECT_EQ(whole, "Shift_JIS \x8A\xBF\x8E\x9A line\r\nCR NUL\rafter\xFF" "doubled" "nop " + std::string("lone\0nul", 9) +
+                       "end of the text\r");
+  for (size_t cut = 1; cut < text.size(); ++cut) {
+    SetUp();
+    EXPECT_EQ(Filter({text.substr(0, cut), text.substr(cut)}, &replies), whole) << "cut at " << cut;
   }
 }
 

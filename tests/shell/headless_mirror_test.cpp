@@ -28,6 +28,11 @@ TEST(HeadlessMirror, LineTextAsShown) {
       // 0x5C is a backslash in this code's single-byte half.
       {"C:\\dir", "C:\\dir"},
       {"", ""},
+      // Long runs go eight bytes at a time: control bytes anywhere in a
+      // word are still blanked, and every printable byte is kept.
+      {"0123456789abc\x01" "efghijklmnop\x7Fqrstuvwxyz\x1f" "ABCDEFG", "0123456789abc efghijklmnop qrstuvwxyz ABCDEFG"},
+      {" !\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~",
+       " !\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(MirrorLineText(c.sjis.data(), int(c.sjis.size())), c.utf8) << c.utf8;
