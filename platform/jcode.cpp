@@ -79,20 +79,22 @@ std::string Convert(iconv_t cd, std::string_view in, std::string_view replacemen
 namespace {
 
 // The UTF-8 of each Shift_JIS character, converted once and remembered:
-// slots 0-255 for single bytes, 256 + (lead << 8 | trail) for pairs.
-// n == 0: not converted yet; kInvalid: no character.
+// slots 0-255 for single bytes, 256 + (lead << 8 | trail) for pairs.  Four
+// bytes a slot, so a slot is copied to the output in one move: up to three
+// bytes of UTF-8 (every character of the code is in the BMP) and their
+// count, 0 while not converted yet.  A code that is no character holds
+// U+FFFD.
 struct UTF8CHAR {
-  uint8_t n = 0;
-  char b[4] = {};
+  char b[3];
+  uint8_t n;
 };
-constexpr uint8_t kInvalid = 0xFF;
+static_assert(sizeof(UTF8CHAR) == 4);
 
-const UTF8CHAR& Utf8Of(UTF8CHAR* table, size_t slot, const char* bytes, size_t len, iconv_t cd) {
-  UTF8CHAR& u = table[slot];
-  if (u.n != 0) return u;
-  u.n = kInvalid;
-  if (cd == reinterpret_cast<iconv_t>(-1)) return u;
-  char* src = const_cast<char*>(bytes);
+void FillUtf8Of(UTF8CHAR& u, const unsigned char* bytes, size_t len, iconv_t cd) {
+  std::memcpy(u.b, "\xEF\xBF\xBD", 3);
+  u.n = 3;
+  if (cd == reinterpret_cast<iconv_t>(-1)) return;
+  char* src = reinterpret_cast<char*>(const_cast<unsigned char*>(bytes));
   size_t srcLeft = len;
   char out[8];
   char* dst = out;
@@ -100,12 +102,11 @@ const UTF8CHAR& Utf8Of(UTF8CHAR* table, size_t slot, const char* bytes, size_t l
   iconv(cd, nullptr, nullptr, nullptr, nullptr);
   if (iconv(cd, &src, &srcLeft, &dst, &dstLeft) != static_cast<size_t>(-1) && srcLeft == 0) {
     const size_t n = static_cast<size_t>(dst - out);
-    if (n >= 1 && n <= 3) {  // the code's characters are all in the BMP
+    if (n >= 1 && n <= 3) {
       std::memcpy(u.b, out, n);
       u.n = static_cast<uint8_t>(n);
     }
   }
-  return u;
 }
 
 }  // namespace
@@ -115,43 +116,46 @@ const UTF8CHAR& Utf8Of(UTF8CHAR* table, size_t slot, const char* bytes, size_t l
 // code is stateless), without a conversion call per line.
 size_t SjisToUtf8(const char* sjis, size_t n, char* out, bool blankControls) {
   thread_local ICONVCACHE toUtf8("UTF-8", "CP932");
-  thread_local std::unique_ptr<UTF8CHAR[]> table(new UTF8CHAR[256 + 65536]);
+  thread_local std::unique_ptr<UTF8CHAR[]> tableOwner(new UTF8CHAR[256 + 65536]());
+  UTF8CHAR* const table = tableOwner.get();
   const auto* in = reinterpret_cast<const unsigned char*>(sjis);
   char* o = out;
   size_t i = 0;
   while (i < n) {
-    // Eight plain ASCII bytes at a time (no high bit, and with
-    // blankControls nothing below 0x20 and no 0x7F).
-    while (i + 8 <= n) {
-      uint64_t w;
-      std::memcpy(&w, in + i, 8);
-      constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
-      uint64_t special = w & kHigh;
-      if (blankControls) special |= ((w - kOnes * 0x20) | (w + kOnes)) & ~w & kHigh;
-      if (special) break;
-      std::memcpy(o, &w, 8);
-      o += 8;
-      i += 8;
+    if (in[i] < 0x80) {
+      // Eight plain ASCII bytes at a time (no high bit, and with
+      // blankControls nothing below 0x20 and no 0x7F).
+      while (i + 8 <= n) {
+        uint64_t w;
+        std::memcpy(&w, in + i, 8);
+        constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+        uint64_t special = w & kHigh;
+        if (blankControls) special |= ((w - kOnes * 0x20) | (w + kOnes)) & ~w & kHigh;
+        if (special) break;
+        std::memcpy(o, &w, 8);
+        o += 8;
+        i += 8;
+      }
+      if (i >= n) break;
+      const unsigned char c = in[i];
+      if (c < 0x80) {
+        *o++ = blankControls && (c < 0x20 || c == 0x7F) ? ' ' : static_cast<char>(c);
+        ++i;
+        continue;
+      }
     }
-    if (i >= n) break;
     const unsigned char c = in[i];
-    if (c < 0x80) {
-      *o++ = blankControls && (c < 0x20 || c == 0x7F) ? ' ' : static_cast<char>(c);
-      ++i;
-      continue;
-    }
     const bool pair = IsKanji1(c) && i + 1 < n;
-    const size_t slot = pair ? 256 + (size_t(c) << 8 | in[i + 1]) : c;
-    const UTF8CHAR& u = Utf8Of(table.get(), slot, sjis + i, pair ? 2 : 1, toUtf8.cd);
-    const char* bytes = u.n == kInvalid ? "\xEF\xBF\xBD" : u.b;
-    const size_t len = u.n == kInvalid ? 3 : u.n;
+    UTF8CHAR& u = table[pair ? 256 + (size_t(c) << 8 | in[i + 1]) : c];
+    if (u.n == 0) FillUtf8Of(u, in + i, pair ? 2 : 1, toUtf8.cd);
     i += pair ? 2 : 1;
-    // With input left over, the output has room for a whole 4-byte copy.
+    // With input left over, the output has room for the whole slot (each
+    // input byte has three output bytes, and no character takes more).
     if (i < n)
-      std::memcpy(o, bytes, 4);
+      std::memcpy(o, &u, 4);
     else
-      std::memcpy(o, bytes, len);
-    o += len;
+      std::memcpy(o, u.b, u.n);
+    o += u.n;
   }
   return static_cast<size_t>(o - out);
 }

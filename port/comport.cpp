@@ -678,9 +678,11 @@ int COMPORT::DoReceive() {
       port->roff += n;
       port->rcount -= n;
       cbThreadRead = static_cast<int>(port->rcount);
-      // A held reader goes on once it is below its limit again (or, when
-      // it was held for want of memory, once anything was taken).
-      if (port->readerHeld && n > 0 && (port->holdLimit == 0 || port->rcount < port->holdLimit)) {
+      // A held reader goes on once the buffer is down to half its limit
+      // (or, when it was held for want of memory, once anything was
+      // taken).  Waking it at the first byte below the limit would cost a
+      // wake-up and a context switch for every read it makes.
+      if (port->readerHeld && n > 0 && (port->holdLimit == 0 || port->rcount <= port->holdLimit / 2)) {
         port->readerHeld = false;
         wake = true;
       }

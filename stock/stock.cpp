@@ -208,7 +208,11 @@ int SI::KeepCount() {
 int SI::SaveThreshold() { return std::min(kCommSaveAt, std::max(1, STOCK::cItemMaxMax / 4 * 3)); }
 
 unsigned char* SI::CommLine(int k) {
-  size_t idx = static_cast<size_t>((k + STOCK::iCommAccessDiff) % STOCK::cItemCommAlloc);
+  // k and the offset are each below the room, so one subtraction wraps
+  // (no division on this path, which every line access takes).
+  size_t idx = size_t(k) + size_t(STOCK::iCommAccessDiff);
+  if (idx >= size_t(STOCK::cItemCommAlloc)) idx -= size_t(STOCK::cItemCommAlloc);
+  if (idx >= size_t(STOCK::cItemCommAlloc)) idx %= size_t(STOCK::cItemCommAlloc);
   return STOCK::memComm.data() + idx * size_t(STOCK::sizeSTOCKITEM);
 }
 
