@@ -239,11 +239,16 @@ void ReaderThread(PORTSTATE* p) {
     if (held || !fds[1].revents) continue;
     const short ev = fds[1].revents;
 
-    // Read while full chunks keep coming; back to poll after a short one.
+    // Read while full reads keep coming; back to poll after a short one.
+    // Under a hold limit a read takes the whole room left below it (at
+    // least a chunk), so a woken reader catches up in one system call.
+    const auto readSize = [&] { return hold != 0 && ps.rcount < hold ? std::max(chunk, hold - ps.rcount) : chunk; };
     unsigned char* tail;
+    size_t want;
     {
       std::lock_guard lk(ps.mu);
-      tail = ReaderTail(ps, chunk);
+      want = readSize();
+      tail = ReaderTail(ps, want);
       if (!tail) ps.readerHeld = true;
     }
     bool announce = false;  // data came on an empty buffer; the consumer is not told yet
@@ -253,9 +258,9 @@ void ReaderThread(PORTSTATE* p) {
         DebugLog("Reader buffer cannot grow; waiting for the consumer.\n");
         break;
       }
-      const ssize_t got = line.Read(tail, chunk);
+      const ssize_t got = line.Read(tail, want);
       if (got > 0) {
-        bool more = static_cast<size_t>(got) == chunk && !ps.ReaderStopping();
+        bool more = static_cast<size_t>(got) == want && !ps.ReaderStopping();
         {
           std::lock_guard lk(ps.mu);
           const bool wasEmpty = ps.rcount == 0;
@@ -264,7 +269,8 @@ void ReaderThread(PORTSTATE* p) {
           ps.rcount += static_cast<size_t>(got);
           if (hold != 0 && ps.rcount >= hold) more = false;
           if (more) {
-            tail = ReaderTail(ps, chunk);
+            want = readSize();
+            tail = ReaderTail(ps, want);
             if (!tail) ps.readerHeld = true;
           }
         }
@@ -678,11 +684,12 @@ int COMPORT::DoReceive() {
       port->roff += n;
       port->rcount -= n;
       cbThreadRead = static_cast<int>(port->rcount);
-      // A held reader goes on once the buffer is down to half its limit
-      // (or, when it was held for want of memory, once anything was
-      // taken).  Waking it at the first byte below the limit would cost a
-      // wake-up and a context switch for every read it makes.
-      if (port->readerHeld && n > 0 && (port->holdLimit == 0 || port->rcount <= port->holdLimit / 2)) {
+      // A held reader goes on once the buffer is down to three quarters of
+      // its limit (or, when it was held for want of memory, once anything
+      // was taken).  Waking it at the first byte below the limit would cost
+      // a wake-up and a context switch for every small read; waking it
+      // later lets this side run dry before the reader gets a processor.
+      if (port->readerHeld && n > 0 && (port->holdLimit == 0 || port->rcount <= port->holdLimit / 4 * 3)) {
         port->readerHeld = false;
         wake = true;
       }

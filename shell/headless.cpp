@@ -1,6 +1,11 @@
 #include "shell/headless.h"
 
+#include <pthread.h>
+#include <sched.h>
+
+#include <algorithm>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -52,11 +57,13 @@ class MIRRORWRITER {
 
   void Add(const char* text, int length) {
     const uint32_t n = uint32_t(length > 0 ? length : 0);
-    const size_t at = batch.size();
-    batch.resize(at + sizeof n + n);
-    std::memcpy(batch.data() + at, &n, sizeof n);
-    std::memcpy(batch.data() + at + sizeof n, text, n);
-    if (batch.size() >= kBatch) HandOver(false);
+    // The batch only grows (and is never cleared byte by byte): a line
+    // costs two copies.
+    if (batchUsed + sizeof n + n > batch.size()) batch.resize(std::max(batch.size() * 2, batchUsed + sizeof n + n));
+    std::memcpy(batch.data() + batchUsed, &n, sizeof n);
+    std::memcpy(batch.data() + batchUsed + sizeof n, text, n);
+    batchUsed += sizeof n + n;
+    if (batchUsed >= kBatch) HandOver(false);
   }
 
   // Hands the batch to the writer; with `wait`, returns once everything
@@ -64,8 +71,8 @@ class MIRRORWRITER {
   void HandOver(bool wait) {
     std::unique_lock lk(mu);
     done.wait(lk, [&] { return queued.size() < kMaxQueued || stopping; });
-    queued.insert(queued.end(), batch.begin(), batch.end());
-    batch.clear();
+    queued.insert(queued.end(), batch.begin(), batch.begin() + std::ptrdiff_t(batchUsed));
+    batchUsed = 0;
     const uint64_t ticket = ++handed;
     cv.notify_all();
     if (wait) done.wait(lk, [&] { return written >= ticket; });
@@ -76,6 +83,10 @@ class MIRRORWRITER {
   static constexpr size_t kMaxQueued = 4 * 1024 * 1024;
 
   void Run() {
+    // Background work: when the writer is woken it should not preempt the
+    // receiving thread, which is what keeps the line moving.
+    const sched_param batch{};
+    pthread_setschedparam(pthread_self(), SCHED_BATCH, &batch);
     std::vector<char> work, utf8;
     for (;;) {
       uint64_t ticket;
@@ -112,6 +123,7 @@ class MIRRORWRITER {
 
   FILE* out;
   std::vector<char> batch;  // user-interface thread only
+  size_t batchUsed = 0;     // bytes of batch in use
   std::mutex mu;
   std::condition_variable cv, done;
   std::vector<char> queued;

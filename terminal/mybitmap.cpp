@@ -352,13 +352,13 @@ void MYBITMAP::Orikaeshi() {
     const char kept = t[last];
     t[last] = 0x7F;
     AddUpdateChar(line, last, 1);
-    NotifyLineToAddins(line, last, false);
+    NotifyLineToAddins(line.Item()->Text(), last, false);
     fLineEndNotify = 0;
     InputByte(CR);
     InputByte(LF);
     InputByte(static_cast<unsigned char>(kept));
   } else {
-    NotifyLineToAddins(line, STOCK::cColumn, false);
+    NotifyLineToAddins(line.Item()->Text(), STOCK::cColumn, false);
     fLineEndNotify = 0;
     InputByte(CR);
     InputByte(LF);
@@ -366,9 +366,8 @@ void MYBITMAP::Orikaeshi() {
   fLineEndNotify = 1;
 }
 
-void MYBITMAP::NotifyLineToAddins(CODEVRAM line, int length, bool crlf) {
+void MYBITMAP::NotifyLineToAddins(const char* text, int length, bool crlf) {
   if (!hooks.lineToAddins) return;
-  const char* text = line.Item()->Text();
   if (!crlf) {
     hooks.lineToAddins(text, length);
     return;
@@ -430,7 +429,10 @@ void MYBITMAP::LineFeed() {
       fAttrUnderline = u;
       fAttrReverse = r;
     }
-    if (fLineEndNotify && hooks.lineToAddins) NotifyLineToAddins(done, done.Length(), true);
+    if (fLineEndNotify && hooks.lineToAddins) {
+      const char* text = done.Item()->Text();
+      NotifyLineToAddins(text, StockTextLength(text, STOCK::cColumn), true);
+    }
   }
 }
 

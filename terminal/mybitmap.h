@@ -270,7 +270,7 @@ class MYBITMAP {
   void ExtendScrollable();
   void ScrollNewLines(int backlog, bool resting);
   void PaintUpdateArea();
-  void NotifyLineToAddins(CODEVRAM line, int length, bool crlf);
+  void NotifyLineToAddins(const char* text, int length, bool crlf);
   bool CursorsLive();
   void HideInputLine();
   void ShowInputLine();

@@ -182,6 +182,8 @@ void SESSION::Start() {
 
 std::string FloodLines(size_t* index, size_t maxBytes) {
   static const std::string kana = jcode::Utf8ToSjis("あいうえおかきくけこさしすせそたちつてとなにぬねのはひふへほ掲示板通信電子");
+  // Twice over, so the thirty characters of any line are one slice.
+  static const std::string kana2 = kana + kana;
   const size_t chars = kana.size() / 2;
   // Written straight into the output: a load test should cost the host
   // little next to the caller it loads.
@@ -194,7 +196,7 @@ std::string FloodLines(size_t* index, size_t maxBytes) {
       const char seq[] = {'\x1b', '[', '3', char('1' + i % 7), 'm'};
       out.append(seq, sizeof seq);
     }
-    for (size_t k = 0; k < 30; ++k) out.append(kana, ((i + k) % chars) * 2, 2);
+    out.append(kana2, (i % chars) * 2, 60);
     char tail[11] = {'B', 'B', 'S', '-'};
     for (size_t n = i % 1000000, d = 10; d > 4; --d, n /= 10) tail[d - 1] = char('0' + n % 10);
     out.append(tail, 10);
