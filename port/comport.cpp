@@ -676,7 +676,7 @@ int COMPORT::DoReceive() {
   unsigned char in[RECEIVE_REFILL];
   size_t n = 0;
   if (cchReceived < RECEIVE_REFILL) {
-    bool wake = false;
+    bool wake = false, drainedAfterClose = false;
     {
       std::lock_guard lk(port->mu);
       n = std::min(port->rcount, static_cast<size_t>(RECEIVE_REFILL - cchReceived));
@@ -693,8 +693,13 @@ int COMPORT::DoReceive() {
         port->readerHeld = false;
         wake = true;
       }
+      drainedAfterClose = n > 0 && port->rcount == 0 && port->lineClosed;
     }
     if (wake) port->readerWake.Signal();
+    // The peer's close was announced while its last bytes still waited
+    // here; now that they are taken, it is news again (the next pass
+    // reports it instead of waiting for the timer).
+    if (drainedAfterClose && onDataArrived) onDataArrived();
   }
   if (n == 0) return 1;
 

@@ -9,6 +9,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <bit>
 #include <cerrno>
@@ -558,9 +562,18 @@ void TELNET::NotifyWindowSize() {
 // The command filter
 // ============================================================================
 
-// The index of the first IAC (0xFF) or NUL at or after `i`, or n.  Eight
-// bytes at a time: the lowest flagged byte of the zero-byte test is exact.
+// The index of the first IAC (0xFF) or NUL at or after `i`, or n.  Sixteen
+// bytes at a time where SSE2 is there, else eight: the lowest flagged byte
+// of the zero-byte test is exact.
 static size_t NextIacOrNul(const unsigned char* data, size_t i, size_t n) {
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128(), iac = _mm_set1_epi8(char(0xFF));
+  for (; i + 16 <= n; i += 16) {
+    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+    const int hit = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(w, zero), _mm_cmpeq_epi8(w, iac)));
+    if (hit != 0) return i + size_t(std::countr_zero(unsigned(hit)));
+  }
+#endif
   constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
   for (; i + 8 <= n; i += 8) {
     uint64_t w;

@@ -57,8 +57,8 @@ class MIRRORWRITER {
 
   void Add(const char* text, int length) {
     const uint32_t n = uint32_t(length > 0 ? length : 0);
-    // The batch only grows (and is never cleared byte by byte): a line
-    // costs two copies.
+    // Lines are appended at batchUsed; the batch's size is only its room
+    // (it is not cleared between batches).
     if (batchUsed + sizeof n + n > batch.size()) batch.resize(std::max(batch.size() * 2, batchUsed + sizeof n + n));
     std::memcpy(batch.data() + batchUsed, &n, sizeof n);
     std::memcpy(batch.data() + batchUsed + sizeof n, text, n);
@@ -71,7 +71,15 @@ class MIRRORWRITER {
   void HandOver(bool wait) {
     std::unique_lock lk(mu);
     done.wait(lk, [&] { return queued.size() < kMaxQueued || stopping; });
-    queued.insert(queued.end(), batch.begin(), batch.begin() + std::ptrdiff_t(batchUsed));
+    if (queued.empty()) {
+      // The writer has taken everything: the batch itself becomes the
+      // queue, and the writer's emptied buffer the next batch.
+      batch.resize(batchUsed);
+      queued.swap(batch);
+      batch.resize(batch.capacity());
+    } else {
+      queued.insert(queued.end(), batch.begin(), batch.begin() + std::ptrdiff_t(batchUsed));
+    }
     batchUsed = 0;
     const uint64_t ticket = ++handed;
     cv.notify_all();

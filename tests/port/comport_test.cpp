@@ -300,6 +300,25 @@ TEST_F(ComportTest, ReaderHoldsBackAtTheHoldLimitAndResumesWhenDrained) {
   writer.join();
 }
 
+TEST_F(ComportTest, ACloseBehindUntakenDataIsAnnouncedAgainOnceTheDataIsTaken) {
+  std::atomic<int> arrivals{0};
+  COMPORT::onDataArrived = [&arrivals] { arrivals.fetch_add(1); };
+  // A socket's close is reported only once every byte before it is taken.
+  LinePeer peer = OpenLine(true);
+  ASSERT_TRUE(WriteAll(peer.toPort.Get(), "last"));
+  peer.Hangup();
+  // The data, then the close, each announced while the data waits.
+  ASSERT_TRUE(WaitFor([&] { return arrivals.load() == 2; }));
+  EXPECT_EQ(COMPORT::GetEvent(), 0);
+  EXPECT_EQ(ReceiveExactly(4), "last");
+  // Taking the last bytes makes the close news: a pass runs to report it.
+  EXPECT_EQ(arrivals.load(), 3);
+  EXPECT_NE(COMPORT::GetEvent(), 0);
+  COMPORT::Close();
+  COMPORT::fCdChanged = 0;
+  COMPORT::onDataArrived = nullptr;
+}
+
 TEST_F(ComportTest, PeerCloseKeepsWhatWasReadAndIsReportedByGetEvent) {
   for (bool socket : {false, true}) {
     SCOPED_TRACE(socket ? "socket" : "pipes");

@@ -3,11 +3,12 @@
 #include <iconv.h>
 
 #include <cerrno>
-
+#include <cstdio>
 #include <string>
 
 #include "platform/jcode.h"
 #include "shell/headless.h"
+#include "terminal/mybitmap.h"
 
 namespace {
 
@@ -78,6 +79,31 @@ TEST(HeadlessMirror, ConversionMatchesIconvOverTheWholeText) {
   all += "\x81";  // a lead byte at the very end
   EXPECT_EQ(jcode::SjisToUtf8(all), IconvWhole(all));
   EXPECT_EQ(jcode::SjisToUtf8(jcode::Utf8ToSjis("日本語のテキスト ｱｲｳ")), "日本語のテキスト ｱｲｳ");
+}
+
+// Far more lines than one batch, and more bytes than may wait for the
+// writer: every line comes out once, whole and in order, with flushes
+// between.
+TEST(HeadlessMirror, ManyBatchesArriveWholeAndInOrder) {
+  FILE* out = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  InstallHeadlessMirror(out);
+  const std::string kanji = jcode::Utf8ToSjis("掲示板");
+  std::string expected;
+  for (int i = 0; i < 300000; ++i) {
+    const std::string line = "line " + std::to_string(i) + " " + kanji + "\r\n";
+    MYBITMAP::hooks.lineToAddins(line.data(), int(line.size()));
+    expected += "line " + std::to_string(i) + " 掲示板\n";
+    if (i % 100000 == 0) FlushHeadlessMirror();
+  }
+  RemoveHeadlessMirror();
+  EXPECT_FALSE(MYBITMAP::hooks.lineToAddins);
+  std::string got(expected.size() + 1, '\0');
+  std::rewind(out);
+  got.resize(std::fread(got.data(), 1, got.size(), out));
+  std::fclose(out);
+  EXPECT_EQ(got.size(), expected.size());
+  EXPECT_TRUE(got == expected);
 }
 
 }  // namespace
