@@ -144,13 +144,24 @@ size_t SjisToUtf8(const char* sjis, size_t n, char* out, bool blankControls) {
         continue;
       }
     }
+    // A run of double-byte characters with input left over after each:
+    // the output has room for a whole slot (each input byte has three
+    // output bytes, and no character takes more).  Written as a loop of
+    // its own so the next character's position does not wait for this
+    // one's bytes.
+    while (i + 2 < n && IsKanji1(in[i])) {
+      UTF8CHAR& u = table[256 + (size_t(in[i]) << 8 | in[i + 1])];
+      if (u.n == 0) FillUtf8Of(u, in + i, 2, toUtf8.cd);
+      std::memcpy(o, &u, 4);
+      o += u.n;
+      i += 2;
+    }
+    if (i >= n || in[i] < 0x80) continue;
     const unsigned char c = in[i];
     const bool pair = IsKanji1(c) && i + 1 < n;
     UTF8CHAR& u = table[pair ? 256 + (size_t(c) << 8 | in[i + 1]) : c];
     if (u.n == 0) FillUtf8Of(u, in + i, pair ? 2 : 1, toUtf8.cd);
     i += pair ? 2 : 1;
-    // With input left over, the output has room for the whole slot (each
-    // input byte has three output bytes, and no character takes more).
     if (i < n)
       std::memcpy(o, &u, 4);
     else

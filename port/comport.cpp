@@ -684,12 +684,12 @@ int COMPORT::DoReceive() {
       port->roff += n;
       port->rcount -= n;
       cbThreadRead = static_cast<int>(port->rcount);
-      // A held reader goes on once the buffer is down to three quarters of
-      // its limit (or, when it was held for want of memory, once anything
-      // was taken).  Waking it at the first byte below the limit would cost
-      // a wake-up and a context switch for every small read; waking it
-      // later lets this side run dry before the reader gets a processor.
-      if (port->readerHeld && n > 0 && (port->holdLimit == 0 || port->rcount <= port->holdLimit / 4 * 3)) {
+      // A held reader goes on once the buffer is down to half its limit
+      // (or, when it was held for want of memory, once anything was
+      // taken).  Waking it at the first byte below the limit would cost a
+      // wake-up and a context switch for every small read; half the limit
+      // still leaves this side enough to work on while the reader wakes.
+      if (port->readerHeld && n > 0 && (port->holdLimit == 0 || port->rcount <= port->holdLimit / 2)) {
         port->readerHeld = false;
         wake = true;
       }

@@ -37,6 +37,34 @@ std::string MirrorLineText(const char* text, int length) {
 
 namespace {
 
+// A growing byte buffer that is never cleared byte by byte (a vector
+// zero-fills whatever it grows into).
+struct BYTES {
+  std::unique_ptr<char[]> data;
+  size_t size = 0, cap = 0;
+
+  char* Grow(size_t n) {
+    if (size + n > cap) {
+      const size_t newCap = std::max(cap * 2, size + n);
+      std::unique_ptr<char[]> bigger(new char[newCap]);
+      if (size > 0) std::memcpy(bigger.get(), data.get(), size);
+      data = std::move(bigger);
+      cap = newCap;
+    }
+    char* at = data.get() + size;
+    size += n;
+    return at;
+  }
+  void Append(const char* p, size_t n) {
+    if (n > 0) std::memcpy(Grow(n), p, n);
+  }
+  void Swap(BYTES& o) {
+    std::swap(data, o.data);
+    std::swap(size, o.size);
+    std::swap(cap, o.cap);
+  }
+};
+
 // The mirror's writer thread.  The user-interface thread only copies each
 // finished line (a length and the stored bytes) into a batch; the writer
 // converts the batches to UTF-8 and writes them, so a flood costs the
@@ -57,37 +85,32 @@ class MIRRORWRITER {
 
   void Add(const char* text, int length) {
     const uint32_t n = uint32_t(length > 0 ? length : 0);
-    // Lines are appended at batchUsed; the batch's size is only its room
-    // (it is not cleared between batches).
-    if (batchUsed + sizeof n + n > batch.size()) batch.resize(std::max(batch.size() * 2, batchUsed + sizeof n + n));
-    std::memcpy(batch.data() + batchUsed, &n, sizeof n);
-    std::memcpy(batch.data() + batchUsed + sizeof n, text, n);
-    batchUsed += sizeof n + n;
-    if (batchUsed >= kBatch) HandOver(false);
+    char* at = batch.Grow(sizeof n + n);
+    std::memcpy(at, &n, sizeof n);
+    std::memcpy(at + sizeof n, text, n);
+    if (batch.size >= kBatch) HandOver(false);
   }
 
   // Hands the batch to the writer; with `wait`, returns once everything
   // handed over is written and flushed.
   void HandOver(bool wait) {
     std::unique_lock lk(mu);
-    done.wait(lk, [&] { return queued.size() < kMaxQueued || stopping; });
-    if (queued.empty()) {
+    done.wait(lk, [&] { return queued.size < kMaxQueued || stopping; });
+    if (queued.size == 0) {
       // The writer has taken everything: the batch itself becomes the
       // queue, and the writer's emptied buffer the next batch.
-      batch.resize(batchUsed);
-      queued.swap(batch);
-      batch.resize(batch.capacity());
+      queued.Swap(batch);
     } else {
-      queued.insert(queued.end(), batch.begin(), batch.begin() + std::ptrdiff_t(batchUsed));
+      queued.Append(batch.data.get(), batch.size);
     }
-    batchUsed = 0;
+    batch.size = 0;
     const uint64_t ticket = ++handed;
     cv.notify_all();
     if (wait) done.wait(lk, [&] { return written >= ticket; });
   }
 
  private:
-  static constexpr size_t kBatch = 64 * 1024;
+  static constexpr size_t kBatch = 256 * 1024;
   static constexpr size_t kMaxQueued = 4 * 1024 * 1024;
 
   void Run() {
@@ -95,27 +118,28 @@ class MIRRORWRITER {
     // receiving thread, which is what keeps the line moving.
     const sched_param batch{};
     pthread_setschedparam(pthread_self(), SCHED_BATCH, &batch);
-    std::vector<char> work, utf8;
+    BYTES work;
+    std::vector<char> utf8;
     for (;;) {
       uint64_t ticket;
       {
         std::unique_lock lk(mu);
         cv.wait(lk, [&] { return written < handed || stopping; });
         if (written == handed && stopping) return;
-        work.swap(queued);
-        queued.clear();
+        work.Swap(queued);
+        queued.size = 0;
         ticket = handed;
       }
       done.notify_all();  // room for more
       // The whole batch is converted into one buffer and written at once
       // (a line of n bytes takes at most 3 * n + 1).
-      utf8.resize(work.size() * 3);
+      if (utf8.size() < work.size * 3) utf8.resize(work.size * 3);
       size_t used = 0;
-      for (size_t at = 0; at + sizeof(uint32_t) <= work.size();) {
+      for (size_t at = 0; at + sizeof(uint32_t) <= work.size;) {
         uint32_t n;
-        std::memcpy(&n, work.data() + at, sizeof n);
+        std::memcpy(&n, work.data.get() + at, sizeof n);
         at += sizeof n;
-        used += MirrorLine(work.data() + at, int(n), utf8.data() + used);
+        used += MirrorLine(work.data.get() + at, int(n), utf8.data() + used);
         utf8[used++] = '\n';
         at += n;
       }
@@ -130,11 +154,10 @@ class MIRRORWRITER {
   }
 
   FILE* out;
-  std::vector<char> batch;  // user-interface thread only
-  size_t batchUsed = 0;     // bytes of batch in use
+  BYTES batch;  // user-interface thread only
   std::mutex mu;
   std::condition_variable cv, done;
-  std::vector<char> queued;
+  BYTES queued;
   uint64_t handed = 0, written = 0;
   bool stopping = false;
   std::thread thread;
