@@ -143,7 +143,7 @@ class MIRRORWRITER {
         utf8[used++] = '\n';
         at += n;
       }
-      std::fwrite(utf8.data(), 1, used, out);
+      if (used > 0) std::fwrite(utf8.data(), 1, used, out);
       std::fflush(out);
       {
         std::lock_guard lk(mu);
