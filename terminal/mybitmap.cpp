@@ -352,13 +352,13 @@ void MYBITMAP::Orikaeshi() {
     const char kept = t[last];
     t[last] = 0x7F;
     AddUpdateChar(line, last, 1);
-    NotifyLineToAddins(line.Item()->Text(), last, false);
+    NotifyLineToAddins(line, last, false);
     fLineEndNotify = 0;
     InputByte(CR);
     InputByte(LF);
     InputByte(static_cast<unsigned char>(kept));
   } else {
-    NotifyLineToAddins(line.Item()->Text(), STOCK::cColumn, false);
+    NotifyLineToAddins(line, STOCK::cColumn, false);
     fLineEndNotify = 0;
     InputByte(CR);
     InputByte(LF);
@@ -366,8 +366,10 @@ void MYBITMAP::Orikaeshi() {
   fLineEndNotify = 1;
 }
 
-void MYBITMAP::NotifyLineToAddins(const char* text, int length, bool crlf) {
+void MYBITMAP::NotifyLineToAddins(CODEVRAM line, int length, bool crlf) {
   if (!hooks.lineToAddins) return;
+  const char* text = line.Item()->Text();
+  if (length < 0) length = StockTextLength(text, STOCK::cColumn);
   if (!crlf) {
     hooks.lineToAddins(text, length);
     return;
@@ -429,10 +431,7 @@ void MYBITMAP::LineFeed() {
       fAttrUnderline = u;
       fAttrReverse = r;
     }
-    if (fLineEndNotify && hooks.lineToAddins) {
-      const char* text = done.Item()->Text();
-      NotifyLineToAddins(text, StockTextLength(text, STOCK::cColumn), true);
-    }
+    if (fLineEndNotify) NotifyLineToAddins(done, -1, true);
   }
 }
 

@@ -270,7 +270,9 @@ class MYBITMAP {
   void ExtendScrollable();
   void ScrollNewLines(int backlog, bool resting);
   void PaintUpdateArea();
-  void NotifyLineToAddins(const char* text, int length, bool crlf);
+  // Hands a finished line to the line hook: its first `length` bytes (-1:
+  // the line's text length), with CR LF when `crlf`.
+  void NotifyLineToAddins(CODEVRAM line, int length, bool crlf);
   bool CursorsLive();
   void HideInputLine();
   void ShowInputLine();
