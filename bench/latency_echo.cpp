@@ -9,15 +9,12 @@
 
 #include <QCoreApplication>
 #include <QTimer>
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
-#include <vector>
 
+#include "bench/latency_probe.h"
 #include "platform/ui.h"
 #include "port/comport.h"
 #include "port/telnet.h"
@@ -50,25 +47,18 @@ int main(int argc, char** argv) {
   fOnline = 1;
   CLIENT::StartPortAccess();
 
-  using clock = std::chrono::steady_clock;
-  std::vector<double> ms;
-  clock::time_point sent;
-  bool waiting = false;
+  LATENCYPROBE probe(samples);
   CLIENT::hooks.receiversReceived = [&](const char* bytes, int n) {
-    if (!waiting || !std::memchr(bytes, 'x', size_t(n))) return;
-    waiting = false;
-    ms.push_back(std::chrono::duration<double, std::milli>(clock::now() - sent).count());
+    if (!probe.Waiting() || !std::memchr(bytes, 'x', size_t(n))) return;
+    const bool enough = probe.Taken();
     COMPORT::Send('\b');  // keeps the host's input line short
-    if (int(ms.size()) >= samples) app.quit();
+    if (enough) app.quit();
   };
-  // After the host's opening, a key every 150-450 ms, at moments unrelated
-  // to the receive timer's phase.
+  // After the host's opening, a key every 150-450 ms.
   QTimer next;
   QObject::connect(&next, &QTimer::timeout, [&] {
-    if (waiting) return;  // the echo of the last key has not come yet
-    std::this_thread::sleep_for(std::chrono::milliseconds(std::rand() % 300));
-    waiting = true;
-    sent = clock::now();
+    if (probe.Waiting()) return;  // the echo of the last key has not come yet
+    probe.Start();
     COMPORT::Send('x');
   });
   QTimer::singleShot(2500, [&] { next.start(150); });
@@ -79,11 +69,6 @@ int main(int argc, char** argv) {
   STOCK::ResetForTest();
   std::string rm = std::string("rm -rf ") + dir;
   if (std::system(rm.c_str()) != 0) return 1;
-  if (ms.empty()) {
-    std::fprintf(stderr, "no echo came back\n");
-    return 1;
-  }
-  std::sort(ms.begin(), ms.end());
-  std::printf("samples %zu  median %.2f ms  worst %.2f ms\n", ms.size(), ms[ms.size() / 2], ms.back());
+  if (!probe.Report()) return 1;
   return 0;
 }
