@@ -108,15 +108,7 @@ class TapisubTest : public ::testing::Test {
     config.MaxRedial = 999;
     MYBITMAP::hooks.backlog = [] { return 0; };
     MYBITMAP::hooks.inputResting = [] { return true; };
-    MYBITMAP::hooks.now = [] {
-      SYSTEMTIME st;
-      st.wYear = 2024;
-      st.wMonth = 5;
-      st.wDay = 1;
-      st.wHour = 9;
-      st.wMinute = 7;
-      return st;
-    };
+    MYBITMAP::hooks.now = [] { return SYSTEMTIME{.wYear = 2024, .wMonth = 5, .wDay = 1, .wHour = 9, .wMinute = 7}; };
     ASSERT_EQ(STOCK::Create(dir.File("t.stk"), 1000, 80, 0, 0, 0), 1);
     bitmap.Reset(nullptr, 80, 24);
     TAPISUB::hooks.playRedialSound = [this] { ++redialSounds; };

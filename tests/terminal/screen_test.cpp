@@ -339,15 +339,7 @@ TEST_F(ScreenTest, BellInputLineAndDateTime) {
     ++hides;
   };
   MYBITMAP::hooks.showInputLine = [&] { ++shows; };
-  MYBITMAP::hooks.now = [] {
-    SYSTEMTIME st;
-    st.wYear = 2024;
-    st.wMonth = 5;
-    st.wDay = 1;
-    st.wHour = 9;
-    st.wMinute = 7;
-    return st;
-  };
+  MYBITMAP::hooks.now = [] { return SYSTEMTIME{.wYear = 2024, .wMonth = 5, .wDay = 1, .wHour = 9, .wMinute = 7}; };
   Push("a\ab\a\x1b[1mc");
   EXPECT_EQ(bells, 2);
   EXPECT_EQ(hides, 1);  // once around the whole run
