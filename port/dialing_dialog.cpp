@@ -206,6 +206,7 @@ bool RunInputDialNo(bool telnet, std::string* number, bool* store) {
   auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
   layout->addWidget(box);
   auto* ok = box->button(QDialogButtonBox::Ok);
+  ok->setObjectName("ok");
   auto check = [edit, ok, why, telnet] {
     const std::string sjis = jcode::Utf8ToSjis(edit->text().trimmed().toStdString());
     std::string reason;

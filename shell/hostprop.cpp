@@ -333,6 +333,7 @@ bool IsTelnetUrl(const std::string& name) {
 std::string TelnetAddressText(const char* dialNo, const char* portName) {
   std::string a = dialNo ? dialNo : "";
   const std::string p = portName ? portName : "";
+  if (a.empty()) return a;  // asked for at each call
   if (a.find(':') != std::string::npos) a = "[" + a + "]";
   return p.empty() ? a : a + ":" + p;
 }

@@ -122,5 +122,6 @@ bool SplitTelnetAddress(const std::string& text, std::string* address, std::stri
 bool IsTelnetUrl(const std::string& name);
 
 // The "ADDRESS:PORT" a telnet host is shown as (an IPv6 address in
-// brackets); the address alone when PortName is empty.
+// brackets); the address alone when PortName is empty, nothing when the
+// address is (it is asked for at each call).
 std::string TelnetAddressText(const char* dialNo, const char* portName);

@@ -260,7 +260,10 @@ const std::vector<COMMAND>& Commands() {
   auto text = [](const char* usage, const char* commands) {
     return [usage, commands](FILE* out) {
       std::fputs(usage, out);
-      if (commands) std::fputs(commands, out), std::fputs("\n", out);
+      if (commands) {
+        std::fputs(commands, out);
+        std::fputs("\n", out);
+      }
       std::fputs(kGlobalOptions, out);
     };
   };
