@@ -75,10 +75,8 @@ const char* const kGlobalOptions =
     "  -h, --help        show the usage (of the command, after its name) and exit\n";
 
 // The general usage: to standard output for --help (status 0), to standard
-// error after a complaint (status 2).
-int Usage(const char* complaint) {
-  FILE* out = complaint ? stderr : stdout;
-  if (complaint) std::fprintf(stderr, "quillnet-tool: %s\n", complaint);
+// error without a command (status 2).
+int Usage(FILE* out) {
   std::fputs(kUsage, out);
   std::fputs(kLineOptions, out);
   std::fputs("settings and hosts:\n", out);
@@ -86,7 +84,7 @@ int Usage(const char* complaint) {
   std::fputs(kConfigCommands, out);
   std::fputs("\n", out);
   std::fputs(kGlobalOptions, out);
-  return complaint ? 2 : 0;
+  return out == stderr ? 2 : 0;
 }
 
 // A complaint about a command's arguments: one line, and where to look.
@@ -318,11 +316,14 @@ std::string TakeDirectories(std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  if (const std::string e = TakeDirectories(args); !e.empty()) return Usage(e.c_str());
-  if (args.empty()) return Usage("no command given");
+  if (const std::string e = TakeDirectories(args); !e.empty()) {
+    std::fprintf(stderr, "quillnet-tool: %s\nTry 'quillnet-tool --help'.\n", e.c_str());
+    return 2;
+  }
+  if (args.empty()) return Usage(stderr);  // no command: the usage, status 2
   const std::string cmd = args[0];
   args.erase(args.begin());
-  if (cmd == "--help" || cmd == "-h" || cmd == "help") return Usage(nullptr);
+  if (cmd == "--help" || cmd == "-h" || cmd == "help") return Usage(stdout);
   static ToolFacade quiet;  // messages go to standard error
   ui::SetFacade(&quiet);
   for (const COMMAND& c : Commands()) {
