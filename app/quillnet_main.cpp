@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (opt.version) {
-    std::printf("quillnet %s\n", QUILLNET_VERSION);
+    std::printf("quillnet %s\nLicense: MIT\n", QUILLNET_VERSION);
     return 0;
   }
   const bool headless = opt.headless || !DisplayAvailable();
@@ -131,7 +131,11 @@ int main(int argc, char** argv) {
     };
 
   config.LoadRegistry();
-  if (opt.createIni) return CreateQuillnetIni() ? 0 : 1;
+  if (opt.createIni) {
+    if (!CreateQuillnetIni()) return 1;
+    std::printf("%s\n", QuillnetIniPath().c_str());
+    return 0;
+  }
   ChangeToProgramDirectory();
   ApplySwitches(opt);
   DebugLogTime("start\n");

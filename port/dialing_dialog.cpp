@@ -20,6 +20,7 @@
 #include "platform/jcode.h"
 #include "platform/serialdevice.h"
 #include "port/tapisub.h"
+#include "shell/hostprop.h"
 
 namespace {
 
@@ -174,7 +175,9 @@ bool RunCommErrorWindow(COMMERRORCHOICE& choice) {
 }
 
 // The number (telnet: host name) of a host that has none, for this call or
-// kept in the host.
+// kept in the host.  A telnet address may carry its port (HOST:PORT,
+// [IPV6]:PORT, telnet://HOST:PORT/); OK stays disabled, with the reason
+// shown under the field, until the text splits into a usable address and port.
 bool RunInputDialNo(bool telnet, std::string* number, bool* store) {
   QDialog dlg(QApplication::activeWindow());
   dlg.setObjectName(telnet ? "InputHostName" : "InputDialNo");
@@ -183,9 +186,16 @@ bool RunInputDialNo(bool telnet, std::string* number, bool* store) {
   auto* form = new QFormLayout;
   auto* edit = new QLineEdit;
   edit->setObjectName("number");
-  edit->setMaxLength(49);
-  form->addRow(telnet ? Q("ホスト名:") : Q("電話番号:"), edit);
+  // The stored address holds 49 bytes of Shift_JIS; a telnet text may add a
+  // port (39 bytes) and the URL's decoration.
+  edit->setMaxLength(telnet ? 100 : 49);
+  if (telnet) edit->setPlaceholderText(Q("ホスト名[:ポート] または telnet://ホスト名[:ポート]/"));
+  form->addRow(telnet ? Q("ホスト名/アドレス(&A):") : Q("電話番号:"), edit);
   layout->addLayout(form);
+  auto* why = new QLabel;
+  why->setObjectName("why");
+  why->setWordWrap(true);
+  layout->addWidget(why);
   auto* once = new QRadioButton(Q("今回だけ使う(&O)"));
   once->setObjectName("once");
   once->setChecked(true);
@@ -196,10 +206,24 @@ bool RunInputDialNo(bool telnet, std::string* number, bool* store) {
   auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
   layout->addWidget(box);
   auto* ok = box->button(QDialogButtonBox::Ok);
-  // The stored field holds 49 bytes of Shift_JIS.
-  auto check = [edit, ok] {
+  ok->setObjectName("ok");
+  auto check = [edit, ok, why, telnet] {
     const std::string sjis = jcode::Utf8ToSjis(edit->text().trimmed().toStdString());
-    ok->setEnabled(!sjis.empty() && sjis.size() < 50);
+    std::string reason;
+    if (telnet && !sjis.empty()) {
+      std::string address, port;
+      if (!SplitTelnetAddress(sjis, &address, &port, &reason)) {
+        // reason says why
+      } else if (address.size() >= 50) {
+        reason = "ホスト名またはアドレスが長すぎます。半角 49文字までにしてください。";
+      } else if (port.size() >= sizeof hostprop.PortName) {
+        reason = "ポートが長すぎます。";
+      }
+    } else if (sjis.size() >= 50) {
+      reason = "電話番号が長すぎます。半角 49文字までにしてください。";
+    }
+    why->setText(Q(reason.c_str()));
+    ok->setEnabled(!sjis.empty() && reason.empty());
   };
   QObject::connect(edit, &QLineEdit::textChanged, &dlg, check);
   check();
@@ -208,7 +232,7 @@ bool RunInputDialNo(bool telnet, std::string* number, bool* store) {
   if (dlg.exec() != QDialog::Accepted) return false;
   *number = jcode::Utf8ToSjis(edit->text().trimmed().toStdString());
   *store = keep->isChecked();
-  return !number->empty() && number->size() < 50;
+  return !number->empty();
 }
 
 // Another serial port after `failed` could not be opened.

@@ -543,7 +543,14 @@ HOSTPROPERTY TAPISUB::AdHocHost(const std::string& sjisName) {
 }
 
 int TAPISUB::Dial(const char* hostName) {
-  const std::string name = hostName ? hostName : "";
+  std::string name = hostName ? hostName : "";
+  // A telnet:// URL (the command line, the desktop's URL handler) is an ad
+  // hoc telnet call to the address it names, asked for nothing.
+  std::string givenAddress;
+  if (IsTelnetUrl(name)) {
+    givenAddress = name;
+    name = jcode::Utf8ToSjis("(telnet接続)");
+  }
   if (fOnline) {
     DebugLog("Dial: already on line\n");
     return 0;
@@ -562,19 +569,26 @@ int TAPISUB::Dial(const char* hostName) {
   const int kind = hostprop.ModemType;
   bool oneTimeNumber = false;
   if ((kind == MODEM_TAPI || kind == MODEM_TELNET || kind == MODEM_AT) && !hostprop.DialNo[0]) {
-    std::string number;
+    std::string number = givenAddress;
     bool store = false;
-    if (!hooks.inputDialNo || !hooks.inputDialNo(kind == MODEM_TELNET, &number, &store) || number.empty())
+    if (number.empty() &&
+        (!hooks.inputDialNo || !hooks.inputDialNo(kind == MODEM_TELNET, &number, &store) || number.empty()))
       return 0;
-    // An ad hoc telnet address may name its port: "host:port" (an address
-    // with more than one colon is IPv6 and is taken whole).
-    if (adHoc && kind == MODEM_TELNET) {
-      const size_t colon = number.rfind(':');
-      if (colon != std::string::npos && number.find(':') == colon && colon + 1 < number.size() &&
-          number.size() - colon - 1 < sizeof hostprop.PortName) {
-        Copy(hostprop.PortName, sizeof hostprop.PortName, number.substr(colon + 1));
-        number.resize(colon);
+    // A telnet address may name its port: "host:port", "[v6]:port" or a
+    // telnet:// URL.  The address goes to DialNo and the port to PortName,
+    // so a host that keeps them has them split as the host dialog does.
+    if (kind == MODEM_TELNET) {
+      std::string address, port, why;
+      if (!SplitTelnetAddress(number, &address, &port, &why)) {
+        ErrorMessage(jcode::SjisToUtf8(number) + " : " + why);
+        return 0;
       }
+      if (port.size() >= sizeof hostprop.PortName) {
+        DebugLog("Dial: the port is too long\n");
+        return 0;
+      }
+      number = address;
+      if (!port.empty()) Copy(hostprop.PortName, sizeof hostprop.PortName, port);
     }
     if (number.size() >= sizeof hostprop.DialNo) {
       DebugLog("Dial: the number is too long\n");

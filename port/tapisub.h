@@ -166,7 +166,11 @@ class TAPISUB {
  public:
   // Connects to the named host (Shift_JIS).  1 when connected (kind 3: when
   // its script was started), 0 otherwise; a failure leaves the program off
-  // line with the port closed and the caption restored.
+  // line with the port closed and the caption restored.  A telnet:// URL as
+  // the name is an ad hoc telnet call to its address, as "(telnet接続)"
+  // with that address typed; an address without one (or an ad hoc host) is
+  // asked for through hooks.inputDialNo, and a telnet address so given may
+  // carry its port (HOST:PORT, [IPV6]:PORT, telnet://HOST:PORT/).
   static int Dial(const char* hostName);
   // The record Dial uses for one of the three ad hoc connection names.
   static HOSTPROPERTY AdHocHost(const std::string& sjisName);

@@ -273,16 +273,7 @@ int TELNETCONNECT::TakeSocket() {
 // Connecting
 // ============================================================================
 
-int TELNET::PortNumber(const char* portName) {
-  if (!portName) return 0;
-  const int n = std::atoi(portName);
-  if (n > 0 && n <= 65535) return n;
-  if (n != 0) return 0;
-  servent se, *found = nullptr;
-  char buf[1024];
-  if (getservbyname_r(portName, "tcp", &se, buf, sizeof buf, &found) != 0 || !found) return 0;
-  return ntohs(static_cast<uint16_t>(found->s_port));
-}
+int TELNET::PortNumber(const char* portName) { return portName ? TelnetPortNumber(portName) : 0; }
 
 int TELNET::TelnetDialingDlgProc(TELNETCONNECT& attempt) {
   int r;

@@ -58,6 +58,12 @@ std::vector<CONFIG::Field> CONFIG::Fields() {
     x.defInt = def;
     f.push_back(std::move(x));
   };
+  // A number setting with the range of values it can hold.
+  auto R = [&](std::string name, int& v, int def, long long lo, long long hi) {
+    I(std::move(name), v, def);
+    f.back().lo = lo;
+    f.back().hi = hi;
+  };
   auto S = [&](Field::Kind kind, std::string name, char* buf, size_t size, std::string def, const char* from) {
     Field x;
     x.kind = kind;
@@ -88,7 +94,7 @@ std::vector<CONFIG::Field> CONFIG::Fields() {
   P("LogPath", LogPath, "", HomeDir);
   P("BackupPath", BackupPath, "", LogPath);
   I("BackupFormat", BackupFormat, 1);
-  I("LineBuffer", LineBuffer, 10000);
+  R("LineBuffer", LineBuffer, 10000, 1000, 10000000);
   T("Quote", Quote, "> ");
   T("QuoteTable", QuoteTable, "");
   I("LowerCase", LowerCase, 0);
@@ -110,24 +116,24 @@ std::vector<CONFIG::Field> CONFIG::Fields() {
   I("HorzScroll", HorzScroll, 0);
   I("LeftSpace", LeftSpace, 8);
   T("FaceName", FaceName, "IPAGothic");
-  I("FontPoint", FontPoint, 0);
+  R("FontPoint", FontPoint, 0, 0, 72);
   I("ReduceVert", ReduceVert, 0);
   I("LineFeed", LineFeed, 0);
   I("BackScroll", BackScroll, 0);
   I("ShowFuncKey", ShowFuncKey, 1);
-  I("FuncKeyNum", FuncKeyNum, 12);
+  R("FuncKeyNum", FuncKeyNum, 12, 0, 12);
   I("FuncKeyWrap", FuncKeyWrap, 1);
   I("FastScroll", FastScroll, 0);
   I("SetScroll", SetScroll, 0);
-  I("TreeDay", TreeDay, 7);
-  I("TreeConnect", TreeConnect, 15);
+  R("TreeDay", TreeDay, 7, 0, INT_MAX);
+  R("TreeConnect", TreeConnect, 15, 0, INT_MAX);
   I("TreeStyle", TreeStyle, 1);
   I("CommentTree", CommentTree, 1);
   I("BoardShowAll", BoardShowAll, 0);
-  I("BoardDay", BoardDay, 20);
-  I("BoardConnect", BoardConnect, 20);
-  I("UnreadDay", UnreadDay, 0);
-  I("UnreadConnect", UnreadConnect, 1);
+  R("BoardDay", BoardDay, 20, 0, INT_MAX);
+  R("BoardConnect", BoardConnect, 20, 0, INT_MAX);
+  R("UnreadDay", UnreadDay, 0, 0, INT_MAX);
+  R("UnreadConnect", UnreadConnect, 1, 0, INT_MAX);
   I("UnreadOnly", UnreadOnly, 0);
   I("ShowSpeechNo", ShowSpeechNo, 0);
   I("IconType", IconType, 0);
@@ -170,17 +176,17 @@ std::vector<CONFIG::Field> CONFIG::Fields() {
   I("Wordwrap", Wordwrap, 1);
   I("Burasage", Burasage, 1);
   T("ModemName", ModemName, "");
-  I("PortNo", PortNo, 0);
-  I("Baudrate", Baudrate, 2400);
-  I("FlowControl", FlowControl, 2);
+  R("PortNo", PortNo, 0, 0, 8);
+  R("Baudrate", Baudrate, 2400, 1, 99999999);
+  R("FlowControl", FlowControl, 2, 0, 2);
   T("ModemInit", ModemInit, "");
   I("PhoneLine", PhoneLine, 0);
   I("InterPhone", InterPhone, 0);
   T("DialPrefix", DialPrefix, "0,");
-  I("DialTimeout", DialTimeout, 90);
-  I("DialPitch", DialPitch, 0);
-  I("MaxRedial", MaxRedial, 999);
-  I("HangupTimeout", HangupTimeout, 10);
+  R("DialTimeout", DialTimeout, 90, 0, INT_MAX);
+  R("DialPitch", DialPitch, 0, 0, INT_MAX);
+  R("MaxRedial", MaxRedial, 999, 0, INT_MAX);
+  R("HangupTimeout", HangupTimeout, 10, 0, INT_MAX);
   I("HangupNoError", HangupNoError, 0);
   I("CdCheck", CdCheck, 0);
   I("NoiseMixing", NoiseMixing, 0);
@@ -200,7 +206,7 @@ std::vector<CONFIG::Field> CONFIG::Fields() {
   }
   I("PColor", PColor, 0);
   T("PFont", PFont, "");
-  I("PFontSize", PFontSize, 10);
+  R("PFontSize", PFontSize, 10, 1, 72);
   I("PLeftMargin", PLeftMargin, 20);
   I("PTopMargin", PTopMargin, 20);
   I("PBottomMargin", PBottomMargin, 20);
@@ -383,8 +389,9 @@ bool CONFIG::SetValue(const std::string& name, const std::string& utf8, std::str
         errno = 0;
         char* end = nullptr;
         long long v = std::strtoll(utf8.c_str(), &end, 0);
-        if (utf8.empty() || *end || errno || v < INT_MIN || v > UINT_MAX)
-          return fail(name + " takes a number, not \"" + utf8 + "\"");
+        if (utf8.empty() || *end || errno || v < f.lo || v > f.hi)
+          return fail(name + " takes a number from " + std::to_string(f.lo) + " to " + std::to_string(f.hi) +
+                      ", not \"" + utf8 + "\"");
         *f.i = static_cast<int>(static_cast<unsigned>(v));
         return true;
       }

@@ -6,6 +6,7 @@
 // the defaults and named access for the command line all walk it.
 #pragma once
 
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,8 @@ class CONFIG {
     std::string name;
     int* i = nullptr;
     int defInt = 0;
+    // INT: the values the setting can hold (config set refuses others).
+    long long lo = INT_MIN, hi = UINT_MAX;
     char* s = nullptr;  // TEXT, PATH: the buffer
     size_t size = 0;
     std::string* str = nullptr;  // PATHSTR
@@ -58,7 +61,9 @@ class CONFIG {
   // there is no such value.
   bool GetValue(const std::string& name, std::string& utf8);
   // Sets a value from UTF-8 text (numbers in decimal or 0x hexadecimal).
-  // False with *error when the name is unknown or the text does not fit.
+  // False with *error (naming the setting and, for a number, its range)
+  // when the name is unknown, the text does not fit, or a number is out of
+  // the setting's range; nothing is changed then.
   bool SetValue(const std::string& name, const std::string& utf8, std::string* error);
 
   char HomeDir[260];

@@ -44,7 +44,7 @@ QString TargetText(const HOSTPROPERTY& p) {
   switch (p.ModemType) {
     case MODEM_TAPI: return FromSjis(p.DialNo);
     case MODEM_DIRECT: return com;
-    case MODEM_TELNET: return FromSjis(p.PortName);
+    case MODEM_TELNET: return FromSjis(TelnetAddressText(p.DialNo, p.PortName));
     case MODEM_AT: return FromSjis(p.DialNo) + QStringLiteral("  (") + com + QStringLiteral(")");
     default: return {};
   }

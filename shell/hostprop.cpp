@@ -1,5 +1,9 @@
 #include "shell/hostprop.h"
 
+#include <arpa/inet.h>
+#include <netdb.h>
+
+#include <cctype>
 #include <cstring>
 
 #include "platform/jcode.h"
@@ -252,4 +256,84 @@ void HOSTPROPERTY::GetIni(const INIFILE& ini, const char* name) {
   ReadProperty();
   REGISTRY::CloseIniSection();
   REGISTRY::TakeUnusableValues();
+}
+
+int TelnetPortNumber(const std::string& portName) {
+  if (portName.empty()) return 0;
+  if (portName.find_first_not_of("0123456789") == std::string::npos) {
+    if (portName.size() > 5) return 0;
+    const int n = std::stoi(portName);
+    return n >= 1 && n <= 65535 ? n : 0;
+  }
+  servent se, *found = nullptr;
+  char buf[1024];
+  if (getservbyname_r(portName.c_str(), "tcp", &se, buf, sizeof buf, &found) != 0 || !found) return 0;
+  return ntohs(static_cast<uint16_t>(found->s_port));
+}
+
+bool SplitTelnetAddress(const std::string& text, std::string* address, std::string* port, std::string* why) {
+  auto fail = [why](const char* utf8) {
+    if (why) *why = utf8;
+    return false;
+  };
+  std::string t = text;
+  while (!t.empty() && (t.front() == ' ' || t.front() == '\t')) t.erase(0, 1);
+  while (!t.empty() && (t.back() == ' ' || t.back() == '\t')) t.pop_back();
+  const size_t scheme = t.find("://");
+  if (scheme != std::string::npos) {
+    std::string name = t.substr(0, scheme);
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (name != "telnet") return fail("telnet:// 以外の URL には接続できません。");
+    t.erase(0, scheme + 3);
+    // One slash may end the URL; anything after it is a path telnet has no use for.
+    const size_t slash = t.find('/');
+    if (slash != std::string::npos) {
+      if (slash + 1 != t.size()) return fail("telnet:// の URL にパスは指定できません。");
+      t.resize(slash);
+    }
+  }
+  std::string host, service;
+  if (!t.empty() && t.front() == '[') {
+    const size_t close = t.find(']');
+    if (close == std::string::npos) return fail("IPv6 アドレスの ] がありません。");
+    host = t.substr(1, close - 1);
+    const std::string rest = t.substr(close + 1);
+    if (!rest.empty()) {
+      if (rest.front() != ':') return fail("] の後にはポートを :ポート の形で指定してください。");
+      service = rest.substr(1);
+      if (service.empty()) return fail("ポートを指定してください。");
+    }
+  } else {
+    const size_t colon = t.find(':');
+    if (colon != std::string::npos && t.find(':', colon + 1) == std::string::npos) {
+      host = t.substr(0, colon);
+      service = t.substr(colon + 1);
+      if (service.empty()) return fail("ポートを指定してください。");
+    } else {
+      host = t;  // no colon, or an IPv6 address without brackets
+    }
+  }
+  if (host.empty()) return fail("ホスト名またはアドレスを指定してください。");
+  if (host.find_first_of(" \t/[]") != std::string::npos) return fail("ホスト名またはアドレスに使えない文字があります。");
+  if (!service.empty() && TelnetPortNumber(service) == 0)
+    return fail("ポートは 1～65535 の番号か、telnet のようなサービス名で指定してください。");
+  *address = host;
+  *port = service;
+  return true;
+}
+
+bool IsTelnetUrl(const std::string& name) {
+  static const char kScheme[] = "telnet://";
+  if (name.size() < sizeof kScheme - 1) return false;
+  for (size_t i = 0; i < sizeof kScheme - 1; ++i)
+    if (std::tolower(static_cast<unsigned char>(name[i])) != kScheme[i]) return false;
+  return true;
+}
+
+std::string TelnetAddressText(const char* dialNo, const char* portName) {
+  std::string a = dialNo ? dialNo : "";
+  const std::string p = portName ? portName : "";
+  if (a.empty()) return a;  // asked for at each call
+  if (a.find(':') != std::string::npos) a = "[" + a + "]";
+  return p.empty() ? a : a + ":" + p;
 }

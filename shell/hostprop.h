@@ -102,3 +102,26 @@ class HOSTPROPERTY {
 };
 
 extern HOSTPROPERTY hostprop;
+
+// The TCP port a telnet host's PortName names: a decimal number from 1 to
+// 65535, else a service name that the services database knows for "tcp".
+// 0 when it names none (also for "0", "70000", "23x" and the empty text).
+int TelnetPortNumber(const std::string& portName);
+
+// What a user typed for a telnet host, split into address and port:
+//   HOST   HOST:PORT   [IPV6]   [IPV6]:PORT   telnet://HOST[:PORT][/]
+// An address with more than one colon and no brackets is an IPv6 address
+// taken whole.  The port is left empty when none is given (the host's own
+// PortName then stays).  False, with the reason in Japanese in *why when
+// given, for an empty address, an empty or unknown port, an unclosed
+// bracket, another URL scheme, or a path after the address.
+bool SplitTelnetAddress(const std::string& text, std::string* address, std::string* port,
+                        std::string* why = nullptr);
+
+// Whether a host name given to the dialler is a telnet:// URL (any case).
+bool IsTelnetUrl(const std::string& name);
+
+// The "ADDRESS:PORT" a telnet host is shown as (an IPv6 address in
+// brackets); the address alone when PortName is empty, nothing when the
+// address is (it is asked for at each call).
+std::string TelnetAddressText(const char* dialNo, const char* portName);

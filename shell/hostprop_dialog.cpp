@@ -166,7 +166,7 @@ HostPropDialog::HostPropDialog(const HOSTPROPERTY& prop, bool isNewHost, QWidget
   gForm->addRow(QString(), inMenu);
   Row(gForm, "電話番号(&D):", dialNo);
   Row(gForm, "第２電話番号:", dialNo2);
-  Row(gForm, "アドレス(&A):", portName);
+  Row(gForm, "ポート(&P):", portName);
   Row(gForm, "ダイヤルアップ接続:", rasEntry);
   Row(gForm, "自動起動スクリプト(&S):", WithBrowse(scriptFile, scriptBrowse));
   Row(gForm, "ストックファイル(&F):", WithBrowse(stockFile, stockBrowse));
@@ -231,6 +231,10 @@ HostPropDialog::HostPropDialog(const HOSTPROPERTY& prop, bool isNewHost, QWidget
   tV->addLayout(tForm);
   auto* tGrid = new QGridLayout;
   autoJisEuc = Check("JIS/EUCを自動判別する", p.AutoJisEuc);
+  autoJisEuc->setToolTip(QStringLiteral(
+      "漢字コードがシフトJISのときは、JISのエスケープシーケンス (ESC $ B、ESC $ @、"
+      "ESC ( J/H/B、SO/SI) だけを判別します。EUCはシフトJISと1バイトずつでは区別できない"
+      "ため、EUCのホストは漢字コードをEUCにしてください。"));
   localEcho = Check("ローカルエコー(&E)", p.LocalEcho);
   localEdit = Check("ローカル編集(&O)", p.LocalEdit);
   crOnly = Check("受信したCRで改行する", p.ReceiveCROnly);
@@ -349,7 +353,11 @@ HostPropDialog::HostPropDialog(const HOSTPROPERTY& prop, bool isNewHost, QWidget
 void HostPropDialog::UpdateEnabled() {
   const int k = Value(kind);
   const bool phone = k == MODEM_TAPI || k == MODEM_AT, serial = k == MODEM_DIRECT || k == MODEM_AT;
-  for (QWidget* w : {static_cast<QWidget*>(dialNo), static_cast<QWidget*>(dialNo2)}) SetOn(w, phone);
+  // A telnet host's address is DialNo too: the same field, labelled for it.
+  SetOn(dialNo, phone || k == MODEM_TELNET);
+  SetOn(dialNo2, phone);
+  if (auto* l = qobject_cast<QLabel*>(dialNo->property("rowLabel").value<QObject*>()))
+    l->setText(k == MODEM_TELNET ? QStringLiteral("ホスト名/アドレス(&A):") : QStringLiteral("電話番号(&D):"));
   for (QWidget* w : {portName, rasEntry}) SetOn(w, k == MODEM_TELNET);
   for (QWidget* w : {static_cast<QWidget*>(modemName), static_cast<QWidget*>(maxRate)}) SetOn(w, k == MODEM_TAPI);
   SetOn(portNo->parentWidget(), serial);
@@ -454,9 +462,10 @@ bool HostPropDialog::Validate() {
     const char* label;
   };
   const Text texts[] = {{name, sizeof original.szName, false, "ホスト名"},
-                        {dialNo, sizeof original.DialNo, false, "電話番号"},
+                        {dialNo, sizeof original.DialNo, false,
+                         Value(kind) == MODEM_TELNET ? "ホスト名/アドレス" : "電話番号"},
                         {dialNo2, sizeof original.DialNo2, false, "第２電話番号"},
-                        {portName, sizeof original.PortName, false, "アドレス"},
+                        {portName, sizeof original.PortName, false, "ポート"},
                         {rasEntry, sizeof original.RasEntry, false, "ダイヤルアップ接続"},
                         {scriptFile, sizeof original.ScriptFile, true, "自動起動スクリプト"},
                         {stockFile, sizeof original.StockFile, true, "ストックファイル"},
@@ -474,6 +483,7 @@ bool HostPropDialog::Validate() {
       return refuse(t.edit, std::string("「") + t.label + "」が長すぎます。半角 " + std::to_string(t.size - 1) +
                                 "文字までにしてください。");
   }
+  if (Value(kind) == MODEM_TELNET && !CheckTelnetAddress(refuse)) return false;
   const std::string sjisName = ToSjis(name->text());
   const bool renamed = !isNew && sjisName != original.szName;
   if (std::string m = HOSTINI::CheckHostName(sjisName.c_str(), isNew || renamed); !m.empty())
@@ -486,6 +496,29 @@ bool HostPropDialog::Validate() {
   std::uint8_t pace;
   if (!ParsePace(paceCharacter->text(), pace))
     return refuse(paceCharacter, "行送りの待ち文字は、１文字か 0x0D のような文字コードで指定してください。");
+  return true;
+}
+
+template <class Refuse>
+bool HostPropDialog::CheckTelnetAddress(Refuse refuse) {
+  // An address typed with its port ("host:2323", "[::1]:23", a telnet://
+  // URL) is split into the two fields.  An empty address is asked for at
+  // each call.
+  const std::string typed = ToSjis(dialNo->text().trimmed());
+  if (!typed.empty()) {
+    std::string address, port, why;
+    if (!SplitTelnetAddress(typed, &address, &port, &why)) return refuse(dialNo, why);
+    if (address.size() >= sizeof original.DialNo)
+      return refuse(dialNo, "「ホスト名/アドレス」が長すぎます。半角 " + std::to_string(sizeof original.DialNo - 1) +
+                                "文字までにしてください。");
+    dialNo->setText(FromSjis(address.c_str()));
+    if (!port.empty()) portName->setText(FromSjis(port.c_str()));
+  }
+  const std::string port = ToSjis(portName->text().trimmed());
+  if (TelnetPortNumber(port) == 0)
+    return refuse(portName, "ポート「" + jcode::SjisToUtf8(port) +
+                                "」は使えません。1～65535 の番号か、telnet のようなサービス名で指定してください。");
+  portName->setText(FromSjis(port.c_str()));
   return true;
 }
 

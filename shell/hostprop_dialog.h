@@ -1,6 +1,7 @@
 // The host property dialog: every field of a host record, on four pages
 // (general, line, terminal, transfer).  Fields that the chosen connection kind
-// does not use are disabled.
+// does not use are disabled.  For a telnet host the number field is the
+// host name or address (DialNo) and the port field PortName.
 //
 // OK checks the name (HOSTINI::CheckHostName) and the lengths of the texts,
 // and stays open with a message when something is refused.  Otherwise it
@@ -44,6 +45,10 @@ class HostPropDialog : public QDialog {
   // Why the controls cannot be stored (message shown, control focused), or
   // true when they can.
   bool Validate();
+  // The telnet address and port: an address typed with its port is split
+  // into the two fields; a port that names no TCP port is refused.
+  template <class Refuse>
+  bool CheckTelnetAddress(Refuse refuse);
   bool Store(const HOSTPROPERTY& p);
   void UpdateEnabled();
   void UpdateDevice();

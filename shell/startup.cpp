@@ -20,14 +20,16 @@
 const char* const kFirstStockName = "quillnet.stk";
 
 const char* const kUsage =
-    "usage: quillnet [options] [switches] [HOST...]\n"
+    "usage: quillnet [options] [switches] [HOST...] [options]\n"
+    "       quillnet [options] telnet://HOST[:PORT][/]\n"
     "\n"
     "  Starts the terminal and calls the first HOST of the host list that\n"
-    "  connects (a name with spaces in quotes).\n"
+    "  connects (a name with spaces in quotes).  A telnet://HOST[:PORT] URL\n"
+    "  instead of a name calls that address without registering it.\n"
     "\n"
-    "options:\n"
-    "  --help             show this text and exit\n"
-    "  --version          show the version and exit\n"
+    "options (anywhere before \"--\", also after the host names):\n"
+    "  -h, --help         show this text and exit\n"
+    "  --version          show the version and the licence and exit\n"
     "  --headless         run without a window: received lines go to standard\n"
     "                     output as UTF-8, questions to standard error with their\n"
     "                     default answers; exits when the call ends\n"
@@ -37,8 +39,9 @@ const char* const kUsage =
     "                     (default $XDG_CONFIG_HOME/quillnet)\n"
     "  --data-dir DIR     stock, logs and downloads in DIR\n"
     "                     (default $XDG_DATA_HOME/quillnet)\n"
-    "  --create-ini       write the settings' mirror file Quillnet.ini and exit\n"
-    "                     (also \"!!\" at the start of the command line)\n"
+    "  --create-ini       write the settings' mirror file Quillnet.ini, print its\n"
+    "                     path and exit (also \"!!\" at the start of the line)\n"
+    "  --                 what follows is host names only\n"
     "switches (\"/x\" or \"-x\", before the first host name):\n"
     "  /*   add a changing digit to every dialled number (redial protection)\n"
     "  /e   even parity on the line\n"
@@ -74,8 +77,9 @@ STARTUPOPTIONS ParseCommandLine(const std::vector<std::string>& args) {
     o.createIni = true;
     return o;
   }
-  for (; i < args.size(); ++i) {
-    const std::string& a = args[i];
+  // A long option at args[i]: true when it was one (a value it takes is
+  // consumed; a fault lands in o.error).
+  auto longOption = [&](const std::string& a) {
     auto longValue = [&](const char* name, std::string* out) {
       const std::string n = name;
       if (a == n) {
@@ -93,10 +97,7 @@ STARTUPOPTIONS ParseCommandLine(const std::vector<std::string>& args) {
       }
       return false;
     };
-    if (a == "--") {
-      ++i;
-      break;
-    }
+    if (a.rfind("--", 0) != 0 || a == "--") return false;
     if (a == "--help") {
       o.help = true;
     } else if (a == "--version") {
@@ -107,11 +108,21 @@ STARTUPOPTIONS ParseCommandLine(const std::vector<std::string>& args) {
       o.exitAfterCall = true;
     } else if (a == "--create-ini") {
       o.createIni = true;
-    } else if (longValue("--config-dir", &o.configDir) || longValue("--data-dir", &o.dataDir)) {
-      if (!o.error.empty()) return o;
-    } else if (a.rfind("--", 0) == 0) {
+    } else if (!longValue("--config-dir", &o.configDir) && !longValue("--data-dir", &o.dataDir)) {
       o.error = "unknown option " + a;
-      return o;
+    }
+    return true;
+  };
+  bool ended = false;  // "--" was seen
+  for (; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--") {
+      ++i;
+      ended = true;
+      break;
+    }
+    if (longOption(a)) {
+      if (!o.error.empty()) return o;
     } else if (a.size() >= 2 && (a[0] == '/' || a[0] == '-') && (a.size() == 2 || a[0] == '-')) {
       // One letter after the mark; "-" words longer than that are refused
       // rather than taken for host names.
@@ -120,6 +131,7 @@ STARTUPOPTIONS ParseCommandLine(const std::vector<std::string>& args) {
         return o;
       }
       switch (a[1]) {
+        case 'h': o.help = true; break;
         case '*': o.antiRedialProtect = true; break;
         case 'e': case 'E': o.evenParity = true; break;
         case '3': o.oldShell = true; break;
@@ -144,7 +156,19 @@ STARTUPOPTIONS ParseCommandLine(const std::vector<std::string>& args) {
       break;
     }
   }
+  // The host names.  Long options still count among them until "--";
+  // switches do not (a host may be called "-e").
   for (; i < args.size(); ++i) {
+    if (!ended) {
+      if (args[i] == "--") {
+        ended = true;
+        continue;
+      }
+      if (longOption(args[i])) {
+        if (!o.error.empty()) return o;
+        continue;
+      }
+    }
     if (!o.hostLine.empty()) o.hostLine += ' ';
     o.hostLine += QuoteHostName(args[i]);
   }

@@ -14,9 +14,13 @@
 //   /*  anti-redial digits       /e  even parity       /3  older shell look
 //   /d  debug log                /t  blocking telnet connect
 //   /s  the rest of the line is a script file run once the program is up
-// and the long options --help, --version, --headless, --exit-after-call,
-// --config-dir DIR, --data-dir DIR (also --config-dir=DIR).  "--" ends the switches; so does
-// the first word that is not one: it and everything after it are host names.
+//   -h  the same as --help
+// The first word that is not one starts the host names; switches after it
+// are host names.  The long options --help, --version, --headless,
+// --exit-after-call, --create-ini, --config-dir DIR and --data-dir DIR (also
+// --config-dir=DIR) count anywhere before "--", among the host names too;
+// after "--" every word is a host name.  A host name may be a
+// telnet://HOST[:PORT][/] URL: an ad hoc telnet call to that address.
 struct STARTUPOPTIONS {
   bool createIni = false;
   bool antiRedialProtect = false, evenParity = false, oldShell = false, debugLog = false, syncTelnet = false;

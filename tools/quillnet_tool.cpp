@@ -1,5 +1,12 @@
 // quillnet-tool: the command-line companion of Quillnet.
 //
+//   quillnet-tool [--config-dir DIR] [--data-dir DIR] COMMAND [options]
+//
+// The directory options count before or after the command's name;
+// COMMAND --help prints that command's usage (status 0); a command that needs
+// arguments and got none prints its usage to standard error (status 2); every
+// complaint is one line starting "quillnet-tool:" (status 2).
+//
 //   quillnet-tool decode [options]   host bytes (stdin) -> Shift_JIS (stdout)
 //   quillnet-tool encode [options]   Shift_JIS (stdin) -> host bytes (stdout)
 //
@@ -13,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -20,6 +28,7 @@
 
 #include "platform/atomicfile.h"
 #include "platform/fdline.h"
+#include "platform/paths.h"
 #include "platform/tick.h"
 #include "platform/ui.h"
 #include "port/comport.h"
@@ -29,7 +38,8 @@
 namespace {
 
 const char* const kUsage =
-    "usage: quillnet-tool COMMAND [options]\n"
+    "usage: quillnet-tool [--config-dir DIR] [--data-dir DIR] COMMAND [options]\n"
+    "       quillnet-tool COMMAND --help\n"
     "\n"
     "commands:\n"
     "  decode    read bytes as a host sends them from standard input and write\n"
@@ -40,11 +50,13 @@ const char* const kUsage =
     "            text send path puts it on the line: the host's code with its\n"
     "            shift sequences, SO/SI kana on 7-bit lines, CR LF, IAC doubling\n"
     "  stock     create, inspect, export and append to stock files\n"
-    "            (quillnet-tool stock with no arguments lists them)\n"
     "  feed      push standard input through the terminal's receive path into\n"
     "            a stock (and a log), as if a host had sent it\n"
-    "            (quillnet-tool feed with no arguments explains it)\n"
-    "\n"
+    "  hosts     list, back up, restore and add hosts\n"
+    "  config    read and change settings\n"
+    "\n";
+
+const char* const kLineOptions =
     "options of decode and encode:\n"
     "  --kanji-code N   the host's code: 0 Shift_JIS (default), 1 JIS (ESC $ B),\n"
     "                   2 old JIS (ESC $ @), 3 NEC (ESC K), 4 EUC\n"
@@ -54,17 +66,43 @@ const char* const kUsage =
     "  --cr-only        the host ends lines with CR alone: add LF after CR\n"
     "  --send-crlf      send CR LF for every CR\n"
     "  --socket         the line is a telnet socket: 0xFF goes out doubled\n"
-    "\n"
-    "  --help           show this text\n"
-    "\n"
-    "settings and hosts:\n";
+    "\n";
 
-int Usage(const char* complaint) {
-  if (complaint) std::fprintf(stderr, "quillnet-tool: %s\n\n", complaint);
-  std::fputs(kUsage, complaint ? stderr : stdout);
-  std::fputs(kHostsUsage, complaint ? stderr : stdout);
-  return complaint ? 2 : 0;
+const char* const kGlobalOptions =
+    "options of every command (before or after the command's name):\n"
+    "  --config-dir DIR  the settings directory (default $XDG_CONFIG_HOME/quillnet)\n"
+    "  --data-dir DIR    the data directory (default $XDG_DATA_HOME/quillnet)\n"
+    "  -h, --help        show the usage (of the command, after its name) and exit\n";
+
+// The general usage: to standard output for --help (status 0), to standard
+// error without a command (status 2).
+int Usage(FILE* out) {
+  std::fputs(kUsage, out);
+  std::fputs(kLineOptions, out);
+  std::fputs("settings and hosts:\n", out);
+  std::fputs(kHostsCommands, out);
+  std::fputs(kConfigCommands, out);
+  std::fputs("\n", out);
+  std::fputs(kGlobalOptions, out);
+  return out == stderr ? 2 : 0;
 }
+
+// A complaint about a command's arguments: one line, and where to look.
+int Complain(const std::string& command, const std::string& complaint) {
+  std::fprintf(stderr, "quillnet-tool: %s\nTry 'quillnet-tool %s --help'.\n", complaint.c_str(), command.c_str());
+  return 2;
+}
+
+// Message boxes of the shared code, as lines on standard error in the
+// tool's own voice.
+class ToolFacade : public ui::RecordingFacade {
+ public:
+  ToolFacade() : RecordingFacade(false) {}
+  int MessageBox(const std::string& text, const std::string& caption, unsigned style) override {
+    std::fprintf(stderr, "quillnet-tool: %s\n", text.c_str());
+    return RecordingFacade::MessageBox(text, caption, style);
+  }
+};
 
 struct LineOptions {
   bool socket = false;
@@ -102,7 +140,7 @@ const char* ParseLineOptions(const std::vector<std::string>& args, LineOptions& 
 
 int Decode(const std::vector<std::string>& args) {
   LineOptions lo;
-  if (const char* e = ParseLineOptions(args, lo)) return Usage(e);
+  if (const char* e = ParseLineOptions(args, lo)) return Complain("decode", e);
   FDLINE::Options opt;
   opt.socket = lo.socket;
   opt.ownFds = false;
@@ -142,7 +180,7 @@ int Decode(const std::vector<std::string>& args) {
 
 int Encode(const std::vector<std::string>& args) {
   LineOptions lo;
-  if (const char* e = ParseLineOptions(args, lo)) return Usage(e);
+  if (const char* e = ParseLineOptions(args, lo)) return Complain("encode", e);
   // The line reads from a pipe that never carries anything and writes to
   // standard output; the text is read here and handed to Send byte by byte.
   int idle[2];
@@ -195,24 +233,118 @@ int Encode(const std::vector<std::string>& args) {
 
 // tools/tool_stock.cpp
 int StockCommand(const std::vector<std::string>& args);
+extern const char* const kStockUsage;
 // tools/tool_feed.cpp
 int FeedCommand(const std::vector<std::string>& args);
+extern const char* const kFeedUsage;
+
+namespace {
+
+struct COMMAND {
+  const char* name;
+  std::function<int(std::vector<std::string>)> run;
+  std::function<void(FILE*)> usage;
+  bool needsArguments;  // with none, the usage goes to standard error (status 2)
+};
+
+const std::vector<COMMAND>& Commands() {
+  auto lineUsage = [](const char* name) {
+    return [name](FILE* out) {
+      std::fprintf(out, "usage: quillnet-tool %s [options] < INPUT > OUTPUT\n\n", name);
+      std::fputs(kLineOptions, out);
+      std::fputs(kGlobalOptions, out);
+    };
+  };
+  auto text = [](const char* usage, const char* commands) {
+    return [usage, commands](FILE* out) {
+      std::fputs(usage, out);
+      if (commands) {
+        std::fputs(commands, out);
+        std::fputs("\n", out);
+      }
+      std::fputs(kGlobalOptions, out);
+    };
+  };
+  static const std::vector<COMMAND> commands = {
+      {"decode", [](std::vector<std::string> a) { return Decode(a); }, lineUsage("decode"), false},
+      {"encode", [](std::vector<std::string> a) { return Encode(a); }, lineUsage("encode"), false},
+      {"stock", [](std::vector<std::string> a) { return StockCommand(a); }, text(kStockUsage, nullptr), true},
+      {"feed", [](std::vector<std::string> a) { return FeedCommand(a); }, text(kFeedUsage, nullptr), true},
+      {"hosts", [](std::vector<std::string> a) { return HostsCommand(std::move(a)); }, text(kHostsUsage, kHostsCommands),
+       true},
+      {"config", [](std::vector<std::string> a) { return ConfigCommand(std::move(a)); },
+       text(kConfigUsage, kConfigCommands), true},
+  };
+  return commands;
+}
+
+// Takes --config-dir and --data-dir (with the directory as the next word or
+// after "=") out of args, wherever they stand before a "--".  Returns a
+// complaint, or empty.
+std::string TakeDirectories(std::vector<std::string>& args) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--") break;
+    for (const char* option : {"--config-dir", "--data-dir"}) {
+      const std::string o = option;
+      std::string dir;
+      size_t words;
+      if (args[i] == o) {
+        if (i + 1 >= args.size() || args[i + 1].empty()) return o + " needs a directory";
+        dir = args[i + 1];
+        words = 2;
+      } else if (args[i].rfind(o + "=", 0) == 0) {
+        dir = args[i].substr(o.size() + 1);
+        if (dir.empty()) return o + " needs a directory";
+        words = 1;
+      } else {
+        continue;
+      }
+      dir = std::filesystem::absolute(dir).string();
+      if (o == "--config-dir")
+        SetConfigDir(dir);
+      else
+        SetDataDir(dir);
+      args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i + words));
+      --i;
+      break;
+    }
+  }
+  return {};
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.empty()) return Usage("no command given");
+  if (const std::string e = TakeDirectories(args); !e.empty()) {
+    std::fprintf(stderr, "quillnet-tool: %s\nTry 'quillnet-tool --help'.\n", e.c_str());
+    return 2;
+  }
+  if (args.empty()) return Usage(stderr);  // no command: the usage, status 2
   const std::string cmd = args[0];
   args.erase(args.begin());
-  for (auto& a : args)
-    if (a == "--help") return Usage(nullptr);
-  static ui::RecordingFacade quiet(true);  // messages go to standard error
+  if (cmd == "--help" || cmd == "-h" || cmd == "help") return Usage(stdout);
+  static ToolFacade quiet;  // messages go to standard error
   ui::SetFacade(&quiet);
-  if (cmd == "--help" || cmd == "help") return Usage(nullptr);
-  if (cmd == "decode") return Decode(args);
-  if (cmd == "encode") return Encode(args);
-  if (cmd == "hosts") return HostsCommand(args);
-  if (cmd == "config") return ConfigCommand(args);
-  if (cmd == "stock") return StockCommand(args);
-  if (cmd == "feed") return FeedCommand(args);
-  return Usage(("unknown command " + cmd).c_str());
+  for (const COMMAND& c : Commands()) {
+    if (cmd != c.name) continue;
+    for (const std::string& a : args) {
+      if (a == "--") break;
+      if (a == "--help" || a == "-h") {
+        c.usage(stdout);
+        return 0;
+      }
+    }
+    if (args.empty() && c.needsArguments) {
+      c.usage(stderr);
+      return 2;
+    }
+    return c.run(std::move(args));
+  }
+  if (cmd.rfind("-", 0) == 0) {
+    std::fprintf(stderr, "quillnet-tool: unknown option %s\nTry 'quillnet-tool --help'.\n", cmd.c_str());
+    return 2;
+  }
+  std::fprintf(stderr, "quillnet-tool: unknown command: %s\nTry 'quillnet-tool --help'.\n", cmd.c_str());
+  return 2;
 }

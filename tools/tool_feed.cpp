@@ -30,9 +30,8 @@
 #include "terminal/log.h"
 #include "terminal/mybitmap.h"
 
-namespace {
-
-const char kFeedUsage[] =
+extern const char* const kFeedUsage;
+const char* const kFeedUsage =
     "usage: quillnet-tool feed STOCK [--log FILE] [--log-type N] [--kanji-code N]\n"
     "                          [--columns C] [--rows R] [--lines N] [--remove-ctrls]\n"
     "                          [--screen]\n"
@@ -46,10 +45,14 @@ const char kFeedUsage[] =
     "                    3 NEC, 4 EUC\n"
     "  --rows R          rows of the screen (default 24)\n"
     "  --remove-ctrls    drop control codes and escape sequences from the screen\n"
-    "  --screen          print the final screen, one line per row, as UTF-8\n";
+    "  --screen          print the final screen, one line per row, as UTF-8\n"
+    "\n";
 
+namespace {
+
+// A complaint about the arguments: one line and where to look (status 2).
 int FeedUsage(const std::string& complaint) {
-  std::fprintf(stderr, "quillnet-tool feed: %s\n\n%s", complaint.c_str(), kFeedUsage);
+  std::fprintf(stderr, "quillnet-tool: %s\nTry 'quillnet-tool feed --help'.\n", complaint.c_str());
   return 2;
 }
 

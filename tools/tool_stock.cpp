@@ -1,6 +1,6 @@
 // quillnet-tool stock: create, inspect, export and append to stock files.
 //
-//   stock create FILE [--lines N] [--columns C]
+//   stock create FILE [--lines N] [--columns C] [--force]
 //   stock info FILE          the header's fields, one "name: value" per line
 //   stock export FILE [--utf8]
 //   stock append FILE [--progress]
@@ -8,6 +8,7 @@
 // Everything goes through STOCK and the line cursor, exactly as the terminal
 // reads and writes the archive.
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -21,27 +22,30 @@
 #include "platform/jcode.h"
 #include "stock/stock.h"
 
-namespace {
-
-const char kStockUsage[] =
-    "usage: quillnet-tool stock create FILE [--lines N] [--columns C]\n"
+extern const char* const kStockUsage;
+const char* const kStockUsage =
+    "usage: quillnet-tool stock create FILE [--lines N] [--columns C] [--force]\n"
     "       quillnet-tool stock info FILE\n"
     "       quillnet-tool stock export FILE [--utf8]\n"
     "       quillnet-tool stock append FILE [--progress]\n"
     "\n"
     "  create   make a new empty stock of N lines (default 10000, at least 100,\n"
-    "           a multiple of 100) and C columns (default 80, 40 to 250)\n"
+    "           a multiple of 100) and C columns (default 80, 40 to 250); an\n"
+    "           existing FILE is refused unless --force replaces it\n"
     "  info     print the header's fields\n"
     "  export   print the logical lines, oldest first, wrapped lines joined;\n"
     "           Shift_JIS unless --utf8\n"
     "  append   store each line of standard input (Shift_JIS) as one line,\n"
     "           wrapping at the stock's width as the terminal does; with\n"
-    "           --progress print \"saved N\" whenever the first N lines are on disk\n";
+    "           --progress print \"saved N\" whenever the first N lines are on disk\n"
+    "\n";
 
+namespace {
+
+// A complaint about the arguments: one line and where to look (status 2).
 int StockUsage(const std::string& complaint) {
-  if (!complaint.empty()) std::fprintf(stderr, "quillnet-tool stock: %s\n\n", complaint.c_str());
-  std::fputs(kStockUsage, complaint.empty() ? stdout : stderr);
-  return complaint.empty() ? 0 : 2;
+  std::fprintf(stderr, "quillnet-tool: %s\nTry 'quillnet-tool stock --help'.\n", complaint.c_str());
+  return 2;
 }
 
 bool ParseCount(const std::string& s, unsigned long max, unsigned long* out) {
@@ -61,8 +65,11 @@ bool WriteOut(const std::string& s) { return WriteAll(1, s.data(), s.size()); }
 int Create(const std::vector<std::string>& args) {
   std::string file;
   unsigned long lines = 10000, columns = 80;
+  bool force = false;
   for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--lines" && i + 1 < args.size()) {
+    if (args[i] == "--force") {
+      force = true;
+    } else if (args[i] == "--lines" && i + 1 < args.size()) {
       if (!ParseCount(args[++i], STOCK_MAX_LINES, &lines)) return StockUsage("--lines needs 0 to 10000000");
     } else if (args[i] == "--columns" && i + 1 < args.size()) {
       if (!ParseCount(args[++i], STOCK_MAX_COLUMN, &columns) || columns < STOCK_MIN_COLUMN)
@@ -74,6 +81,12 @@ int Create(const std::vector<std::string>& args) {
     }
   }
   if (file.empty()) return StockUsage("create needs a FILE");
+  // A stock is an archive: replacing one by accident would lose it.
+  struct stat st {};
+  if (!force && lstat(file.c_str(), &st) == 0) {
+    std::fprintf(stderr, "quillnet-tool: %s already exists; use --force to replace it\n", file.c_str());
+    return 2;
+  }
   if (!STOCK::Create(file, lines, int(columns), 0, 0, 0)) return 1;
   STOCK::Close();
   return 0;
@@ -319,8 +332,11 @@ int StockCommand(const std::vector<std::string>& args) {
   std::vector<std::string> rest(args.begin() + 1, args.end());
   const std::string& cmd = args[0];
   if (cmd == "create") return Create(rest);
-  if (cmd == "info" && rest.size() == 1) return Info(rest[0]);
+  if (cmd == "info") {
+    if (rest.size() != 1) return StockUsage("info needs one FILE");
+    return Info(rest[0]);
+  }
   if (cmd == "export") return Export(rest);
   if (cmd == "append") return Append(rest);
-  return StockUsage("unknown stock command " + cmd);
+  return StockUsage("unknown stock command: " + cmd);
 }

@@ -31,6 +31,7 @@
 #include "platform/ui.h"
 #include "port/comport.h"
 #include "port/tapisub.h"
+#include "port/telnet.h"
 #include "shell/config.h"
 #include "shell/hostini.h"
 #include "shell/hostprop.h"
@@ -40,6 +41,7 @@
 #include "support/line_peer.h"
 #include "support/modem_host.h"
 #include "support/pty_peer.h"
+#include "support/tcp_peer.h"
 #include "support/temp_dir.h"
 #include "support/test_app.h"
 #include "terminal/dispatch.h"
@@ -218,6 +220,161 @@ TEST_F(DialingWindowTest, PortChooserOffersAnotherPort) {
   EXPECT_EQ(boxes.rec.boxes[0].text, "COM1 は使えません。他のシリアルポートを指定してください。");
   ASSERT_TRUE(h.GetRegistry("DemoBBS"));
   EXPECT_EQ(h.PortNo, 4);
+}
+
+
+
+// The address question of a telnet host that has none, and of an ad hoc
+// telnet call: the forms it accepts, what it refuses before OK, and the
+// address and port a host keeps when asked to.
+class TelnetPromptTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Reset();
+    SetConfigDir(dir.File("config"));
+    SetDataDir(dir.File("data"));
+    ASSERT_TRUE(MakeDirs(dir.File("data")));
+    MYBITMAP::hooks.backlog = [] { return 0; };
+    MYBITMAP::hooks.inputResting = [] { return true; };
+    ASSERT_EQ(STOCK::Create(dir.File("t.stk"), 1000, 80, 0, 0, 0), 1);
+    bitmap.Reset(nullptr, 80, 24);
+    InstallDialingWindows();
+    port = FreeLoopbackPort();
+    std::string error;
+    ASSERT_TRUE(demo.Start({QUILLNET_DEMOHOST_PATH, "--port", std::to_string(port), "--auto-login"}, port, &error))
+        << error;
+    CLIENT::Create();
+    TAPISUB::Install();
+    CLIENT::StartPortAccess();
+  }
+  void TearDown() override {
+    TAPISUB::Hangup();
+    CLIENT::StopPortAccess();
+    CLIENT::Destroy();
+    COMPORT::Close();
+    Reset();
+    ResetDirsForTest();
+  }
+  static void Reset() {
+    TAPISUB::ResetForTest();
+    CLIENT::ResetForTest();
+    COMPORT::ResetForTest();
+    TELNET::ResetForTest();
+    LOG::ResetForTest();
+    STOCK::ResetForTest();
+    MYBITMAP::ResetForTest();
+    REGISTRY::ResetForTest();
+    HOSTINI::ResetForTest();
+    ResetOnlineForTest();
+    hostprop.SetDefault();
+    config.SetDefault();
+  }
+  // Answers the question once it is shown: types `text`, notes whether OK
+  // is enabled and what the window says, then presses OK (or Cancel when
+  // OK is disabled).
+  struct Answer {
+    bool okEnabled = false;
+    QString why;
+    bool asked = false;
+  };
+  void Type(const QString& text, bool keep, Answer* answer) {
+    auto* timer = new QTimer(qApp);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, text, keep, answer] {
+      QDialog* d = FindWindow("InputHostName");
+      if (!d) return;
+      timer->stop();
+      timer->deleteLater();
+      d->findChild<QLineEdit*>("number")->setText(text);
+      if (keep) d->findChild<QRadioButton*>("keep")->setChecked(true);
+      auto* ok = d->findChild<QPushButton*>("ok");
+      answer->asked = true;
+      answer->okEnabled = ok && ok->isEnabled();
+      answer->why = Text<QLabel>(d, "why");
+      if (answer->okEnabled)
+        d->accept();
+      else
+        d->reject();
+    });
+    timer->start(20);
+  }
+
+  TestApp app;
+  TempDir dir;
+  ui::ScopedRecordingFacade boxes;
+  TcpPeer demo;
+  int port = 0;
+};
+
+TEST_F(TelnetPromptTest, HostPortAndUrlFormsConnectAndAreKeptSplit) {
+  const std::string p = std::to_string(port);
+  struct Case {
+    std::string typed;
+    bool keep;
+  } cases[] = {
+      {"127.0.0.1:" + p, false},
+      {"telnet://127.0.0.1:" + p + "/", false},
+      {"TELNET://127.0.0.1:" + p, false},
+      {"127.0.0.1:" + p, true},  // kept: address and port in their own fields
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.typed);
+    HOSTPROPERTY h;
+    std::snprintf(h.szName, sizeof h.szName, "NoAddress");
+    h.ModemType = MODEM_TELNET;  // no DialNo: it is asked for
+    ASSERT_TRUE(h.SaveRegistry());
+    Answer answer;
+    Type(QString::fromStdString(c.typed), c.keep, &answer);
+    ASSERT_EQ(TAPISUB::Dial("NoAddress"), 1) << ::testing::PrintToString(boxes.rec.boxes.size());
+    EXPECT_TRUE(answer.okEnabled);
+    EXPECT_EQ(fOnline, 1);  // on the demo host's port: the port was taken from the text
+    EXPECT_EQ(std::string(hostprop.PortName), p);
+    TAPISUB::Hangup();
+    REGISTRY::ResetForTest();
+    HOSTPROPERTY back;
+    ASSERT_TRUE(back.GetRegistry("NoAddress"));
+    EXPECT_STREQ(back.DialNo, c.keep ? "127.0.0.1" : "");
+    EXPECT_EQ(std::string(back.PortName), c.keep ? p : "telnet");
+  }
+}
+
+TEST_F(TelnetPromptTest, AdHocCallTakesABracketedIpv6AddressAndRefusesBadForms) {
+  // [::1]:PORT splits into ::1 and the port; the demo host listens on IPv4
+  // only, so the connection is refused and the message names ::1.
+  const std::string p = std::to_string(port);
+  Answer v6;
+  Type(QString::fromStdString("[::1]:" + p), false, &v6);
+  EXPECT_EQ(TAPISUB::Dial(jcode::Utf8ToSjis("(telnet接続)").c_str()), 0);
+  EXPECT_TRUE(v6.okEnabled);
+  ASSERT_FALSE(boxes.rec.boxes.empty());
+  EXPECT_EQ(boxes.rec.boxes[0].text.rfind("::1 への接続に失敗しました。", 0), 0u) << boxes.rec.boxes[0].text;
+  EXPECT_EQ(fOnline, 0);
+
+  // Forms OK refuses, with the reason under the field.
+  struct Case {
+    std::string typed;
+    const char* why;
+  } refused[] = {
+      {"127.0.0.1:99999", "ポートは 1～65535 の番号か、telnet のようなサービス名で指定してください。"},
+      {"[::1:" + p, "IPv6 アドレスの ] がありません。"},
+      {"http://127.0.0.1/", "telnet:// 以外の URL には接続できません。"},
+      {"127.0.0.1:", "ポートを指定してください。"},
+  };
+  for (const Case& c : refused) {
+    SCOPED_TRACE(c.typed);
+    Answer a;
+    Type(QString::fromStdString(c.typed), false, &a);
+    EXPECT_EQ(TAPISUB::Dial(jcode::Utf8ToSjis("(telnet接続)").c_str()), 0);
+    EXPECT_TRUE(a.asked);
+    EXPECT_FALSE(a.okEnabled);
+    EXPECT_EQ(a.why, QString::fromUtf8(c.why));
+  }
+
+  // And the ad hoc call to HOST:PORT connects.
+  Answer v4;
+  Type(QString::fromStdString("127.0.0.1:" + p), false, &v4);
+  ASSERT_EQ(TAPISUB::Dial(jcode::Utf8ToSjis("(telnet接続)").c_str()), 1);
+  EXPECT_EQ(fOnline, 1);
+  TAPISUB::Hangup();
 }
 
 }  // namespace

@@ -22,7 +22,8 @@ class HostListTest : public SettingsTest {
       HOSTPROPERTY p;
       std::strcpy(p.szName, n.c_str());
       p.ModemType = MODEM_TELNET;
-      std::strcpy(p.PortName, "bbs.example.jp");
+      std::strcpy(p.DialNo, "bbs.example.jp");
+      std::strcpy(p.PortName, "2323");
       ASSERT_TRUE(p.SaveRegistry());
       ASSERT_TRUE(HOSTINI::AppendHost(p.szName, 0));
     }
@@ -47,6 +48,25 @@ class HostListTest : public SettingsTest {
   const std::string a = Sjis("ＡＢＣネット"), b = Sjis("草の根ＢＢＳ"), c = "Telnet Host";
   const std::vector<std::string> hosts = {a, b, c};
 };
+
+// The "接続先" column shows a telnet host as ADDRESS:PORT (an IPv6
+// address in brackets).
+TEST_F(HostListTest, TelnetHostsAreShownAsAddressAndPort) {
+  HOSTPROPERTY v6;
+  std::strcpy(v6.szName, "V6");
+  v6.ModemType = MODEM_TELNET;
+  std::strcpy(v6.DialNo, "::1");
+  std::strcpy(v6.PortName, "telnet");
+  ASSERT_TRUE(v6.SaveRegistry());
+  ASSERT_TRUE(HOSTINI::AppendHost(v6.szName, 0));
+  HostListWindow w;
+  auto* tree = w.findChild<QTreeWidget*>("hostList");
+  ASSERT_NE(tree, nullptr);
+  ASSERT_EQ(tree->topLevelItemCount(), 4);
+  EXPECT_EQ(tree->headerItem()->text(3), QStringLiteral("接続先"));
+  EXPECT_EQ(tree->topLevelItem(0)->text(3), "bbs.example.jp:2323");
+  EXPECT_EQ(tree->topLevelItem(3)->text(3), "[::1]:telnet");
+}
 
 TEST_F(HostListTest, DeleteAsksFirstAndCompactsTheList) {
   HostListWindow w;

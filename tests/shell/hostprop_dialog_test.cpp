@@ -16,9 +16,20 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "platform/paths.h"
+#include "port/comport.h"
+#include "port/tapisub.h"
+#include "port/telnet.h"
 #include "settings_fixture.h"
 #include "shell/hostprop.h"
+#include "shell/online.h"
+#include "stock/stock.h"
+#include "support/line_peer.h"
+#include "support/tcp_peer.h"
 #include "support/test_app.h"
+#include "terminal/dispatch.h"
+#include "terminal/log.h"
+#include "terminal/mybitmap.h"
 
 namespace {
 
@@ -65,7 +76,8 @@ TEST_F(HostPropDialogTest, NewTelnetHostIsStoredAppendedAndReadBackFromTheFile) 
   Get<QLineEdit>(&dialog, "szName").setText(QStringLiteral("草の根ネット"));
   Choose(Get<QComboBox>(&dialog, "ModemType"), MODEM_TELNET);
   Get<QCheckBox>(&dialog, "HostInMenu").setChecked(true);
-  Get<QLineEdit>(&dialog, "PortName").setText("bbs.example.jp:2323");
+  // The address typed with its port is stored split.
+  Get<QLineEdit>(&dialog, "DialNo").setText("bbs.example.jp:2323");
   Get<QLineEdit>(&dialog, "ScriptFile").setText(QStringLiteral("/home/u/ログイン.hsc"));
   Choose(Get<QComboBox>(&dialog, "LogType"), 2);
   Get<QLineEdit>(&dialog, "LogName").setText("bbs");
@@ -91,7 +103,8 @@ TEST_F(HostPropDialogTest, NewTelnetHostIsStoredAppendedAndReadBackFromTheFile) 
   HOSTPROPERTY p;
   ASSERT_TRUE(p.GetRegistry(name.c_str()));
   EXPECT_EQ(p.ModemType, MODEM_TELNET);
-  EXPECT_STREQ(p.PortName, "bbs.example.jp:2323");
+  EXPECT_STREQ(p.DialNo, "bbs.example.jp");
+  EXPECT_STREQ(p.PortName, "2323");
   EXPECT_EQ(std::string(p.ScriptFile), "/home/u/ログイン.hsc");  // paths stay UTF-8
   EXPECT_EQ(p.LogType, 2);
   EXPECT_STREQ(p.LogName, "bbs");
@@ -106,7 +119,138 @@ TEST_F(HostPropDialogTest, NewTelnetHostIsStoredAppendedAndReadBackFromTheFile) 
   EXPECT_EQ(p.PaceCharacter, '>');
   const std::string file = ReadWholeFile(RegPath());
   EXPECT_NE(file.find("[Software\\Tallowood\\Quillnet95\\Host\\草の根ネット]"), std::string::npos);
-  EXPECT_NE(file.find("\"PortName\"=\"bbs.example.jp:2323\""), std::string::npos);
+  EXPECT_NE(file.find("\"DialNo\"=\"bbs.example.jp\""), std::string::npos);
+  EXPECT_NE(file.find("\"PortName\"=\"2323\""), std::string::npos);
+}
+
+// A telnet host as a new user adds it: address and port in their own
+// fields, stored, shown again when the dialog is reopened from the file,
+// and called: the demo host on 127.0.0.1 answers.
+TEST_F(HostPropDialogTest, TelnetHostWithAddressAndPortIsStoredReopenedAndCalled) {
+  const int port = FreeLoopbackPort();
+  TcpPeer demo;
+  std::string error;
+  ASSERT_TRUE(demo.Start({QUILLNET_DEMOHOST_PATH, "--port", std::to_string(port), "--auto-login"}, port, &error))
+      << error;
+  {
+    HostPropDialog dialog(HOSTPROPERTY(), true);
+    dialog.show();
+    Get<QLineEdit>(&dialog, "szName").setText(QStringLiteral("デモ局"));
+    Choose(Get<QComboBox>(&dialog, "ModemType"), MODEM_TELNET);
+    QLineEdit& address = Get<QLineEdit>(&dialog, "DialNo");
+    EXPECT_TRUE(address.isEnabled());
+    auto* label = qobject_cast<QLabel*>(address.property("rowLabel").value<QObject*>());
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->text(), QStringLiteral("ホスト名/アドレス(&A):"));
+    address.setText("127.0.0.1");
+    Get<QLineEdit>(&dialog, "PortName").setText(QString::number(port));
+    PressOk(dialog);
+    ASSERT_FALSE(dialog.isVisible()) << ::testing::PrintToString(boxes.rec.boxes.size());
+  }
+  Reread();
+  const std::string name = Sjis("デモ局");
+  HOSTPROPERTY stored;
+  ASSERT_TRUE(stored.GetRegistry(name.c_str()));
+  {
+    HostPropDialog again(stored, false);
+    again.show();
+    EXPECT_EQ(Get<QLineEdit>(&again, "DialNo").text(), "127.0.0.1");
+    EXPECT_EQ(Get<QLineEdit>(&again, "PortName").text(), QString::number(port));
+    EXPECT_EQ(Get<QComboBox>(&again, "ModemType").currentData().toInt(), MODEM_TELNET);
+    PressOk(again);  // unchanged, stored again as it was
+    ASSERT_FALSE(again.isVisible());
+  }
+  Reread();
+  ASSERT_TRUE(stored.GetRegistry(name.c_str()));
+  EXPECT_STREQ(stored.DialNo, "127.0.0.1");
+  EXPECT_EQ(std::string(stored.PortName), std::to_string(port));
+
+  // The call, through the dialler, into a stock of the test's own; the
+  // port, the stock and the dialler start over afterwards however it went.
+  struct CallState {
+    ~CallState() {
+      TAPISUB::Hangup();
+      CLIENT::StopPortAccess();
+      CLIENT::Destroy();
+      COMPORT::Close();
+      TAPISUB::ResetForTest();
+      CLIENT::ResetForTest();
+      COMPORT::ResetForTest();
+      TELNET::ResetForTest();
+      LOG::ResetForTest();
+      STOCK::ResetForTest();
+      MYBITMAP::ResetForTest();
+      ResetOnlineForTest();
+      hostprop.SetDefault();
+    }
+  } callState;
+  MYBITMAP::hooks.backlog = [] { return 0; };
+  MYBITMAP::hooks.inputResting = [] { return true; };
+  ASSERT_TRUE(MakeDirs(dir.File("data")));
+  ASSERT_EQ(STOCK::Create(dir.File("data/t.stk"), 1000, 80, 0, 0, 0), 1);
+  bitmap.Reset(nullptr, 80, 24);
+  CLIENT::Create();
+  TAPISUB::Install();
+  CLIENT::StartPortAccess();
+  EXPECT_EQ(TAPISUB::Dial(name.c_str()), 1);
+  EXPECT_EQ(fOnline, 1);
+  EXPECT_EQ(COMPORT::fSocket, 1);
+  auto stockHas = [](const char* utf8) {
+    for (CODEVRAM cv = cvOldest;; ++cv) {
+      const char* t = STOCK::GetItem(cv)->Text();
+      if (jcode::SjisToUtf8(std::string(t, strnlen(t, size_t(STOCK::cColumn)))).find(utf8) != std::string::npos)
+        return true;
+      if (cv == cvNewest) return false;
+    }
+  };
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        ProcessPortInput();
+        return stockHas("(B,W,G,?) > ");
+      },
+      8000));
+  TAPISUB::Hangup();
+  EXPECT_EQ(fOnline, 0);
+}
+
+// A port that names no TCP port is refused with the reason, the dialog
+// stays open on the port field, and nothing is stored.
+TEST_F(HostPropDialogTest, AnUnusablePortOrAddressIsRefused) {
+  const std::string badPort = "」は使えません。1～65535 の番号か、telnet のようなサービス名で指定してください。";
+  struct Case {
+    const char* address;
+    const char* port;
+    std::string message;
+    const char* focused;
+  } cases[] = {
+      {"bbs.example.jp", "0", "ポート「0" + badPort, "PortName"},
+      {"bbs.example.jp", "65536", "ポート「65536" + badPort, "PortName"},
+      {"bbs.example.jp", "no-such-service", "ポート「no-such-service" + badPort, "PortName"},
+      {"bbs.example.jp", "", "ポート「" + badPort, "PortName"},
+      {"bbs.example.jp:99999", "telnet", "ポートは 1～65535 の番号か、telnet のようなサービス名で指定してください。",
+       "DialNo"},
+      {"[::1", "telnet", "IPv6 アドレスの ] がありません。", "DialNo"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.address) + " " + c.port);
+    boxes.rec.boxes.clear();
+    HostPropDialog dialog(HOSTPROPERTY(), true);
+    dialog.show();
+    Get<QLineEdit>(&dialog, "szName").setText("Telnet");
+    Choose(Get<QComboBox>(&dialog, "ModemType"), MODEM_TELNET);
+    Get<QLineEdit>(&dialog, "DialNo").setText(c.address);
+    Get<QLineEdit>(&dialog, "PortName").setText(c.port);
+    PressOk(dialog);
+    EXPECT_TRUE(dialog.isVisible());
+    ASSERT_EQ(boxes.rec.boxes.size(), 1u);
+    EXPECT_EQ(boxes.rec.boxes[0].text, c.message);
+    EXPECT_EQ(dialog.focusWidget() ? dialog.focusWidget()->objectName().toStdString() : "", c.focused);
+    Reread();
+    EXPECT_TRUE(Names().empty());
+  }
+  // The automatic detection's box says what it does on a Shift_JIS host.
+  HostPropDialog dialog(HOSTPROPERTY(), true);
+  EXPECT_NE(Get<QCheckBox>(&dialog, "AutoJisEuc").toolTip().indexOf(QStringLiteral("ESC $ B")), -1);
 }
 
 TEST_F(HostPropDialogTest, RefusedNamesShowTheMessageAndKeepTheDialogOpen) {
@@ -212,7 +356,7 @@ TEST_F(HostPropDialogTest, OnlyTheFieldsOfTheChosenKindAreEnabled) {
   } cases[] = {
       {MODEM_TAPI, {true, false, false, true, true, false, false}},
       {MODEM_DIRECT, {false, false, false, false, false, true, false}},
-      {MODEM_TELNET, {false, true, true, false, false, false, false}},
+      {MODEM_TELNET, {true, true, true, false, false, false, false}},
       {MODEM_AT, {true, false, false, false, false, true, true}},
   };
   for (const Case& c : cases) {
@@ -234,7 +378,9 @@ TEST_F(HostPropDialogTest, PagesCanBeSavedAsPictures) {
   if (!out) GTEST_SKIP() << "QUILLNET_SCREENSHOT_DIR is not set";
   HOSTPROPERTY p;
   std::strcpy(p.szName, Sjis("草の根ネット").c_str());
-  std::strcpy(p.PortName, "bbs.example.jp");
+  p.ModemType = MODEM_TELNET;
+  std::strcpy(p.DialNo, "bbs.example.jp");
+  std::strcpy(p.PortName, "2323");
   HostPropDialog dialog(p, false);
   dialog.setAttribute(Qt::WA_DontShowOnScreen);
   dialog.show();
@@ -254,21 +400,21 @@ TEST_F(HostPropDialogTest, EditHostPropertyRunsModallyAndHandsBackTheStoredRecor
     QTimer::singleShot(0, [button, dialNo] {
       for (QWidget* w : QApplication::topLevelWidgets())
         if (w->objectName() == "HostPropDialog" && w->isVisible()) {
-          Get<QLineEdit>(w, "PortName").setText(dialNo);
+          Get<QLineEdit>(w, "DialNo").setText(dialNo);
           Get<QPushButton>(w, button).click();
         }
     });
   };
   pressWhenShown("cancel", "never.example");
   EXPECT_FALSE(EditHostProperty(nullptr, p, false));
-  EXPECT_STREQ(p.PortName, "telnet");
+  EXPECT_STREQ(p.DialNo, "03-1234-5678");
   pressWhenShown("ok", "new.example");
   EXPECT_TRUE(EditHostProperty(nullptr, p, false));
-  EXPECT_STREQ(p.PortName, "new.example");
+  EXPECT_STREQ(p.DialNo, "new.example");
   Reread();
   HOSTPROPERTY back;
   ASSERT_TRUE(back.GetRegistry("Host"));
-  EXPECT_STREQ(back.PortName, "new.example");
+  EXPECT_STREQ(back.DialNo, "new.example");
 }
 
 }  // namespace

@@ -70,6 +70,16 @@ TEST(StartupCommandLine, SwitchesOptionsAndHosts) {
       {{"--bogus"}, "error=unknown option --bogus"},
       {{"/q"}, "error=unknown switch /q"},
       {{"-dx"}, "error=unknown switch -dx"},
+      {{"-h"}, "help"},
+      {{"/d", "-h", "H"}, "d help hosts=[H]"},
+      // Long options count after the host names too, until "--"; switches
+      // there stay host names.
+      {{"H1", "--headless", "H2", "--config-dir", "/c"}, "headless config=/c hosts=[H1 H2]"},
+      {{"H", "--data-dir=/d", "-e", "-h"}, "data=/d hosts=[H -e -h]"},
+      {{"H", "--", "--headless"}, "hosts=[H --headless]"},
+      {{"H", "--bogus"}, "hosts=[H] error=unknown option --bogus"},
+      {{"H", "--config-dir"}, "hosts=[H] error=--config-dir needs a directory"},
+      {{"telnet://127.0.0.1:2323/", "--headless"}, "headless hosts=[telnet://127.0.0.1:2323/]"},
   };
   for (const ParseCase& c : cases) {
     std::string joined;

@@ -30,7 +30,7 @@ TEST_F(Tool, ConfigGetAndSet) {
   struct Case {
     const char *name, *value, *shown;
   } cases[] = {
-      {"LineBuffer", "999", "10000"},  // stored as given, corrected when read
+      {"LineBuffer", "20000", "20000"},
       {"LineBuffer", "0x7d0", "2000"},
       {"Quote", "＞ ", "＞ "},
       {"ComDevice1", "/dev/pts/7", "/dev/pts/7"},
@@ -45,6 +45,7 @@ TEST_F(Tool, ConfigGetAndSet) {
   EXPECT_EQ(Run({"config", "get", "DialPrefix"}).out, "0,\n");
   EXPECT_EQ(Run({"config", "get", "NoSuchValue"}).status, 2);
   EXPECT_EQ(Run({"config", "set", "LineBuffer", "lots"}).status, 2);
+  EXPECT_EQ(Run({"config", "set", "LineBuffer", "999"}).status, 2);  // below the range
   EXPECT_EQ(Run({"config", "set", "Quote"}).status, 2);
   EXPECT_EQ(RunProcess({kTool, "config", "get", "Quote", "--config-dir"}, "").status, 2);
   // The values went to the directory given, as UTF-8 text.
@@ -58,7 +59,8 @@ TEST_F(Tool, HostsBackupRestoreAndList) {
   HOSTPROPERTY p;
   std::strcpy(p.szName, Sjis("草の根").c_str());
   p.ModemType = MODEM_TELNET;
-  std::strcpy(p.PortName, "bbs.example.jp");
+  std::strcpy(p.DialNo, "bbs.example.jp");
+  std::strcpy(p.PortName, "2323");
   ASSERT_TRUE(p.SaveRegistry());
   ASSERT_TRUE(HOSTINI::AppendHost(p.szName, 1));
   p.SetDefault();
@@ -70,7 +72,7 @@ TEST_F(Tool, HostsBackupRestoreAndList) {
 
   ProcessResult list = Run({"hosts", "list"});
   EXPECT_EQ(list.status, 0);
-  EXPECT_EQ(list.out, "草の根\ttelnet\tbbs.example.jp\tmenu\nLine\tserial\tport 2\t-\n");
+  EXPECT_EQ(list.out, "草の根\ttelnet\tbbs.example.jp:2323\tmenu\nLine\tserial\tport 2\t-\n");
   ASSERT_EQ(Run({"hosts", "backup", dir.File("hosts.lst")}).status, 0);
   const std::string backup = ReadWholeFile(dir.File("hosts.lst"));
   EXPECT_EQ(backup.rfind("Quillnet host list backup version 1\r\nHost name=" + Sjis("草の根") + "\r\nHostInMenu=1\r\n", 0),
@@ -94,8 +96,8 @@ TEST_F(Tool, HostsTelnetAddsOrUpdatesAHost) {
   ASSERT_EQ(Run({"hosts", "telnet", "デモ BBS", "localhost", "4000"}).status, 0);  // same host, new place
   ASSERT_EQ(Run({"hosts", "telnet", "other", "::1", "--log", "other.log"}).status, 0);
   EXPECT_EQ(Run({"hosts", "list"}).out,
-            "デモ BBS\ttelnet\t4000\tmenu\n"
-            "other\ttelnet\ttelnet\tmenu\n");
+            "デモ BBS\ttelnet\tlocalhost:4000\tmenu\n"
+            "other\ttelnet\t[::1]:telnet\tmenu\n");
   HOSTPROPERTY p;
   ASSERT_TRUE(p.GetRegistry(Sjis("デモ BBS").c_str()));
   EXPECT_STREQ(p.DialNo, "localhost");

@@ -55,6 +55,7 @@ struct OPTIONS {
   int port = 2323;
   demohost::SESSIONOPTIONS session;
   bool once = false;
+  bool help = false;  // --help: the usage on standard output, status 0
   std::string modemLink;  // empty: telnet
   std::vector<std::string> answers{"CONNECT 9600"};
 };
@@ -259,15 +260,16 @@ class CALLER {
   bool gotType = false, gotSize = false, refusedType = false, refusedSize = false;
 };
 
-void Usage() {
-  std::fprintf(stderr,
+void Usage(FILE* out) {
+  std::fprintf(out,
                "usage: quillnet-demohost [--port N] [--code sjis|jis|euc] [--auto-login] [--once]\n"
                "                         [--tour KEYS] [--flood MIB] [--modem PTY-LINK [--answers LIST]]\n"
                "  A telnet BBS on 127.0.0.1 for Quillnet to call (default port 2323), or with\n"
                "  --modem a modem on a pty linked as PTY-LINK; LIST is what ATD answers in\n"
                "  turn, e.g. \"BUSY;CONNECT 9600\" (\"-\" for no answer; default CONNECT 9600).\n"
                "  --tour KEYS  the caller seems to type KEYS (\\r for Enter) after the opening\n"
-               "  --flood MIB  log in, send MIB MiB of message text at full speed, hang up\n");
+               "  --flood MIB  log in, send MIB MiB of message text at full speed, hang up\n"
+               "  -h, --help   show this text and exit\n");
 }
 
 // "\r", "\n" and "\\" in a --tour argument.
@@ -320,6 +322,8 @@ bool ParseArgs(int argc, char** argv, OPTIONS* o) {
       o->session.autoLogin = true;
     } else if (a == "--once") {
       o->once = true;
+    } else if (a == "--help" || a == "-h") {
+      o->help = true;
     } else {
       return false;
     }
@@ -428,8 +432,12 @@ int RunModem(const OPTIONS& opt) {
 int main(int argc, char** argv) {
   OPTIONS opt;
   if (!ParseArgs(argc, argv, &opt)) {
-    Usage();
+    Usage(stderr);
     return 2;
+  }
+  if (opt.help) {
+    Usage(stdout);
+    return 0;
   }
   std::signal(SIGPIPE, SIG_IGN);
   demohost::Boards();  // built before the first caller
