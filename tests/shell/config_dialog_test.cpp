@@ -77,7 +77,7 @@ TEST_F(ConfigDialogTest, OkWritesOnlyTheChangedValues) {
        [](ConfigDialog& d) {
          auto& table = Get<QTableWidget>(&d, "rest");
          for (int row = 0; row < table.rowCount(); ++row)
-           if (table.item(row, 0)->text() == "Color00") table.item(row, 1)->setText("255");
+           if (table.item(row, 0)->data(Qt::UserRole).toString() == "Color00") table.item(row, 1)->setText("255");
        },
        "\"Color00\"=dword:000000ff"},
   };
