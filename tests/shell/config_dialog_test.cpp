@@ -4,6 +4,9 @@
 #include "shell/config_dialog.h"
 
 #include <QComboBox>
+#include <QFontDatabase>
+#include <QListWidget>
+#include <QTabWidget>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
@@ -14,6 +17,7 @@
 
 #include "settings_fixture.h"
 #include "support/test_app.h"
+#include "terminal/terminal_view.h"
 
 namespace {
 
@@ -149,6 +153,64 @@ TEST_F(ConfigDialogTest, ARefusedValueKeepsTheDialogOpenAndAppliesNothing) {
     EXPECT_STREQ(config.DialPrefix, "0,");
     EXPECT_TRUE(StoredValues().empty());
   }
+}
+
+// One name for the menu item and the dialog; the kinsoku settings sit with
+// the terminal and sending; the rest table shows Japanese labels and
+// meanings, never the settings' own names.
+TEST_F(ConfigDialogTest, PagesAndTheRestTableSpeakJapanese) {
+  ConfigDialog dialog;
+  EXPECT_EQ(dialog.windowTitle(), "動作環境");
+  auto* tabs = dialog.findChild<QTabWidget*>();
+  ASSERT_TRUE(tabs);
+  auto pageOf = [&](const char* control) {
+    QWidget* w = &Get<QWidget>(&dialog, control);
+    for (int i = 0; i < tabs->count(); ++i)
+      if (tabs->widget(i)->isAncestorOf(w)) return tabs->tabText(i);
+    return QString();
+  };
+  for (const char* kinsoku : {"Wordwrap", "Burasage", "TopKinsoku", "BottomKinsoku"})
+    EXPECT_EQ(pageOf(kinsoku), "端末・送信") << kinsoku;
+  auto& rest = Get<QTableWidget>(&dialog, "rest");
+  ASSERT_GT(rest.rowCount(), 100);
+  for (int row = 0; row < rest.rowCount(); ++row) {
+    const QString name = rest.item(row, 0)->data(Qt::UserRole).toString();
+    SCOPED_TRACE(name.toStdString());
+    EXPECT_NE(rest.item(row, 0)->text(), name);
+    EXPECT_FALSE(rest.item(row, 2)->text().isEmpty());
+  }
+  // A refused value there is named by its label.
+  for (int row = 0; row < rest.rowCount(); ++row)
+    if (rest.item(row, 0)->data(Qt::UserRole).toString() == "PFontSize") rest.item(row, 1)->setText("big");
+  dialog.show();
+  PressOk(dialog);
+  ASSERT_EQ(boxes.rec.boxes.size(), 1u);
+  EXPECT_EQ(boxes.rec.boxes[0].text, "「印刷の文字の大きさ」には数字を指定してください。");
+}
+
+// The font chooser offers the cell fonts only (the CJK dual-width ones too)
+// and previews kanji in two cells and half-width kana in one.
+TEST_F(ConfigDialogTest, TheFontChooserOffersCellFontsWithAPreview) {
+  FontChooser chooser("IPAGothic", 14);
+  auto& families = Get<QListWidget>(&chooser, "families");
+  ASSERT_GT(families.count(), 0);
+  for (int i = 0; i < families.count(); ++i) EXPECT_TRUE(TERMINALVIEW::IsCellFont(families.item(i)->text()));
+  if (QFontDatabase::hasFamily("IPAGothic")) {
+    EXPECT_EQ(chooser.Family(), "IPAGothic");
+    EXPECT_TRUE(families.findItems("IPAPGothic", Qt::MatchFixedString).isEmpty());
+  }
+  EXPECT_EQ(chooser.Points(), 14);
+  // 漢 字 ｶ ﾅ A b 0: nine cells of one width.
+  const QImage preview = chooser.Preview();
+  ASSERT_FALSE(preview.isNull());
+  EXPECT_EQ((preview.width() - 1) % 9, 0);
+  const int cx = (preview.width() - 1) / 9;
+  // The outline between the two kanji lies two cells in.
+  const QColor border = preview.pixelColor(2 * cx, preview.height() / 2);
+  const QColor inside = preview.pixelColor(cx, 1);
+  EXPECT_NE(border, inside);
+  Get<QSpinBox>(&chooser, "size").setValue(20);
+  EXPECT_GT(chooser.Preview().width(), preview.width());
 }
 
 }  // namespace

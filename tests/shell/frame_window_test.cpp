@@ -5,6 +5,7 @@
 // names a file).
 #include <QAction>
 #include <QDockWidget>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -94,6 +95,31 @@ TEST_F(FrameTest, CommandsFollowTheOnlineStateAndTheCaptionItsRules) {
   EXPECT_FALSE(hangup->isEnabled());
   EXPECT_TRUE(connect->isEnabled());
   EXPECT_EQ(frame.windowTitle(), "Quillnet");
+  // The stock's properties change only off line: on line the item is grey.
+  QAction* stockProperty = Action(bar, "ストックのプロパティ(&P)...");
+  ASSERT_TRUE(stockProperty);
+  EXPECT_TRUE(stockProperty->isEnabled());
+  SetOnline(1);
+  EXPECT_FALSE(stockProperty->isEnabled());
+  SetOnline(0);
+  EXPECT_TRUE(stockProperty->isEnabled());
+}
+
+// The icon comes from the resources drawn from the SVG at build time, in
+// every size, on the frame and on the application (dialogs, task bar).
+TEST_F(FrameTest, TheWindowIconComesFromTheBundledResources) {
+  FRAMEWINDOW frame;
+  for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+    SCOPED_TRACE(size);
+    const QImage png(QStringLiteral(":/icons/%1x%1/quillnet.png").arg(size));
+    ASSERT_EQ(png.size(), QSize(size, size));
+    EXPECT_EQ(frame.windowIcon().pixmap(QSize(size, size)).size(), QSize(size, size));
+    // The terminal's dark screen is in the middle of the picture.
+    const QColor mid = png.pixelColor(size / 2, size / 2);
+    EXPECT_EQ(mid.alpha(), 255);
+    EXPECT_LT(mid.lightness(), 80);
+  }
+  EXPECT_FALSE(QApplication::windowIcon().pixmap(32).isNull());
 }
 
 TEST_F(FrameTest, HostMenuDialsTheHostsMarkedForIt) {
