@@ -225,6 +225,7 @@ void FRAMEWINDOW::BuildStatusBar() {
   auto label = [this](const char* name) {
     auto* l = new QLabel(this);
     l->setObjectName(name);
+    l->setContentsMargins(6, 0, 6, 0);
     return l;
   };
   statusLine = label("statusLine");
@@ -299,8 +300,11 @@ void FRAMEWINDOW::UpdateStatus() {
   statusLog->setText(LOG::IsRunning() ? U("ログ: ") + QString::fromStdString(log.substr(log.rfind('/') + 1))
                                       : QString());
   statusScroll->setText(bitmap.fScrollView ? U("バックスクロール中") : QString());
+  // The stock by its file name; the whole path in the tooltip.
+  const std::string& stock = STOCK::StockFile;
   statusStock->setText(STOCK::fTemp ? U("ストック: (一時)")
-                                    : U("ストック: ") + QString::fromStdString(STOCK::StockFile));
+                                    : U("ストック: ") + QString::fromStdString(stock.substr(stock.rfind('/') + 1)));
+  statusStock->setToolTip(STOCK::fTemp ? QString() : QString::fromStdString(stock));
   for (QLabel* l : {statusConnection, statusCode, statusTimer, statusLog, statusScroll})
     l->setVisible(!l->text().isEmpty());
 }

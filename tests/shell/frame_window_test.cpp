@@ -13,6 +13,7 @@
 #include <QPainter>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 #include <cstdlib>
 #include <cstring>
@@ -42,6 +43,7 @@ class FrameTest : public SettingsTest {
     hostprop.SetDefault();
     ASSERT_EQ(STOCK::Create(dir.File("frame.stk"), 1000, 80, 0, 0, 0), 1);
     ASSERT_TRUE(STOCK::EnableWrite(1, 1));
+    STOCK::StockFile = dir.File("frame.stk");
   }
   void TearDown() override {
     COMPORT::Close();
@@ -302,7 +304,7 @@ TEST_F(FrameTest, StatusBarShowsTheCallTheLogAndTheBackScroll) {
   EXPECT_EQ(text("statusLine"), "オフライン");
   for (const char* gone : {"statusConnection", "statusCode", "statusTimer", "statusLog", "statusScroll"})
     EXPECT_EQ(text(gone), "") << gone;
-  EXPECT_EQ(text("statusStock"), "ストック: " + QString::fromStdString(STOCK::StockFile));
+  EXPECT_EQ(text("statusStock"), "ストック: frame.stk");
   // A new call starts the timer again.
   SetOnline(1);
   EXPECT_EQ(text("statusTimer"), "00:00:00");
@@ -380,6 +382,63 @@ TEST_F(FrameTest, MainWindowWithTheHostList) {
     p.drawImage(QPoint(300, 150), dialog);
   }
   if (const char* out = std::getenv("QUILLNET_SCREENSHOT")) {
+    EXPECT_TRUE(shot.save(QString::fromUtf8(out), "PNG"));
+  }
+}
+
+// The main window on line to the demo host: the status bar with the call,
+// and the about box showing the program's icon.  Written to the file named by
+// QUILLNET_SCREENSHOT_ONLINE.
+TEST_F(FrameTest, MainWindowOnLineWithTheStatusBarAndTheIcon) {
+  int64_t now = 0;
+  FRAMEWINDOW frame;
+  frame.clock = [&] { return now; };
+  frame.resize(960, 620);
+  frame.show();
+  std::snprintf(hostprop.szName, sizeof hostprop.szName, "%s", Sjis("デモBBS").c_str());
+  hostprop.ModemType = MODEM_TELNET;
+  std::strcpy(hostprop.DialNo, "127.0.0.1");
+  std::strcpy(hostprop.PortName, "2323");
+  hostprop.KanjiCode = KANJI_SJIS;
+  hostprop.AutoJisEuc = 1;
+  SetOnline(1);
+  RestoreQuillnetTitle();
+  ASSERT_EQ(LOG::Start(dir.File("demo.log").c_str(), LOGOPEN_OVERWRITE, LOG::kNoLimit, 1), 1);
+  now = (12 * 60 + 34) * 1000;
+  std::string screen = Sjis(
+      "\x1b[2J\x1b[1;1H\x1b[1m ＱＵＩＬＬＮＥＴ デモＢＢＳ　～ パソコン通信の広場 ～\x1b[m\r\n\r\n"
+      "  メインメニュー\r\n\r\n   B．掲示板\r\n   W．アクセス者一覧\r\n   G．さようなら\r\n\r\n"
+      "メインメニュー (B,W,G,?) > ");
+  bitmap.Input(screen.data(), screen.size());
+  bitmap.Show();
+  frame.UpdateStatus();
+  QCoreApplication::processEvents();
+  auto* timer = frame.findChild<QLabel*>("statusTimer");
+  ASSERT_TRUE(timer);
+  EXPECT_EQ(timer->text(), "00:12:34");
+
+  // The about box is modal: grab it once it is up, then close it.
+  QImage about;
+  QTimer::singleShot(0, [&] {
+    if (QWidget* box = QApplication::activeModalWidget()) {
+      about = box->grab().toImage();
+      box->close();
+    }
+  });
+  QAction* version = Action(frame.menuBar(), "バージョン情報(&A)...");
+  ASSERT_TRUE(version);
+  version->trigger();
+  ASSERT_FALSE(about.isNull());
+  QImage shot = frame.grab().toImage();
+  {
+    QPainter p(&shot);
+    const QPoint at(420, 170);
+    p.fillRect(QRect(at, about.size()).adjusted(-1, -1, 1, 1), Qt::darkGray);
+    p.drawImage(at, about);
+  }
+  LOG::End();
+  SetOnline(0);
+  if (const char* out = std::getenv("QUILLNET_SCREENSHOT_ONLINE")) {
     EXPECT_TRUE(shot.save(QString::fromUtf8(out), "PNG"));
   }
 }
