@@ -260,7 +260,9 @@ QString FRAMEWINDOW::ConnectionText() {
       const QString address = QString::fromStdString(jcode::SjisToUtf8(hostprop.DialNo));
       const QString port = hostprop.PortName[0] ? QString::fromStdString(jcode::SjisToUtf8(hostprop.PortName))
                                                 : QStringLiteral("telnet");
-      return (address.contains(':') ? '[' + address + ']' : address) + ':' + port;
+      // An IPv6 address is bracketed so that the port stays apart.
+      const bool bracket = address.contains(':') && !address.startsWith('[');
+      return (bracket ? '[' + address + ']' : address) + ':' + port;
     }
     case MODEM_DIRECT:
     case MODEM_AT: return serial(hostprop.PortNo, hostprop.Baudrate);

@@ -248,6 +248,7 @@ TEST_F(FrameTest, StatusBarShowsTheCallTheLogAndTheBackScroll) {
   const Case cases[] = {
       {MODEM_TELNET, "bbs.example.jp", "2323", 0, 0, KANJI_SJIS, 0, "bbs.example.jp:2323", "シフトJIS"},
       {MODEM_TELNET, "::1", "telnet", 0, 0, KANJI_SJIS, 1, "[::1]:telnet", "シフトJIS (自動判別)"},
+      {MODEM_TELNET, "[fe80::1]", "", 0, 0, KANJI_OLDJIS, 0, "[fe80::1]:telnet", "旧JIS"},
       {MODEM_DIRECT, "", "", 1, 9600, KANJI_EUC, 0, "/dev/ttyS1 9600bps", "EUC"},
       {MODEM_AT, "123", "", 0, 19200, KANJI_NEWJIS, 0, "/dev/ttyS0 19200bps", "新JIS"},
   };
