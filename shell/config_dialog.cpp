@@ -536,8 +536,9 @@ void ConfigDialog::AddRestTable() {
     bindings.push_back({f.name, text, [table, row] { return table->item(row, 1)->text().toStdString(); }, nullptr});
     restLabels[f.name] = m.label;
   }
+  // Labels in full, values in a column of their own width, meanings in the rest.
   rest->resizeColumnToContents(0);
-  rest->resizeColumnToContents(1);
+  rest->setColumnWidth(1, 150);
   tabs->addTab(rest, QStringLiteral("その他"));
 }
 

@@ -3,7 +3,9 @@
 // the dialog open with nothing applied.
 #include "shell/config_dialog.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QTimer>
 #include <QFontDatabase>
 #include <QListWidget>
 #include <QTabWidget>
@@ -12,9 +14,11 @@
 #include <QSpinBox>
 #include <QTableWidget>
 #include <algorithm>
+#include <cstdlib>
 #include <functional>
 #include <stdexcept>
 
+#include "platform/jcode.h"
 #include "settings_fixture.h"
 #include "support/test_app.h"
 #include "terminal/terminal_view.h"
@@ -211,6 +215,51 @@ TEST_F(ConfigDialogTest, TheFontChooserOffersCellFontsWithAPreview) {
   EXPECT_NE(border, inside);
   Get<QSpinBox>(&chooser, "size").setValue(20);
   EXPECT_GT(chooser.Preview().width(), preview.width());
+}
+
+// The settings' font button opens the chooser; OK there fills the name and size.
+TEST_F(ConfigDialogTest, TheFontButtonFillsTheNameAndTheSize) {
+  ConfigDialog dialog;
+  dialog.show();
+  Get<QLineEdit>(&dialog, "FaceName").setText("No Such Font");
+  QString offered;
+  QTimer::singleShot(0, [&] {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* chooser = dynamic_cast<FontChooser*>(w); chooser && chooser->isVisible()) {
+        auto& families = Get<QListWidget>(chooser, "families");
+        families.setCurrentRow(families.count() - 1);
+        offered = chooser->Family();
+        Get<QSpinBox>(chooser, "size").setValue(18);
+        chooser->accept();
+      }
+  });
+  Get<QPushButton>(&dialog, "chooseFont").click();
+  ASSERT_FALSE(offered.isEmpty());
+  EXPECT_EQ(Get<QLineEdit>(&dialog, "FaceName").text(), offered);
+  EXPECT_EQ(Get<QSpinBox>(&dialog, "FontPoint").value(), 18);
+  ASSERT_TRUE(dialog.Apply());
+  EXPECT_EQ(config.FontPoint, 18);
+  EXPECT_EQ(QString::fromStdString(jcode::SjisToUtf8(config.FaceName)), offered);
+}
+
+// With QUILLNET_SCREENSHOT_DIR set, each page of the dialog is saved there
+// as config-N.png and the font chooser as config-font.png.
+TEST_F(ConfigDialogTest, PagesCanBeSavedAsPictures) {
+  const char* out = std::getenv("QUILLNET_SCREENSHOT_DIR");
+  if (!out) GTEST_SKIP() << "QUILLNET_SCREENSHOT_DIR is not set";
+  ConfigDialog dialog;
+  dialog.setAttribute(Qt::WA_DontShowOnScreen);
+  dialog.show();
+  auto* tabs = dialog.findChild<QTabWidget*>();
+  ASSERT_TRUE(tabs);
+  for (int n = 0; n < tabs->count(); ++n) {
+    tabs->setCurrentIndex(n);
+    EXPECT_TRUE(dialog.grab().save(QString("%1/config-%2.png").arg(out).arg(n + 1), "PNG"));
+  }
+  FontChooser chooser("IPAGothic", 14);
+  chooser.setAttribute(Qt::WA_DontShowOnScreen);
+  chooser.show();
+  EXPECT_TRUE(chooser.grab().save(QString("%1/config-font.png").arg(out), "PNG"));
 }
 
 }  // namespace
