@@ -213,6 +213,12 @@ TEST_F(FrameTest, OnLineCtrlHReachesTheHostAndOffLineOpensTheHostList) {
   QTest::keyClick(frame.Client(), Qt::Key_H, Qt::ControlModifier);
   EXPECT_EQ(ReadExactly(peer.ReadFd(), 1), "\x08");
   EXPECT_FALSE(hostListShown());
+  // A function key goes to its hook and sends nothing itself (the stream
+  // below would show it).
+  std::vector<std::pair<int, bool>> fkeys;
+  frame.functionKey = [&](int key, bool down) { fkeys.emplace_back(key, down); };
+  QTest::keyClick(frame.Client(), Qt::Key_F5);
+  EXPECT_EQ(fkeys, (std::vector<std::pair<int, bool>>{{5, true}, {5, false}}));
   // The rest of the control keys, Tab and the cursor keys, in one stream.
   std::string expected;
   for (int key = Qt::Key_A; key <= Qt::Key_Z; ++key) {
