@@ -12,6 +12,10 @@
 #include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QPainter>
+#include <QFontDatabase>
+#include <QFontMetricsF>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSpinBox>
@@ -21,6 +25,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <set>
@@ -31,6 +36,7 @@
 #include "shell/config.h"
 #include "shell/helpers.h"
 #include "shell/hostprop_dialog.h"
+#include "terminal/terminal_view.h"
 
 namespace {
 
@@ -40,7 +46,7 @@ using Choice = std::pair<int, const char*>;
 
 // How a value is shown.  Values without an entry get a control by their kind.
 struct Look {
-  enum Type { CHECK, NUMBER, CHOICE, SPEED, TEXT, DIR, FILE, PORT };
+  enum Type { CHECK, NUMBER, CHOICE, SPEED, TEXT, DIR, FILE, PORT, FONT };
   Look() = default;
   Look(Type t, const char* l, int low = 0, int high = INT_MAX, const char* sp = nullptr, std::vector<Choice> ch = {})
       : type(t), label(l), lo(low), hi(high), special(sp), choices(std::move(ch)) {}
@@ -77,7 +83,7 @@ const std::map<std::string, Look>& Looks() {
       {"UnreadDay", {Look::NUMBER, "未読とする日数", 0, 9999}},
       {"UnreadConnect", {Look::NUMBER, "未読とする接続回数", 0, 9999}},
       // Screen.
-      {"FaceName", {Look::TEXT, "フォント"}},
+      {"FaceName", {Look::FONT, "フォント"}},
       {"FontPoint", {Look::NUMBER, "フォントの大きさ", 0, 72, "自動"}},
       {"SmoothScroll", {Look::CHECK, "スムーズスクロール"}},
       {"SmoothBackScroll", {Look::CHECK, "バックスクロールもスムーズに"}},
@@ -120,8 +126,118 @@ const std::map<std::string, Look>& Looks() {
       {"Burasage", {Look::CHECK, "ぶら下げ禁則をする"}},
       {"TopKinsoku", {Look::TEXT, "行頭禁則文字"}},
       {"BottomKinsoku", {Look::TEXT, "行末禁則文字"}},
+      {"BunKin", {Look::TEXT, "分離禁止文字"}},
   };
   return looks;
+}
+
+// The values of the "その他" page: a Japanese label and what the value means.
+struct Meaning {
+  const char* label;
+  const char* meaning;
+};
+
+const std::map<std::string, Meaning>& Meanings() {
+  static const std::map<std::string, Meaning> meanings = {
+      {"LRBrowser", {"ブラウザの左右分割", "1: ボードブラウザを左右に分けて表示する"}},
+      {"BrowseArea", {"ブラウザの表示範囲", "ボードブラウザが表示する範囲の種類"}},
+      {"QuoteTable", {"引用符の一覧", "引用とみなす行頭の文字列 (タブ区切り、空欄で標準の一覧)"}},
+      {"LowerCase", {"小文字で表示", "1: 英字を小文字にして表示する"}},
+      {"UseIni", {"Quillnet.ini を使う", "1: 設定の写しを Quillnet.ini に書き、他のプログラムからのホスト登録を受け付ける"}},
+      {"NoColorOnline", {"接続中はカラー構文を計算しない", "1: 電話が切れてからカラー構文を計算する"}},
+      {"EditorType", {"エディタの種類", "0: 標準のエディタ、1: 「その他のエディタ」を使う"}},
+      {"OtherEditor", {"その他のエディタ", "エディタの種類が 1 のとき起動するプログラム"}},
+      {"GoLineEndKey", {"行末へ移動するキー", "エディタで行末へ移動するキーのコード (0: なし)"}},
+      {"GoFileEndKey", {"ファイルの末尾へ移動するキー", "エディタでファイルの末尾へ移動するキーのコード"}},
+      {"PasteKey", {"貼り付けのキー", "エディタへ貼り付けるキーのコード"}},
+      {"PasteFix", {"貼り付けの補正", "1: 貼り付けた文字列の行末を補正する"}},
+      {"ReduceVert", {"行間を詰める", "1: 画面の行間を詰めて表示する"}},
+      {"LineFeed", {"改行の扱い", "受信した改行コードの扱い (0: そのまま)"}},
+      {"FuncKeyWrap", {"ファンクションキーを折り返す", "1: ファンクションキーが並びきらないとき2段にする"}},
+      {"SetScroll", {"スクロール範囲の指定", "1: ホストが指定したスクロール範囲を使う"}},
+      {"BoardShowAll", {"ボードをすべて表示", "1: ボードブラウザで既読の発言も表示する"}},
+      {"UnreadOnly", {"未読だけ表示", "1: 未読の発言だけを表示する"}},
+      {"ShowSpeechNo", {"発言番号を表示", "1: ツリーに発言番号を表示する"}},
+      {"IconType", {"アイコンの種類", "ウィンドウのアイコンの番号"}},
+      {"WindowPosX", {"ウィンドウの位置 (横)", "終了時のメインウィンドウの左端 (ドット)"}},
+      {"WindowPosY", {"ウィンドウの位置 (縦)", "終了時のメインウィンドウの上端 (ドット)"}},
+      {"WindowSizeX", {"ウィンドウの幅", "終了時のメインウィンドウの幅 (ドット、0: 標準)"}},
+      {"WindowSizeY", {"ウィンドウの高さ", "終了時のメインウィンドウの高さ (ドット、0: 標準)"}},
+      {"ReducedPosX", {"縮小時の位置", "縮小表示したときのウィンドウの左端 (ドット)"}},
+      {"ReducedSizeX", {"縮小時の幅", "縮小表示したときのウィンドウの幅 (ドット)"}},
+      {"ShowTree", {"ツリーを表示", "1: ツリーウィンドウを表示する"}},
+      {"TreeView", {"ツリーウィンドウの場所", "0: 浮かせる、1: タワー画面、2: ワイド画面、3: 反転ワイド画面"}},
+      {"SentenceX", {"短文ウィンドウの位置 (横)", "短文ウィンドウの左端 (ドット)"}},
+      {"SentenceY", {"短文ウィンドウの位置 (縦)", "短文ウィンドウの上端 (ドット)"}},
+      {"SubSizeY", {"サブウィンドウの高さ", "バックスクロール中に接続画面を映すウィンドウの高さ (ドット)"}},
+      {"UpDownPosX", {"転送ウィンドウの位置 (横)", "ファイル転送ウィンドウの左端 (ドット)"}},
+      {"UpDownPosY", {"転送ウィンドウの位置 (縦)", "ファイル転送ウィンドウの上端 (ドット)"}},
+      {"SortByName", {"名前順に並べる", "1: 一覧を名前の順に並べる"}},
+      {"SortByName2", {"名前順に並べる (2)", "1: 二つめの一覧を名前の順に並べる"}},
+      {"SortByName3", {"名前順に並べる (3)", "1: 三つめの一覧を名前の順に並べる"}},
+      {"TreePosX", {"ツリーの位置 (横)", "浮かせたツリーウィンドウの左端 (ドット)"}},
+      {"TreePosY", {"ツリーの位置 (縦)", "浮かせたツリーウィンドウの上端 (ドット)"}},
+      {"TreeSizeX", {"ツリーの幅", "浮かせたツリーウィンドウの幅 (ドット)"}},
+      {"TreeSizeY", {"ツリーの高さ", "浮かせたツリーウィンドウの高さ (ドット)"}},
+      {"TreeTower", {"タワー画面のツリーの幅", "端末の横に置いたツリーの幅 (ドット)"}},
+      {"TreeActive", {"ツリーにフォーカス", "1: 起動時にツリーへフォーカスを置く (終了時の状態)"}},
+      {"EnvPage", {"動作環境の最後のページ", "動作環境を開いたときに出すページの番号"}},
+      {"ChatMode", {"チャットモード", "1: チャットモードで起動する"}},
+      {"SearchType", {"検索の種類", "前回の検索で選んだ種類"}},
+      {"SearchArea", {"検索の範囲", "前回の検索で選んだ範囲"}},
+      {"ScriptFile", {"最後に実行したスクリプト", "実行(&X) が最初に示すスクリプトファイル"}},
+      {"NoiseMixing", {"送信に雑音を混ぜる", "1: 試験用に送信データへ雑音を混ぜる (通常は 0)"}},
+      {"PColor", {"カラー印刷", "1: 色付きで印刷する"}},
+      {"PFont", {"印刷のフォント", "印刷に使うフォント名"}},
+      {"PFontSize", {"印刷の文字の大きさ", "印刷するフォントのポイント数"}},
+      {"PLeftMargin", {"印刷の左余白", "用紙の左の余白 (mm)"}},
+      {"PTopMargin", {"印刷の上余白", "用紙の上の余白 (mm)"}},
+      {"PBottomMargin", {"印刷の下余白", "用紙の下の余白 (mm)"}},
+      {"PSpace", {"印刷の行間", "印刷する行の間隔 (ポイント)"}},
+      {"PPrinterName", {"プリンタ名", "印刷に使うプリンタ (空欄: 標準のプリンタ)"}},
+      {"Plate", {"印刷の飾り", "1: 用紙の上下に見出しを付けて印刷する"}},
+      {"Print", {"印刷の範囲", "前回の印刷で選んだ範囲"}},
+  };
+  return meanings;
+}
+
+// The label and meaning of a value of the "その他" page, numbered families
+// (search history, highlights, colours, styles, function keys) included.
+Meaning RestMeaning(const std::string& name, std::string& labelBuf, std::string& meaningBuf) {
+  auto found = Meanings().find(name);
+  if (found != Meanings().end()) return found->second;
+  auto numbered = [&](const char* prefix, const char* suffix, int base) {
+    const size_t p = std::strlen(prefix), s = std::strlen(suffix);
+    if (name.size() <= p + s || name.compare(0, p, prefix) != 0 || name.compare(name.size() - s, s, suffix) != 0)
+      return -1;
+    const std::string digits = name.substr(p, name.size() - p - s);
+    if (digits.find_first_not_of("0123456789") != std::string::npos) return -1;
+    return std::atoi(digits.c_str()) + base;
+  };
+  int n;
+  if ((n = numbered("Search", " ", 0)) >= 0) {
+    labelBuf = "検索履歴 " + std::to_string(n);
+    meaningBuf = "検索で使った文字列 (新しい順)";
+  } else if ((n = numbered("Hilight", "", 1)) >= 0) {
+    labelBuf = "強調表示文字列 " + std::to_string(n);
+    meaningBuf = "画面で強調して表示する文字列";
+  } else if ((n = numbered("Color", "", 0)) >= 0) {
+    labelBuf = "色 " + std::to_string(n);
+    meaningBuf = "画面の色 " + std::to_string(n) + " (0xBBGGRR)";
+  } else if ((n = numbered("Style", "", 0)) >= 0) {
+    labelBuf = "文字飾り " + std::to_string(n);
+    meaningBuf = "色 " + std::to_string(n) + " の文字飾り (1: 太字、2: 斜体、4: 下線)";
+  } else if ((n = numbered("F", "Name", 0)) >= 0) {
+    labelBuf = "F" + std::to_string(n) + " の名前";
+    meaningBuf = "ファンクションキーのボタンに出す名前";
+  } else if ((n = numbered("F", "Script", 0)) >= 0) {
+    labelBuf = "F" + std::to_string(n) + " の割り当て";
+    meaningBuf = "ファンクションキーを押したときに実行する内容";
+  } else {
+    labelBuf = name;
+    meaningBuf = "";
+  }
+  return {labelBuf.c_str(), meaningBuf.c_str()};
 }
 
 CONFIG::Field* FindField(std::vector<CONFIG::Field>& fields, const std::string& name) {
@@ -132,9 +248,83 @@ CONFIG::Field* FindField(std::vector<CONFIG::Field>& fields, const std::string& 
 
 }  // namespace
 
+FontChooser::FontChooser(const QString& family, int points, QWidget* parent) : QDialog(parent) {
+  setObjectName("FontChooser");
+  setWindowTitle(QStringLiteral("フォントの選択"));
+  auto* top = new QVBoxLayout(this);
+  auto* row = new QHBoxLayout;
+  families = new QListWidget;
+  families->setObjectName("families");
+  for (const QString& f : QFontDatabase::families())
+    if (TERMINALVIEW::IsCellFont(f)) families->addItem(f);
+  auto matches = families->findItems(family, Qt::MatchFixedString);
+  if (!matches.isEmpty()) families->setCurrentItem(matches.first());
+  else if (families->count() > 0) families->setCurrentRow(0);
+  row->addWidget(families, 1);
+  auto* sizeForm = new QFormLayout;
+  size = new QSpinBox;
+  size->setObjectName("size");
+  size->setRange(6, 72);
+  size->setValue(points > 0 ? points : CONFIG::AutoFontPoint(1024));
+  sizeForm->addRow(QStringLiteral("大きさ(&S):"), size);
+  row->addLayout(sizeForm);
+  top->addLayout(row);
+  preview = new QLabel;
+  preview->setObjectName("preview");
+  preview->setMinimumHeight(60);
+  top->addWidget(preview);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+  buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("キャンセル"));
+  top->addWidget(buttons);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  connect(families, &QListWidget::currentRowChanged, this, [this] { UpdatePreview(); });
+  connect(size, &QSpinBox::valueChanged, this, [this] { UpdatePreview(); });
+  UpdatePreview();
+}
+
+QString FontChooser::Family() const { return families->currentItem() ? families->currentItem()->text() : QString(); }
+
+int FontChooser::Points() const { return size->value(); }
+
+QImage FontChooser::Preview() const { return preview->pixmap().toImage(); }
+
+void FontChooser::UpdatePreview() {
+  // As the terminal draws: the cell is the half-width advance (widened when
+  // a kanji would not fit in two), each character centred in its cells.
+  QFont f(Family());
+  f.setPointSize(Points());
+  const QFontMetricsF fm(f);
+  const int cx = std::max({1, int(std::ceil(fm.horizontalAdvance(QLatin1Char('0')))),
+                           int(std::ceil(fm.horizontalAdvance(QString::fromUtf8("漢")) / 2))});
+  const int cy = std::max(1, int(std::ceil(fm.height())));
+  struct Cell {
+    const char* text;
+    int cells;
+  };
+  const Cell sample[] = {{"漢", 2}, {"字", 2}, {"ｶ", 1}, {"ﾅ", 1}, {"A", 1}, {"b", 1}, {"0", 1}};
+  int columns = 0;
+  for (const Cell& c : sample) columns += c.cells;
+  QImage img(cx * columns + 1, cy + 1, QImage::Format_RGB32);
+  img.fill(Qt::black);
+  QPainter p(&img);
+  p.setFont(f);
+  int x = 0;
+  for (const Cell& c : sample) {
+    const QRect box(x, 0, cx * c.cells, cy);
+    p.setPen(QColor(70, 70, 70));
+    p.drawRect(box);
+    p.setPen(QColor(230, 230, 230));
+    p.drawText(box, Qt::AlignCenter, QString::fromUtf8(c.text));
+    x += box.width();
+  }
+  p.end();
+  preview->setPixmap(QPixmap::fromImage(img));
+}
+
 ConfigDialog::ConfigDialog(QWidget* parent) : QDialog(parent) {
   setObjectName("ConfigDialog");
-  setWindowTitle(QStringLiteral("環境設定"));
+  setWindowTitle(QStringLiteral("動作環境"));
   auto* top = new QVBoxLayout(this);
   tabs = new QTabWidget;
   top->addWidget(tabs);
@@ -161,8 +351,8 @@ ConfigDialog::ConfigDialog(QWidget* parent) : QDialog(parent) {
     dForm->addRow(QStringLiteral("COM%1:").arg(n), w);
   }
   qobject_cast<QVBoxLayout*>(modem->layout())->insertWidget(1, devices);
-  AddPage("ファイル転送", {"MinimizeUpload", "MinimizeDownload", "MinimizeBplus", "MinimizeZmodem", "Wordwrap",
-                           "Burasage", "TopKinsoku", "BottomKinsoku"});
+  AddPage("端末・送信", {"Wordwrap", "Burasage", "TopKinsoku", "BottomKinsoku", "BunKin"});
+  AddPage("ファイル転送", {"MinimizeUpload", "MinimizeDownload", "MinimizeBplus", "MinimizeZmodem"});
   AddRestTable();
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
@@ -259,6 +449,28 @@ QWidget* ConfigDialog::MakeControl(const std::string& name) {
       control = box;
       break;
     }
+    case Look::FONT: {
+      // Chosen from the cell fonts; the name can still be typed.
+      auto* edit = new QLineEdit(Q(text));
+      value = [edit] { return edit->text().toStdString(); };
+      control = edit;
+      auto* row = new QWidget;
+      auto* h = new QHBoxLayout(row);
+      h->setContentsMargins(0, 0, 0, 0);
+      h->addWidget(edit);
+      auto* choose = new QPushButton(QStringLiteral("選択(&O)..."));
+      choose->setObjectName("chooseFont");
+      h->addWidget(choose);
+      connect(choose, &QPushButton::clicked, this, [this, edit] {
+        auto* spin = findChild<QSpinBox*>("FontPoint");
+        FontChooser chooser(edit->text(), spin ? spin->value() : 0, this);
+        if (ui::Current().RunModal([&] { return chooser.exec(); }) != QDialog::Accepted) return;
+        edit->setText(chooser.Family());
+        if (spin) spin->setValue(chooser.Points());
+      });
+      shown = row;
+      break;
+    }
     case Look::TEXT:
     case Look::DIR:
     case Look::FILE: {
@@ -296,8 +508,8 @@ void ConfigDialog::AddRestTable() {
   for (const Binding& b : bindings) shown.insert(b.name);
   rest = new QTableWidget;
   rest->setObjectName("rest");
-  rest->setColumnCount(2);
-  rest->setHorizontalHeaderLabels({QStringLiteral("名前"), QStringLiteral("値")});
+  rest->setColumnCount(3);
+  rest->setHorizontalHeaderLabels({QStringLiteral("項目"), QStringLiteral("値"), QStringLiteral("意味")});
   rest->verticalHeader()->hide();
   rest->horizontalHeader()->setStretchLastSection(true);
   for (const CONFIG::Field& f : config.Fields()) {
@@ -306,15 +518,27 @@ void ConfigDialog::AddRestTable() {
     config.GetValue(f.name, text);
     const int row = rest->rowCount();
     rest->insertRow(row);
-    auto* key = new QTableWidgetItem(Q(f.name));
+    std::string labelBuf, meaningBuf;
+    const Meaning m = RestMeaning(f.name, labelBuf, meaningBuf);
+    // The label is shown; the setting's own name stays with the row (and in
+    // the tooltip, for those who edit the settings file).
+    auto* key = new QTableWidgetItem(Q(m.label));
     key->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+    key->setData(Qt::UserRole, Q(f.name));
+    key->setToolTip(Q(f.name));
     rest->setItem(row, 0, key);
     auto* item = new QTableWidgetItem(Q(text));
     rest->setItem(row, 1, item);
+    auto* meaning = new QTableWidgetItem(Q(m.meaning));
+    meaning->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+    rest->setItem(row, 2, meaning);
     QTableWidget* table = rest;
     bindings.push_back({f.name, text, [table, row] { return table->item(row, 1)->text().toStdString(); }, nullptr});
+    restLabels[f.name] = m.label;
   }
+  // Labels in full, values in a column of their own width, meanings in the rest.
   rest->resizeColumnToContents(0);
+  rest->setColumnWidth(1, 150);
   tabs->addTab(rest, QStringLiteral("その他"));
 }
 
@@ -333,12 +557,13 @@ bool ConfigDialog::Apply() {
       } else {
         tabs->setCurrentWidget(rest);
         for (int row = 0; row < rest->rowCount(); ++row)
-          if (rest->item(row, 0)->text().toStdString() == b.name) rest->setCurrentCell(row, 1);
+          if (rest->item(row, 0)->data(Qt::UserRole).toString().toStdString() == b.name) rest->setCurrentCell(row, 1);
       }
       MyMessageBox(why, ui::MB_OK | ui::MB_ICONWARNING);
       return false;
     };
     QString label = b.widget ? b.widget->property("label").toString() : QString();
+    if (!b.widget && restLabels.count(b.name)) label = Q(restLabels[b.name]);
     const std::string what = "「" + (label.isEmpty() ? b.name : label.toStdString()) + "」";
     const CONFIG::Field* f = FindField(fields, b.name);
     if (!f) return refuse(what + "という設定はありません。");

@@ -13,11 +13,14 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <algorithm>
 
 #include "platform/jcode.h"
+#include "platform/serialdevice.h"
+#include "platform/tick.h"
 #include "shell/config.h"
 #include "shell/hostini.h"
 #include "shell/config_dialog.h"
@@ -28,6 +31,7 @@
 #include "shell/startup.h"
 #include "stock/stock.h"
 #include "terminal/log.h"
+#include "terminal/mybitmap.h"
 #include "terminal/terminal_view.h"
 
 namespace {
@@ -48,11 +52,21 @@ Qt::DockWidgetArea TreeArea(int view) {
 
 }  // namespace
 
+QIcon QuillnetIcon() {
+  QIcon icon;
+  for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+    icon.addFile(QStringLiteral(":/icons/%1x%1/quillnet.png").arg(size), QSize(size, size));
+  return icon;
+}
+
 FRAMEWINDOW::FRAMEWINDOW(bool oldShell) {
   g_frame = this;
+  clock = [] { return int64_t(GetTick()); };
   setObjectName("QuillnetFrame");
   setWindowTitle(U(kProgramName));
-  setWindowIcon(QIcon::fromTheme("quillnet"));
+  const QIcon icon = QuillnetIcon();
+  setWindowIcon(icon);
+  if (qApp->windowIcon().isNull()) qApp->setWindowIcon(icon);
 
   client = new TERMINALVIEW(nullptr, this);
   if (oldShell) client->setFrameShape(QFrame::NoFrame);
@@ -102,6 +116,7 @@ FRAMEWINDOW::FRAMEWINDOW(bool oldShell) {
 
   BuildMenus();
   BuildStatusBar();
+  ShowFontNote();
 
   frameHooks.setCaption = [this](const std::string& caption) { setWindowTitle(QString::fromStdString(caption)); };
   frameHooks.onlineChanged = [this](int online) { ApplyOnline(online); };
@@ -130,7 +145,6 @@ FRAMEWINDOW::~FRAMEWINDOW() {
 void FRAMEWINDOW::BuildMenus() {
   QMenu* file = menuBar()->addMenu(U("ファイル(&F)"));
   actHostList = file->addAction(U("ホスト一覧(&H)..."), this, [this] { ShowHostList(); });
-  actHostList->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
   hostMenu = file->addMenu(U("接続(&C)"));
   actHangup = file->addAction(U("切断(&D)"), this, [this] {
     if (hangup) hangup();
@@ -140,7 +154,8 @@ void FRAMEWINDOW::BuildMenus() {
   actLogEnd = file->addAction(U("ログ終了(&N)"), this, [] { LOG::End(); });
   file->addAction(U("ログ編集(&E)..."), this, [] { LOG::Edit(); });
   file->addSeparator();
-  file->addAction(U("ストックのプロパティ(&P)..."), this, [this] {
+  // The stock's properties change only off line (the call holds the stock).
+  actStockProperty = file->addAction(U("ストックのプロパティ(&P)..."), this, [this] {
     STOCK::PropertyDialog();
     UpdateStatus();
   });
@@ -152,6 +167,7 @@ void FRAMEWINDOW::BuildMenus() {
   actSettings = file->addAction(U("動作環境(&S)..."), this, [this] {
     if (!RunConfigDialog(this)) return;
     client->ApplyFont();
+    ShowFontNote();
     funcBar->setVisible(config.ShowFuncKey != 0);
     actShowFuncKey->setChecked(config.ShowFuncKey != 0);
     RefreshFunctionKeys(Qt::NoModifier);
@@ -206,29 +222,105 @@ void FRAMEWINDOW::BuildMenus() {
 }
 
 void FRAMEWINDOW::BuildStatusBar() {
-  statusLine = new QLabel(this);
-  statusLog = new QLabel(this);
-  statusStock = new QLabel(this);
+  auto label = [this](const char* name) {
+    auto* l = new QLabel(this);
+    l->setObjectName(name);
+    l->setContentsMargins(6, 0, 6, 0);
+    return l;
+  };
+  statusLine = label("statusLine");
+  statusConnection = label("statusConnection");
+  statusCode = label("statusCode");
+  statusTimer = label("statusTimer");
+  statusLog = label("statusLog");
+  statusScroll = label("statusScroll");
+  statusStock = label("statusStock");
   statusBar()->addWidget(statusLine, 1);
-  statusBar()->addPermanentWidget(statusLog);
-  statusBar()->addPermanentWidget(statusStock);
+  for (QLabel* l : {statusConnection, statusCode, statusTimer, statusLog, statusScroll, statusStock})
+    statusBar()->addPermanentWidget(l);
+  // Once a second is enough for the call timer and cheap whatever the line
+  // carries; state changes (on line, the log) refresh it at once as well.
+  statusTimerTick = new QTimer(this);
+  statusTimerTick->setInterval(1000);
+  connect(statusTimerTick, &QTimer::timeout, this, [this] { UpdateStatus(); });
+  statusTimerTick->start();
   UpdateStatus();
+}
+
+void FRAMEWINDOW::ShowFontNote() {
+  if (!client->FontNote().isEmpty()) statusBar()->showMessage(client->FontNote(), 30000);
+}
+
+QString FRAMEWINDOW::ConnectionText() {
+  auto serial = [](int port, int speed) {
+    return QString::fromStdString(ComDevicePath(port)) + QStringLiteral(" %1bps").arg(speed);
+  };
+  switch (hostprop.ModemType) {
+    case MODEM_TELNET: {
+      const QString address = QString::fromStdString(jcode::SjisToUtf8(hostprop.DialNo));
+      const QString port = hostprop.PortName[0] ? QString::fromStdString(jcode::SjisToUtf8(hostprop.PortName))
+                                                : QStringLiteral("telnet");
+      // An IPv6 address is bracketed so that the port stays apart.
+      const bool bracket = address.contains(':') && !address.startsWith('[');
+      return (bracket ? '[' + address + ']' : address) + ':' + port;
+    }
+    case MODEM_DIRECT:
+    case MODEM_AT: return serial(hostprop.PortNo, hostprop.Baudrate);
+    case MODEM_TAPI: {
+      int speed = config.Baudrate;
+      if (hostprop.MaxRate > 0 && (speed <= 0 || hostprop.MaxRate < speed)) speed = hostprop.MaxRate;
+      return serial(config.PortNo, speed);
+    }
+    default: return QString();
+  }
+}
+
+QString FRAMEWINDOW::KanjiCodeText() {
+  static const char* const names[] = {"シフトJIS", "新JIS", "旧JIS", "NEC漢字", "EUC"};
+  const int code = hostprop.KanjiCode;
+  QString text = code >= 0 && code < 5 ? U(names[code]) : QString::number(code);
+  if (hostprop.AutoJisEuc) text += U(" (自動判別)");
+  return text;
+}
+
+QString FRAMEWINDOW::CallTimeText(int64_t ms) {
+  const int64_t s = std::max<int64_t>(0, ms) / 1000;
+  return QString::asprintf("%02lld:%02lld:%02lld", (long long)(s / 3600), (long long)(s / 60 % 60),
+                           (long long)(s % 60));
 }
 
 void FRAMEWINDOW::UpdateStatus() {
   if (!statusLine) return;
-  statusLine->setText(fOnline ? U("接続中: ") + QString::fromStdString(jcode::SjisToUtf8(hostprop.szName))
-                              : U("オフライン"));
-  statusLog->setText(LOG::IsRunning() ? U("ログ記録中") : QString());
+  // QLabel ignores a text it already shows, so a quiet second costs nothing.
+  const bool on = fOnline != 0;
+  statusLine->setText(on ? U("接続中: ") + QString::fromStdString(jcode::SjisToUtf8(hostprop.szName))
+                         : U("オフライン"));
+  statusConnection->setText(on ? ConnectionText() : QString());
+  statusCode->setText(on ? KanjiCodeText() : QString());
+  statusTimer->setText(on ? CallTimeText(clock() - onlineSince) : QString());
+  const std::string& log = LOG::szLogPath;
+  statusLog->setText(LOG::IsRunning() ? U("ログ: ") + QString::fromStdString(log.substr(log.rfind('/') + 1))
+                                      : QString());
+  statusScroll->setText(bitmap.fScrollView ? U("バックスクロール中") : QString());
+  // The stock by its file name; the whole path in the tooltip.
+  const std::string& stock = STOCK::StockFile;
   statusStock->setText(STOCK::fTemp ? U("ストック: (一時)")
-                                    : U("ストック: ") + QString::fromStdString(STOCK::StockFile));
+                                    : U("ストック: ") + QString::fromStdString(stock.substr(stock.rfind('/') + 1)));
+  statusStock->setToolTip(STOCK::fTemp ? QString() : QString::fromStdString(stock));
+  for (QLabel* l : {statusConnection, statusCode, statusTimer, statusLog, statusScroll})
+    l->setVisible(!l->text().isEmpty());
 }
 
 void FRAMEWINDOW::ApplyOnline(int online) {
   const bool on = online != 0;
+  if (on && !callTimed) onlineSince = clock();
+  callTimed = on;
   hostMenu->setEnabled(!on);
   actHostList->setEnabled(true);  // the list can be edited on line; dialling from it is refused
+  // Ctrl+H is the host's backspace while on line: the list's key works off line only.
+  actHostList->setShortcut(on ? QKeySequence() : QKeySequence(Qt::CTRL | Qt::Key_H));
   actHangup->setEnabled(on);
+  actStockProperty->setEnabled(!on);
   UpdateStatus();
 }
 
@@ -322,6 +414,18 @@ void FRAMEWINDOW::closeEvent(QCloseEvent* e) {
 
 bool FRAMEWINDOW::eventFilter(QObject* watched, QEvent* e) {
   const QEvent::Type t = e->type();
+  // On line every key the terminal sends to the host (control keys, Tab,
+  // the cursor and editing keys, F1-F12, text) belongs to the terminal: no
+  // shortcut of the frame or a dialog may take it.  Keys with Alt or Meta
+  // stay with the menus.  Accepting the override delivers the key press.
+  if (t == QEvent::ShortcutOverride && fOnline && watched == client) {
+    auto* k = static_cast<QKeyEvent*>(e);
+    if (!(k->modifiers() & (Qt::AltModifier | Qt::MetaModifier))) {
+      e->accept();
+      return true;
+    }
+    return false;
+  }
   if (t != QEvent::KeyPress && t != QEvent::KeyRelease) return QMainWindow::eventFilter(watched, e);
   auto* k = static_cast<QKeyEvent*>(e);
   if (!watched->isWidgetType() || static_cast<QWidget*>(watched)->window() != this)

@@ -3,14 +3,19 @@
 // The terminal view is the central widget; the tree sits in a dock (beside,
 // above or below the terminal, or floating, by the TreeView setting); the
 // function-key bar runs along the bottom when ShowFuncKey is set; the status
-// bar shows the line, the log and the stock.  The frame installs itself into
+// bar shows the host and its connection, the host's kanji code, the call
+// timer, the log file, the back-scroll view and the stock, refreshed once a
+// second by a timer (never per received byte).  The frame installs itself into
 // FRAMEHOOKS (caption, on-line state), HOSTINI (host menu) and the log's menu
 // hook, and filters the application's events for the function keys and the
 // focus moves between the tree and the terminal.
 #pragma once
 
+#include <QIcon>
 #include <QMainWindow>
+#include <QString>
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -19,8 +24,14 @@ class QDockWidget;
 class QLabel;
 class QMenu;
 class QToolBar;
+class QTimer;
 class QToolButton;
 class TERMINALVIEW;
+
+// The program's icon from the bundled resources (16 to 256 pixels, drawn
+// from app/quillnet.svg at build time).  The frame sets it on itself and as
+// the application's icon, so dialogs and the task bar show it too.
+QIcon QuillnetIcon();
 
 class FRAMEWINDOW : public QMainWindow {
  public:
@@ -53,6 +64,17 @@ class FRAMEWINDOW : public QMainWindow {
   void ShowHostList();
   // Whether closing asks nothing more (set once the close was decided).
   bool Closing() const { return closing; }
+  // Refreshes the status bar now (the timer does so every second).
+  void UpdateStatus();
+  // The status bar's connection text for the current host: ADDRESS:PORT for
+  // telnet, the serial device and its speed for the serial kinds.
+  static QString ConnectionText();
+  // The status bar's name of the host's kanji code.
+  static QString KanjiCodeText();
+  // hh:mm:ss of a call that has lasted `ms` milliseconds.
+  static QString CallTimeText(int64_t ms);
+  // The clock of the call timer (monotonic milliseconds); tests set their own.
+  std::function<int64_t()> clock;
 
  protected:
   void closeEvent(QCloseEvent* e) override;
@@ -61,7 +83,8 @@ class FRAMEWINDOW : public QMainWindow {
  private:
   void BuildMenus();
   void BuildStatusBar();
-  void UpdateStatus();
+  // A font the settings name but the system lacks: a line in the status bar.
+  void ShowFontNote();
   void DialByName(const std::string& sjis);
 
   TERMINALVIEW* client = nullptr;
@@ -76,9 +99,17 @@ class FRAMEWINDOW : public QMainWindow {
   QAction* actSettings = nullptr;
   QAction* actShowTree = nullptr;
   QAction* actShowFuncKey = nullptr;
+  QAction* actStockProperty = nullptr;
   QLabel* statusLine = nullptr;
+  QLabel* statusConnection = nullptr;
+  QLabel* statusCode = nullptr;
+  QLabel* statusTimer = nullptr;
   QLabel* statusLog = nullptr;
+  QLabel* statusScroll = nullptr;
   QLabel* statusStock = nullptr;
+  QTimer* statusTimerTick = nullptr;
+  bool callTimed = false;    // on line, onlineSince holds the start
+  int64_t onlineSince = 0;  // clock() when the call went on line
   QWidget* hostList = nullptr;
   bool closing = false;
 };

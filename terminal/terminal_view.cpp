@@ -1,6 +1,7 @@
 #include "terminal/terminal_view.h"
 
 #include <QCoreApplication>
+#include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
@@ -100,8 +101,38 @@ void TERMINALVIEW::InstallPainter() {
   };
 }
 
+bool TERMINALVIEW::IsCellFont(const QString& family) {
+  if (QFontDatabase::isFixedPitch(family)) return true;
+  // fontconfig calls the CJK terminal fonts (IPAGothic, ...) "dual" width, and
+  // Qt then counts them proportional: measure instead.  A cell font draws
+  // every half-width character with the same advance.
+  QFont f(family);
+  f.setPointSize(12);
+  const QFontMetricsF fm(f);
+  const qreal cell = fm.horizontalAdvance(QLatin1Char('0'));
+  for (QChar c : QStringLiteral("iWm.|"))
+    if (std::abs(fm.horizontalAdvance(c) - cell) > 0.01) return false;
+  return cell > 0;
+}
+
+QString TERMINALVIEW::FallbackFamily() {
+  const QStringList japanese = QFontDatabase::families(QFontDatabase::Japanese);
+  for (const QString& f : japanese)
+    if (IsCellFont(f)) return f;
+  if (!japanese.isEmpty()) return japanese.first();
+  return QFontDatabase::systemFont(QFontDatabase::FixedFont).family();
+}
+
 void TERMINALVIEW::ApplyFont() {
-  const QString family = config.FaceName[0] ? QString::fromUtf8(config.FaceName) : QStringLiteral("IPAGothic");
+  // FaceName is a text setting, held in Shift_JIS.
+  QString family = config.FaceName[0] ? QString::fromStdString(jcode::SjisToUtf8(config.FaceName))
+                                      : QStringLiteral("IPAGothic");
+  fontNote.clear();
+  if (!QFontDatabase::hasFamily(family)) {
+    const QString other = FallbackFamily();
+    fontNote = QStringLiteral("フォント「%1」が見つからないので「%2」で表示します。").arg(family, other);
+    family = other;
+  }
   const int points = config.FontPoint > 0 ? config.FontPoint : CONFIG::AutoFontPoint(1024);
   font = QFont(family);
   font.setPointSize(points);

@@ -41,8 +41,16 @@ class TERMINALVIEW : public QAbstractScrollArea {
 
   MYBITMAP* Screen() const { return screen; }
   // The font from the settings (FaceName, FontPoint); the cell is the
-  // half-width advance by the line height.
+  // half-width advance by the line height.  A family that is not installed
+  // falls back to FallbackFamily(), and FontNote() then says so.
   void ApplyFont();
+  const QString& FontNote() const { return fontNote; }
+  // Whether every half-width character of the family has one advance (Qt's
+  // fixed-pitch fonts and the dual-width CJK fonts).
+  static bool IsCellFont(const QString& family);
+  // The first CJK (Japanese) cell font installed; else the first Japanese
+  // font, else the system's fixed font.
+  static QString FallbackFamily();
   int CellWidth() const { return cxChar; }
   int CellHeight() const { return cyChar; }
   // The text area as drawn so far, top row first (tests, screenshots).
@@ -92,6 +100,7 @@ class TERMINALVIEW : public QAbstractScrollArea {
 
   MYBITMAP* screen;
   QFont font, boldFont;
+  QString fontNote;  // why the settings' font is not the one shown
   int cxChar = 8, cyChar = 16, ascent = 12;
   int origin = 0;         // smooth-scroll drawing offset in pixels
   bool caretOn = false;

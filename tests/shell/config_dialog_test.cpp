@@ -3,17 +3,25 @@
 // the dialog open with nothing applied.
 #include "shell/config_dialog.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QTimer>
+#include <QFontDatabase>
+#include <QListWidget>
+#include <QTabWidget>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <algorithm>
+#include <cstdlib>
 #include <functional>
 #include <stdexcept>
 
+#include "platform/jcode.h"
 #include "settings_fixture.h"
 #include "support/test_app.h"
+#include "terminal/terminal_view.h"
 
 namespace {
 
@@ -77,7 +85,7 @@ TEST_F(ConfigDialogTest, OkWritesOnlyTheChangedValues) {
        [](ConfigDialog& d) {
          auto& table = Get<QTableWidget>(&d, "rest");
          for (int row = 0; row < table.rowCount(); ++row)
-           if (table.item(row, 0)->text() == "Color00") table.item(row, 1)->setText("255");
+           if (table.item(row, 0)->data(Qt::UserRole).toString() == "Color00") table.item(row, 1)->setText("255");
        },
        "\"Color00\"=dword:000000ff"},
   };
@@ -149,6 +157,109 @@ TEST_F(ConfigDialogTest, ARefusedValueKeepsTheDialogOpenAndAppliesNothing) {
     EXPECT_STREQ(config.DialPrefix, "0,");
     EXPECT_TRUE(StoredValues().empty());
   }
+}
+
+// One name for the menu item and the dialog; the kinsoku settings sit with
+// the terminal and sending; the rest table shows Japanese labels and
+// meanings, never the settings' own names.
+TEST_F(ConfigDialogTest, PagesAndTheRestTableSpeakJapanese) {
+  ConfigDialog dialog;
+  EXPECT_EQ(dialog.windowTitle(), "動作環境");
+  auto* tabs = dialog.findChild<QTabWidget*>();
+  ASSERT_TRUE(tabs);
+  auto pageOf = [&](const char* control) {
+    QWidget* w = &Get<QWidget>(&dialog, control);
+    for (int i = 0; i < tabs->count(); ++i)
+      if (tabs->widget(i)->isAncestorOf(w)) return tabs->tabText(i);
+    return QString();
+  };
+  for (const char* kinsoku : {"Wordwrap", "Burasage", "TopKinsoku", "BottomKinsoku"})
+    EXPECT_EQ(pageOf(kinsoku), "端末・送信") << kinsoku;
+  auto& rest = Get<QTableWidget>(&dialog, "rest");
+  ASSERT_GT(rest.rowCount(), 100);
+  for (int row = 0; row < rest.rowCount(); ++row) {
+    const QString name = rest.item(row, 0)->data(Qt::UserRole).toString();
+    SCOPED_TRACE(name.toStdString());
+    EXPECT_NE(rest.item(row, 0)->text(), name);
+    EXPECT_FALSE(rest.item(row, 2)->text().isEmpty());
+  }
+  // A refused value there is named by its label.
+  for (int row = 0; row < rest.rowCount(); ++row)
+    if (rest.item(row, 0)->data(Qt::UserRole).toString() == "PFontSize") rest.item(row, 1)->setText("big");
+  dialog.show();
+  PressOk(dialog);
+  ASSERT_EQ(boxes.rec.boxes.size(), 1u);
+  EXPECT_EQ(boxes.rec.boxes[0].text, "「印刷の文字の大きさ」には数字を指定してください。");
+}
+
+// The font chooser offers the cell fonts only (the CJK dual-width ones too)
+// and previews kanji in two cells and half-width kana in one.
+TEST_F(ConfigDialogTest, TheFontChooserOffersCellFontsWithAPreview) {
+  FontChooser chooser("IPAGothic", 14);
+  auto& families = Get<QListWidget>(&chooser, "families");
+  ASSERT_GT(families.count(), 0);
+  for (int i = 0; i < families.count(); ++i) EXPECT_TRUE(TERMINALVIEW::IsCellFont(families.item(i)->text()));
+  if (QFontDatabase::hasFamily("IPAGothic")) {
+    EXPECT_EQ(chooser.Family(), "IPAGothic");
+    EXPECT_TRUE(families.findItems("IPAPGothic", Qt::MatchFixedString).isEmpty());
+  }
+  EXPECT_EQ(chooser.Points(), 14);
+  // 漢 字 ｶ ﾅ A b 0: nine cells of one width.
+  const QImage preview = chooser.Preview();
+  ASSERT_FALSE(preview.isNull());
+  EXPECT_EQ((preview.width() - 1) % 9, 0);
+  const int cx = (preview.width() - 1) / 9;
+  // The outline between the two kanji lies two cells in.
+  const QColor border = preview.pixelColor(2 * cx, preview.height() / 2);
+  const QColor inside = preview.pixelColor(cx, 1);
+  EXPECT_NE(border, inside);
+  Get<QSpinBox>(&chooser, "size").setValue(20);
+  EXPECT_GT(chooser.Preview().width(), preview.width());
+}
+
+// The settings' font button opens the chooser; OK there fills the name and size.
+TEST_F(ConfigDialogTest, TheFontButtonFillsTheNameAndTheSize) {
+  ConfigDialog dialog;
+  dialog.show();
+  Get<QLineEdit>(&dialog, "FaceName").setText("No Such Font");
+  QString offered;
+  QTimer::singleShot(0, [&] {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* chooser = dynamic_cast<FontChooser*>(w); chooser && chooser->isVisible()) {
+        auto& families = Get<QListWidget>(chooser, "families");
+        families.setCurrentRow(families.count() - 1);
+        offered = chooser->Family();
+        Get<QSpinBox>(chooser, "size").setValue(18);
+        chooser->accept();
+      }
+  });
+  Get<QPushButton>(&dialog, "chooseFont").click();
+  ASSERT_FALSE(offered.isEmpty());
+  EXPECT_EQ(Get<QLineEdit>(&dialog, "FaceName").text(), offered);
+  EXPECT_EQ(Get<QSpinBox>(&dialog, "FontPoint").value(), 18);
+  ASSERT_TRUE(dialog.Apply());
+  EXPECT_EQ(config.FontPoint, 18);
+  EXPECT_EQ(QString::fromStdString(jcode::SjisToUtf8(config.FaceName)), offered);
+}
+
+// With QUILLNET_SCREENSHOT_DIR set, each page of the dialog is saved there
+// as config-N.png and the font chooser as config-font.png.
+TEST_F(ConfigDialogTest, PagesCanBeSavedAsPictures) {
+  const char* out = std::getenv("QUILLNET_SCREENSHOT_DIR");
+  if (!out) GTEST_SKIP() << "QUILLNET_SCREENSHOT_DIR is not set";
+  ConfigDialog dialog;
+  dialog.setAttribute(Qt::WA_DontShowOnScreen);
+  dialog.show();
+  auto* tabs = dialog.findChild<QTabWidget*>();
+  ASSERT_TRUE(tabs);
+  for (int n = 0; n < tabs->count(); ++n) {
+    tabs->setCurrentIndex(n);
+    EXPECT_TRUE(dialog.grab().save(QString("%1/config-%2.png").arg(out).arg(n + 1), "PNG"));
+  }
+  FontChooser chooser("IPAGothic", 14);
+  chooser.setAttribute(Qt::WA_DontShowOnScreen);
+  chooser.show();
+  EXPECT_TRUE(chooser.grab().save(QString("%1/config-font.png").arg(out), "PNG"));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFontDatabase>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QScrollBar>
@@ -282,6 +283,35 @@ TEST_F(TerminalViewTest, ScrolledPictureEqualsAFullRepaint) {
 
 // A Japanese BBS menu as a host draws it.  With QUILLNET_SCREENSHOT set the
 // image is written there (docs/screenshots/terminal.png in the repository).
+// Cell fonts: every half-width character one advance, the CJK "dual" fonts
+// included (Qt counts those proportional).  A missing font falls back to the
+// first Japanese cell font, and the view says so.
+TEST_F(TerminalViewTest, AMissingFontFallsBackToAJapaneseCellFont) {
+  App app;
+  struct Case {
+    const char* family;
+    bool cell;
+  } cases[] = {{"IPAGothic", true}, {"IPAPGothic", false}, {"DejaVu Sans Mono", true}, {"DejaVu Sans", false}};
+  for (const Case& c : cases) {
+    if (!QFontDatabase::hasFamily(c.family)) continue;
+    EXPECT_EQ(TERMINALVIEW::IsCellFont(c.family), c.cell) << c.family;
+  }
+  const QString fallback = TERMINALVIEW::FallbackFamily();
+  ASSERT_TRUE(QFontDatabase::families(QFontDatabase::Japanese).contains(fallback)) << "no Japanese font installed";
+  EXPECT_TRUE(TERMINALVIEW::IsCellFont(fallback));
+
+  std::snprintf(config.FaceName, sizeof config.FaceName, "%s", "No Such Font Family");
+  TERMINALVIEW missing;
+  EXPECT_EQ(missing.FontNote(),
+            QStringLiteral("フォント「No Such Font Family」が見つからないので「%1」で表示します。").arg(fallback));
+  // The fallback draws a kanji in two cells as the settings' font would.
+  std::snprintf(config.FaceName, sizeof config.FaceName, "%s", fallback.toUtf8().constData());
+  TERMINALVIEW present;
+  EXPECT_TRUE(present.FontNote().isEmpty());
+  EXPECT_EQ(missing.CellWidth(), present.CellWidth());
+  EXPECT_EQ(missing.CellHeight(), present.CellHeight());
+}
+
 TEST_F(TerminalViewTest, JapaneseBbsScreen) {
   App app;
   Open(80, 24);
