@@ -21,6 +21,15 @@ for f in bin/quillnet bin/quillnet-tool bin/quillnet-demohost \
   need "$f"
 done
 
+# Each bitmap icon is a PNG of the size its folder names.
+for size in 16 22 24 32 48 64 128 256; do
+  png="share/icons/hicolor/${size}x${size}/apps/quillnet.png"
+  need "$png"
+  [ -e "$prefix/$png" ] || continue
+  dims=$(python3 -c 'import struct,sys; d=open(sys.argv[1],"rb").read(24); print("%dx%d" % struct.unpack(">II", d[16:24]) if d[:8]==b"\x89PNG\r\n\x1a\n" else "not-a-png")' "$prefix/$png")
+  [ "$dims" = "${size}x${size}" ] || { echo "$png is $dims"; fail=1; }
+done
+
 for page in quillnet quillnet-tool quillnet-demohost; do
   file="$prefix/share/man/man1/$page.1"
   need "share/man/man1/$page.1"
