@@ -706,6 +706,47 @@ TEST_F(LogTest, RunsGiveTheSameFileAsSingleBytes) {
   EXPECT_TRUE(facade.rec.boxes.empty());
 }
 
+// With a size limit, runs and single bytes fill the same files, and every
+// full file ends within a screen line of padding past the limit.
+TEST_F(LogTest, RunsFillTheSameLimitedFilesAsSingleBytes) {
+  std::mt19937 rng(20261211);
+  LOG::hooks.columns = [] { return 80; };
+  for (int round = 0; round < 20; ++round) {
+    for (int textLog = 0; textLog <= 1; ++textLog) {
+      const int kbLimit = 1 + round % 2;
+      const std::string input = RandomLogInput(rng, 3000 + rng() % 9000);
+      std::vector<std::string> files[2];
+      for (int runs = 0; runs <= 1; ++runs) {
+        const std::string path = dir.File(runs ? "lr.log" : "ls.log");
+        for (int k = 1; k <= 9; ++k) unlink(LOG::BackupName(path, k).c_str());
+        ASSERT_EQ(LOG::Start(path.c_str(), LOGOPEN_OVERWRITE, kbLimit, textLog), 1);
+        if (runs) {
+          for (size_t i = 0; i < input.size();) {
+            const size_t n = std::min<size_t>(1 + rng() % 700, input.size() - i);
+            LOG::Put(input.data() + i, n);
+            i += n;
+          }
+        } else {
+          Feed(input);
+        }
+        LOG::End();
+        for (int k = 9; k >= 1; --k)
+          if (Exists(LOG::BackupName(path, k))) files[runs].push_back(Read(LOG::BackupName(path, k)));
+        files[runs].push_back(Read(path));
+      }
+      ASSERT_EQ(files[0].size(), files[1].size()) << "round " << round << " textLog " << textLog;
+      ASSERT_GE(files[0].size(), 2u) << "round " << round;
+      for (size_t k = 0; k < files[0].size(); ++k) {
+        ASSERT_TRUE(files[0][k] == files[1][k]) << "round " << round << " textLog " << textLog << " file " << k;
+        if (k + 1 < files[0].size()) {
+          EXPECT_GE(files[0][k].size(), size_t(kbLimit) * 1024) << "round " << round << " file " << k;
+          EXPECT_LE(files[0][k].size(), size_t(kbLimit) * 1024 + 82) << "round " << round << " file " << k;
+        }
+      }
+    }
+  }
+}
+
 TEST_F(LogTest, ARunWhileNoLogWritesOnlyRemembersItsLastByte) {
   LOG::Put("ab\r", 3);
   EXPECT_EQ(LOG::chPrev, '\r');
