@@ -148,6 +148,11 @@ int main(int argc, char** argv) {
   }
   TAPISUB::Install();
 
+  // The headless screen's rows are the stock's frame before the stock opens,
+  // so that every line the screen shows is one the stock writes back.  (The
+  // frame window sets its own through the view, which re-establishes the
+  // stock's buffer when the row count changes.)
+  if (headless) STOCK::cLineFrame = kHeadlessRows;
   OpenStartupStock();
 
   std::unique_ptr<FRAMEWINDOW> frame;
@@ -155,7 +160,6 @@ int main(int argc, char** argv) {
   bool callStarted = false;
   const bool endWithCall = headless || opt.exitAfterCall;
   if (headless) {
-    STOCK::cLineFrame = kHeadlessRows;
     bitmap.Reset(nullptr, STOCK::cColumn, kHeadlessRows);
     InstallHeadlessMirror(stdout);
     auto* flusher = new QTimer(&app);

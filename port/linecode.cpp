@@ -20,11 +20,19 @@ void RECEIVEDECODER::Reset() {
 
 size_t RECEIVEDECODER::Convert(const LINECODEPARAM& param, const unsigned char* in, size_t n, unsigned char* out) {
   unsigned char* o = out;
-  const bool decode = param.KanjiCode != 0;
+  // A Shift_JIS host runs the decoder only with automatic detection, and
+  // then for the JIS shifts alone (ESC $ B, ESC $ @, ESC ( J/H/B, SO/SI),
+  // which Shift_JIS text never holds: its bytes from 0x80 on stay as they
+  // are, since EUC cannot be told from Shift_JIS byte by byte.
+  const bool sjisHost = param.KanjiCode == 0;
+  const bool decode = !sjisHost || param.AutoJisEuc;
   const bool shiftOutRule = !(param.KanjiCode == 4 && !param.AutoJisEuc);
   const bool escRule = param.KanjiCode != 4 || param.AutoJisEuc;
-  const bool eucLead = param.KanjiCode == 4 || param.AutoJisEuc;
+  const bool eucLead = param.KanjiCode == 4 || (param.AutoJisEuc && !sjisHost);
   const bool nec = param.KanjiCode == 3;
+  // Bytes that single-byte mode writes as they are, in runs: 0x20 to 0x7E,
+  // and on a Shift_JIS host everything from 0x20 on.
+  const unsigned char runTop = sjisHost ? 0xFF : 0x7E;
 
   // One byte through the decoder.  Dropping a byte is simply not writing it.
   auto feed = [&](unsigned char b) {
@@ -54,6 +62,10 @@ size_t RECEIVEDECODER::Convert(const LINECODEPARAM& param, const unsigned char* 
       return;
     }
     if (escStage == 0 || b < 0x21) {
+      if (sjisHost && (b & 0x80)) {
+        *o++ = b;  // Shift_JIS text, in whatever mode a JIS shift left
+        return;
+      }
       if (kanjiStage == 0 || b < 0x21) {
         if ((b & 0x80) && eucLead) {
           held = b;
@@ -80,7 +92,8 @@ size_t RECEIVEDECODER::Convert(const LINECODEPARAM& param, const unsigned char* 
       return;
     }
     if (escStage == 1) {
-      escByte = b & 0x7F;
+      // A Shift_JIS byte after ESC is no JIS shift.
+      escByte = sjisHost ? b : b & 0x7F;
       if (nec) {
         escStage = 0;
         if (escByte == 'K') {
@@ -139,11 +152,17 @@ size_t RECEIVEDECODER::Convert(const LINECODEPARAM& param, const unsigned char* 
     // 0x20 to 0x7E are written as they are: such runs skip the byte steps.
     if (decode && escStage == 0 && kanjiStage == 0 && !(fShiftOut && shiftOutRule)) {
       size_t j = i;
-      while (j < n) {
-        const unsigned char c = in[j] & mask;
-        if (c < 0x20 || c > 0x7E) break;
-        *o++ = c;
-        ++j;
+      if (mask == 0xFF && runTop == 0xFF) {
+        j += PrintableRun(reinterpret_cast<const char*>(in) + i, n - i);
+        std::memcpy(o, in + i, j - i);
+        o += j - i;
+      } else {
+        while (j < n) {
+          const unsigned char c = in[j] & mask;
+          if (c < 0x20 || c > runTop) break;
+          *o++ = c;
+          ++j;
+        }
       }
       if (j == n) break;
       i = j;

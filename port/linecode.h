@@ -39,7 +39,7 @@ inline size_t PrintableRun(const char* p, size_t n) {
 // The host properties the conversions read.
 struct LINECODEPARAM {
   int KanjiCode = 0;      // 0 Shift_JIS, 1 new JIS, 2 old JIS, 3 NEC, 4 EUC
-  int AutoJisEuc = 0;     // accept JIS escapes and EUC bytes whatever KanjiCode says
+  int AutoJisEuc = 0;     // accept JIS escapes (and, unless KanjiCode is 0, EUC bytes) whatever KanjiCode says
   int SevenBit = 0;       // strip received bytes to 7 bits; 7-bit kana on send
   int ReceiveCROnly = 0;  // the host ends lines with CR alone
 };

@@ -162,7 +162,10 @@ class STOCK {
   static std::vector<std::string> aIndexProp, aSearchProp;
   static int cIndexFromSyntax;
   // The screen's line count (set by the screen; 1 without one) and whether
-  // the frame is minimised.
+  // the frame is minimised.  Opening fills the communication buffer with
+  // that many of the newest lines, and only lines in the buffer are written
+  // back: set it before Open or Create, or call FrameSizeChanged after
+  // changing it, or edits of older screen lines stay in the read cache.
   static int cLineFrame;
   static int fMinimized;
   // The screen's top line as placed at opening; the screen takes it from here.

@@ -48,10 +48,15 @@ const char kFilter[] = "ﾛｸﾞﾌｧｲﾙ (*.log)";
 
 // What a BS may take back in a plain log: the characters this log wrote on
 // its current line, one byte count (1 or 2) per character, oldest first, in
-// lineChars[0 .. cLineChars).  A line end (the CR LF this log writes) empties
-// it, and so does a new log, so a BS never reaches into a line end or an
-// earlier session's text.  When it is full the older half is dropped.
+// a ring of kLineMemory entries from lineStart on, cLineChars of them.  A
+// line end (the CR LF this log writes) empties it, and so does a new log, so
+// a BS never reaches into a line end or an earlier session's text.  When it
+// is full a new character drops the oldest one, so it always holds the last
+// kLineMemory characters of the line.
+static_assert((LOG::kLineMemory & (LOG::kLineMemory - 1)) == 0, "the line memory is a power-of-two ring");
+constexpr size_t kLineMask = LOG::kLineMemory - 1;
 char lineChars[LOG::kLineMemory];
+size_t lineStart = 0;
 size_t cLineChars = 0;
 // The last character is a lone lead byte that the next byte may complete.
 bool pendingLead = false;
@@ -69,27 +74,31 @@ size_t cUncounted = 0;
 
 // Counts the characters of text into the line memory.  A byte that completes
 // a pending lead byte makes that character two bytes long; a full memory
-// drops its older half.
+// drops its oldest character for each new one.
 void CountChars(const char* text, size_t n) {
-  size_t len = cLineChars;
+  size_t start = lineStart, len = cLineChars;
   bool lead = pendingLead;
   for (size_t i = 0; i < n; ++i) {
     const unsigned char b = static_cast<unsigned char>(text[i]);
     if (lead && jcode::IsKanjiTrail(b)) {
-      lineChars[len - 1] = 2;
+      lineChars[(start + len - 1) & kLineMask] = 2;
       lead = false;
       continue;
     }
-    if (len >= LOG::kLineMemory) {
-      std::memmove(lineChars, lineChars + LOG::kLineMemory / 2, len - LOG::kLineMemory / 2);
-      len -= LOG::kLineMemory / 2;
+    if (len == LOG::kLineMemory) {
+      start = (start + 1) & kLineMask;
+      --len;
     }
-    lineChars[len++] = 1;
+    lineChars[(start + len++) & kLineMask] = 1;
     lead = jcode::IsKanji1(b);
   }
+  lineStart = start;
   cLineChars = len;
   pendingLead = lead;
 }
+
+// Takes the newest character out of the line memory; its byte count.
+size_t TakeLastChar() { return static_cast<unsigned char>(lineChars[(lineStart + --cLineChars) & kLineMask]); }
 
 // Brings the line memory up to date with the uncounted text.
 void CountUncounted() {
@@ -99,6 +108,7 @@ void CountUncounted() {
 
 // Forgets the current line: a line end, or a new log.
 void ForgetLine() {
+  lineStart = 0;
   cLineChars = 0;
   cUncounted = 0;
   pendingLead = false;
@@ -121,6 +131,24 @@ void NoteText(const char* text, size_t n) {
   }
   std::memcpy(uncounted + cUncounted, text, n);
   cUncounted += n;
+}
+
+// Whether the byte before `end` is the first byte of a double-byte
+// character, looking back over [begin, end) and then over `more` bytes
+// before them (the bytes in front of begin, ending at moreEnd).  A byte that
+// cannot be a lead byte always ends a character, so the lead-capable bytes
+// after it pair up from their first one: the last of them is a lead byte
+// when their count is odd.  What lies before the bytes looked at counts as
+// a character boundary.
+bool EndsInLead(const char* begin, const char* end, const char* moreEnd, size_t more) {
+  size_t count = 0;
+  const char* q = end;
+  while (q > begin && jcode::IsKanji1(static_cast<unsigned char>(q[-1]))) --q, ++count;
+  if (q == begin) {
+    const char* r = moreEnd;
+    while (more > 0 && jcode::IsKanji1(static_cast<unsigned char>(r[-1]))) --r, --more, ++count;
+  }
+  return count % 2 == 1;
 }
 
 bool IsFinal(unsigned char c) {
@@ -428,7 +456,7 @@ void LOG::BackSpace() {
   }
   CountUncounted();
   if (cLineChars == 0) return;
-  size_t n = static_cast<unsigned char>(lineChars[--cLineChars]);
+  size_t n = TakeLastChar();
   pendingLead = false;
   if (n == 2) secondCellPending = true;
   if (chPrev == '\t') fBackAfterTab = 1;
@@ -447,11 +475,68 @@ void LOG::BackSpace() {
   }
 }
 
+// ---- the size limit, kept as bytes are put in ----
+//
+// The limit's question (and the fresh file) comes when the written and
+// cached bytes reach the limit, at the next character boundary: a run of
+// bytes is cut there and its rest goes to the fresh file, a byte put alone
+// is checked after it.  A plain log's cursor move can write up to a line of
+// blanks at once, so a file ends at most that far (the screen's width and a
+// line end) past its limit.
+
+int64_t LOG::LimitBytes() {
+  if (fUploading || cKBLimit >= kNoLimit) return INT64_MAX;
+  return static_cast<int64_t>(cKBLimit) * 1024;
+}
+
+// After a byte put alone: at the limit, unless the cache ends inside a
+// double-byte character (its second byte then brings the check).
+void LOG::CheckLimitHere() {
+  if (hLogFile < 0 || cbFile + static_cast<int64_t>(cbCache) < LimitBytes()) return;
+  if (EndsInLead(cache.data(), cache.data() + cbCache, nullptr, 0)) return;
+  CheckLimit();
+}
+
+// Appends a run (plain text when `text`, else raw bytes); where it brings the
+// file to its limit it is cut, at a character boundary, the limit is dealt
+// with, and the rest goes on into the fresh file (or nowhere when the log
+// ended).
+void LOG::AppendUpToLimit(const char* p, size_t n, bool text) {
+  while (n > 0 && hLogFile >= 0) {
+    const int64_t room = LimitBytes() - (cbFile + static_cast<int64_t>(cbCache));
+    if (room > static_cast<int64_t>(n)) {
+      text ? AppendText(p, n) : Append(p, n);
+      return;
+    }
+    // The limit falls in this run.  The bytes in front of it are the
+    // cache's last ones (looked at when the run's own bytes do not decide).
+    size_t cut = room > 0 ? static_cast<size_t>(room) : 0;
+    if (EndsInLead(p, p + cut, cache.data() + cbCache, cbCache)) {
+      if (cut == n) {
+        // The run ends inside a character: its second byte, still to
+        // come, brings the limit.
+        text ? AppendText(p, n) : Append(p, n);
+        return;
+      }
+      ++cut;
+    }
+    if (cut > 0) text ? AppendText(p, cut) : Append(p, cut);
+    p += cut;
+    n -= cut;
+    CheckLimit();
+  }
+}
+
 void LOG::Put(char c) {
   if (hLogFile < 0 || fPause) {
     chPrev = c;
     return;
   }
+  PutByte(c);
+  CheckLimitHere();
+}
+
+void LOG::PutByte(char c) {
   fDirty = 1;
   const unsigned char b = static_cast<unsigned char>(c);
   if (!fTextLog) {
@@ -512,12 +597,12 @@ void LOG::Put(const char* p, size_t n) {
     for (size_t i = 0; i < n; ++i) {
       const char c = p[i];
       if (c == 0x1A || (c == '\r' && prev == '\r')) {
-        if (i > start) Append(p + start, i - start);
+        if (i > start) AppendUpToLimit(p + start, i - start, false);
         start = i + 1;
       }
       prev = c;
     }
-    if (n > start) Append(p + start, n - start);
+    if (n > start) AppendUpToLimit(p + start, n - start, false);
     chPrev = prev;
     return;
   }
@@ -534,7 +619,7 @@ void LOG::Put(const char* p, size_t n) {
     if (k > 0) {
       secondCellPending = false;
       fBackAfterTab = 0;
-      AppendText(p + i, k);
+      AppendUpToLimit(p + i, k, true);
       i += k;
       chPrev = p[i - 1];
     } else {

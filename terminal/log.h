@@ -9,6 +9,8 @@
 //
 // Bytes are collected in a cache and written in one call when the receive
 // pass is idle (FlushCache), or as soon as the cache passes kCacheFlushSize.
+// The size limit is kept as bytes come: where they reach it the question is
+// asked at once, and the bytes after that point go to the fresh file.
 // The file is only ever appended to: text of earlier sessions is never
 // rewritten, except for one Ctrl+Z at its very end, which the new text
 // replaces.  Starting with a backup mode moves the old file aside first
@@ -117,9 +119,12 @@ class LOG {
   // Writes the cache and commits the file to the disk, when bytes were given
   // since the last Flush.  A failure ends the log and says so.
   static void Flush();
-  // After a receive pass with data: at the size limit ends the log, asks,
-  // and on kLimitContinue starts a fresh file of the same name keeping the
-  // full one as ".BK1".  1 when the limit was reached, else 0.
+  // At the size limit ends the log, asks, and on kLimitContinue starts a
+  // fresh file of the same name keeping the full one as ".BK1".  1 when the
+  // limit was reached, else 0.  Put calls it as soon as the written and
+  // cached bytes reach the limit (at the next character boundary), so a file
+  // never runs far past it however much one receive pass takes; the pass
+  // calls it once more at its end.
   static int CheckLimit();
   // Writes the cache, closes the file, updates the menu, frees the cache.
   static void End();
@@ -148,6 +153,10 @@ class LOG {
  private:
   static int Open(const std::string& path, int mode, int kbLimit, int textLog);
   static void CloseFile();
+  static void PutByte(char c);
+  static int64_t LimitBytes();
+  static void CheckLimitHere();
+  static void AppendUpToLimit(const char* p, size_t n, bool text);
   static void Append(const char* p, size_t n);
   static void AppendText(const char* p, size_t n);
   static void Spaces(int n);

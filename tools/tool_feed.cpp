@@ -137,6 +137,11 @@ int FeedCommand(const std::vector<std::string>& args) {
   hostprop.AutoBPLUS = 0;
   hostprop.AutoZmodem = 0;
 
+  // The screen's rows are the stock's frame before the stock opens: opening
+  // fills the communication buffer with that many of the newest lines, and
+  // only lines in that buffer are written back, so a cursor-addressed edit
+  // of any screen line reaches the file.
+  STOCK::cLineFrame = int(rows);
   struct stat st;
   const bool exists = stat(stockPath.c_str(), &st) == 0;
   if (exists ? !STOCK::Open(stockPath) : !STOCK::Create(stockPath, static_cast<unsigned long>(lines), int(columns), 0, 0, 0))
@@ -145,7 +150,6 @@ int FeedCommand(const std::vector<std::string>& args) {
     STOCK::ResetForTest();
     return 1;
   }
-  STOCK::cLineFrame = int(rows);
   // The screen paints nothing here; it asks the port for its backlog, which
   // decides only how a window would be painted.
   bitmap.Reset(nullptr, STOCK::cColumn, int(rows));

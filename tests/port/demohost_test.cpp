@@ -134,16 +134,21 @@ TEST_F(DemoHostTest, JisAndEucCallsReadLikeShiftJis) {
   struct CODECASE {
     const char* option;
     int kanjiCode;
+    int autoJisEuc;
   };
-  const std::vector<CODECASE> codes = {{"sjis", KANJI_SJIS}, {"jis", KANJI_NEWJIS}, {"euc", KANJI_EUC}};
+  // The last: a Shift_JIS host setting with automatic detection follows a
+  // host that switches to JIS.
+  const std::vector<CODECASE> codes = {
+      {"sjis", KANJI_SJIS, 0}, {"jis", KANJI_NEWJIS, 0}, {"euc", KANJI_EUC, 0}, {"jis", KANJI_SJIS, 1}};
   std::vector<std::string> calls;
   for (const CODECASE& c : codes) {
-    SCOPED_TRACE(c.option);
+    SCOPED_TRACE(std::string(c.option) + (c.autoJisEuc ? " detected" : ""));
     SetUp();
     sjis.clear();
     utf8.clear();
     from = 0;
     hostprop.KanjiCode = c.kanjiCode;
+    hostprop.AutoJisEuc = c.autoJisEuc;
     std::string error;
     ASSERT_TRUE(StartHost({"--code", c.option, "--auto-login"}, &error)) << error;
     ASSERT_EQ(Call(), 1);
@@ -158,7 +163,7 @@ TEST_F(DemoHostTest, JisAndEucCallsReadLikeShiftJis) {
     COMPORT::Close();
     host.Stop();
   }
-  ASSERT_EQ(calls.size(), 3u);
+  ASSERT_EQ(calls.size(), 4u);
   // The JIS host really sends JIS: read as Shift_JIS, its text keeps the
   // shift sequences.
   SetUp();
@@ -173,6 +178,57 @@ TEST_F(DemoHostTest, JisAndEucCallsReadLikeShiftJis) {
   EXPECT_NE(sjis.find("\x1b(J"), std::string::npos);
   EXPECT_EQ(calls[1], calls[0]) << "JIS call differs";
   EXPECT_EQ(calls[2], calls[0]) << "EUC call differs";
+  EXPECT_EQ(calls[3], calls[0]) << "JIS call read with automatic detection differs";
+}
+
+// Width of a Shift_JIS line in cells: a double-byte character takes two.
+size_t Cells(const std::string& sjis) {
+  size_t cells = 0;
+  for (size_t i = 0; i < sjis.size(); ++i, ++cells)
+    if (jcode::IsKanji1(static_cast<unsigned char>(sjis[i]))) ++i, ++cells;
+  return cells;
+}
+
+// The banner's box, the menu's rules and the lists' separators are all as
+// wide as each other, and the log-in screen says how a JIS or EUC call is
+// read.
+TEST_F(DemoHostTest, FramesAndRulesAreOneWidth) {
+  std::string error;
+  ASSERT_TRUE(StartHost({}, &error)) << error;
+  ASSERT_EQ(Call(), 1);
+  ASSERT_TRUE(Until("ID: ")) << utf8;
+  EXPECT_NE(utf8.find("通信ソフトの漢字コードも同じに設定してください。"), std::string::npos) << utf8;
+  EXPECT_NE(utf8.find("JIS/EUCの自動判別をオンにすればJISは読めます。"), std::string::npos) << utf8;
+  ASSERT_TRUE(Type("guest", "パスワード: ")) << utf8;
+  ASSERT_TRUE(Type("x", "(B,W,G,?) > ")) << utf8;
+  ASSERT_TRUE(Type("b", "掲示板番号 (Q:戻る) > ")) << utf8;
+  ASSERT_TRUE(Type("1", "L:一覧  Q:戻る) > ")) << utf8;
+  ASSERT_TRUE(Type("2", "Q:戻る) > ")) << utf8;
+
+  const std::string box[] = {jcode::Utf8ToSjis("┏"), jcode::Utf8ToSjis("┃"), jcode::Utf8ToSjis("┗")};
+  const std::string rule = jcode::Utf8ToSjis("＝");
+  size_t boxLines = 0, rules = 0, separators = 0;
+  std::vector<size_t> widths;
+  for (size_t at = 0, end; (end = sjis.find("\r\n", at)) != std::string::npos; at = end + 2) {
+    const std::string line = sjis.substr(at, end - at);
+    if (line.empty()) continue;
+    bool framed = true;
+    if (line.rfind(box[0], 0) == 0 || line.rfind(box[1], 0) == 0 || line.rfind(box[2], 0) == 0)
+      ++boxLines;
+    else if (line.rfind(rule, 0) == 0)
+      ++rules;
+    else if (line.find_first_not_of('-') == std::string::npos)
+      ++separators;
+    else
+      framed = false;
+    if (framed) {
+      widths.push_back(Cells(line));
+      EXPECT_EQ(widths.back(), widths.front()) << jcode::SjisToUtf8(line);
+    }
+  }
+  EXPECT_EQ(boxLines, 4u);
+  EXPECT_EQ(rules, 2u);
+  EXPECT_GE(separators, 4u);  // the board list's two, the message list's, the message's
 }
 
 }  // namespace

@@ -95,6 +95,42 @@ TEST(ReceiveDecoder, CaseTable) {
   }
 }
 
+// A Shift_JIS host with automatic detection: the JIS shifts are followed,
+// every byte from 0x80 on is Shift_JIS as it came (bytes that would be EUC
+// too), and without detection nothing is converted at all.
+TEST(ReceiveDecoder, ShiftJisHostWithAutomaticDetection) {
+  const std::string kanji = "\x88\x9F";   // JIS 0x30 0x21
+  const std::string sjis = "\x8A\xBF\x8E\x9A\x82\xA9\x82\xC8\xB6\xC5\x88\x40 ABC";  // 漢字かなｶﾅ亜 ABC
+  const std::string eucLike = "\xB0\xA1\xA4\xA2";  // half-width kana here, 亜 and あ in EUC
+  const LINECODEPARAM detect = Param(0, 1);
+  const std::vector<ReceiveCase> cases = {
+      {"shift_jis text unchanged", detect, {sjis}, sjis},
+      {"shift_jis split inside a character", detect, {"\x8A", "\xBF\x8E", "\x9A"}, "\x8A\xBF\x8E\x9A"},
+      {"bytes that could be euc stay", detect, {eucLike}, eucLike},
+      {"new jis", detect, {"\x1B$B\x30\x21\x1B(JA"}, kanji + "A"},
+      {"old jis, out with ( B", detect, {"\x1B$@\x30\x21\x1B(BA"}, kanji + "A"},
+      {"out with ( H", detect, {"\x1B$B\x30\x21\x1B(HA"}, kanji + "A"},
+      {"jis split across reads", detect, {"\x1B", "$", "B\x30", "\x21\x1B(", "J", "A"}, kanji + "A"},
+      {"shift_jis, jis, shift_jis", detect, {sjis + "\x1B$B\x30\x21\x1B(B" + sjis}, sjis + kanji + sjis},
+      {"so si kana", detect, {"\x0E\x31\x32\x0F" "A"}, "\xB1\xB2" "A"},
+      {"so si split", detect, {"\x0E", "\x31", "\x0F" "A"}, "\xB1" "A"},
+      {"shift_jis kana while shifted out", detect, {"\x0E\xB1\x0F"}, "\xB1"},
+      {"shift_jis bytes inside kanji mode stay", detect, {"\x1B$B\x30\x21\x8A\xBF\x82\xA9\x30\x21\x1B(J"},
+       kanji + "\x8A\xBF\x82\xA9" + kanji},
+      {"a shift_jis byte after ESC is no shift", detect, {"\x1B\xA4\x81"}, "\x1B\xA4\x81"},
+      {"csi passes whole", detect, {"\x1B[1;31m" + sjis + "\x1B[m"}, "\x1B[1;31m" + sjis + "\x1B[m"},
+      {"unknown designation passes whole", detect, {"\x1B(I" + sjis}, "\x1B(I" + sjis},
+      {"nul removed", detect, {std::string("a\0\x8A\0\xBF", 5)}, "a\x8A\xBF"},
+      {"cr only", Param(0, 1, 0, 1), {"\x8A\xBF\r\x1B$B\x30\x21\r"}, "\x8A\xBF\r\n" + kanji + "\r\n"},
+      {"seven bit", Param(0, 1, 1), {"\xC1\x1B$B\x30\x21\x1B(J"}, "A" + kanji},
+      {"no detection: jis untouched", Param(0), {"\x1B$B\x30\x21\x1B(J\x0E\x31"}, "\x1B$B\x30\x21\x1B(J\x0E\x31"},
+  };
+  for (const auto& c : cases) {
+    std::string got = DecodeChunks(c.param, c.chunks);
+    EXPECT_EQ(Hex(got), Hex(c.expected)) << c.name;
+  }
+}
+
 TEST(ReceiveDecoder, PrintMissFollowsTheHostsKanjiOut) {
   RECEIVEDECODER dec;
   DecodeChunks(Param(1), {"\x1B$B\x30\x21\x1B(H"}, &dec);
@@ -239,7 +275,18 @@ void ExpectSameAsNkf(const std::string& ours, const std::string& nkfs) {
 TEST(LineCodeFidelity, EveryJisCellDecodesAsNkfDoes) {
   if (!HaveNkf()) GTEST_SKIP() << "nkf is not installed";
   const std::string jis = AllCellsJis();
-  ExpectSameAsNkf(DecodeChunks(Param(1), {jis}), RunProcess({"nkf", "-J", "-s", "-x"}, jis).out);
+  const std::string reference = RunProcess({"nkf", "-J", "-s", "-x"}, jis).out;
+  ExpectSameAsNkf(DecodeChunks(Param(1), {jis}), reference);
+  // A Shift_JIS host setting with automatic detection reads JIS the same.
+  ExpectSameAsNkf(DecodeChunks(Param(0, 1), {jis}), reference);
+}
+
+TEST(LineCodeFidelity, ShiftJisPassesAutomaticDetectionUnchanged) {
+  // Every JIS X 0208 cell in Shift_JIS (many of them EUC-like byte pairs),
+  // and every half-width kana.
+  std::string sjis = DecodeChunks(Param(1), {AllCellsJis()});
+  for (int c = 0xA1; c <= 0xDF; ++c) sjis += static_cast<char>(c);
+  EXPECT_TRUE(DecodeChunks(Param(0, 1), {sjis}) == sjis);
 }
 
 TEST(LineCodeFidelity, EveryEucCellDecodesAsNkfDoes) {
@@ -282,17 +329,28 @@ TEST(LineCodeFidelity, HalfWidthKanaBothWays) {
 
 TEST(LineCodeFidelity, AnySplitDecodesLikeOneRead) {
   const std::string jis = AllCellsJis() + "\x0E\x31\x0F\x1B[1m";
-  const std::string whole = DecodeChunks(Param(1), {jis});
-  std::mt19937 rng(99);
-  for (int round = 0; round < 50; ++round) {
-    std::vector<std::string> chunks;
-    for (size_t at = 0; at < jis.size();) {
-      size_t len = 1 + rng() % (round < 25 ? 4 : 600);
-      chunks.push_back(jis.substr(at, len));
-      at += len;
+  // A Shift_JIS host that switches to JIS and back, read with detection.
+  const std::string sjisText = DecodeChunks(Param(1), {AllCellsJis()});
+  const std::string mixed = sjisText + jis + "\xB1\xB2" + sjisText;
+  const struct {
+    LINECODEPARAM param;
+    const std::string& input;
+  } inputs[] = {{Param(1), jis}, {Param(0, 1), mixed}};
+  for (const auto& in : inputs) {
+    const std::string whole = DecodeChunks(in.param, {in.input});
+    std::mt19937 rng(99);
+    for (int round = 0; round < 50; ++round) {
+      std::vector<std::string> chunks;
+      for (size_t at = 0; at < in.input.size();) {
+        size_t len = 1 + rng() % (round < 25 ? 4 : 600);
+        chunks.push_back(in.input.substr(at, len));
+        at += len;
+      }
+      ASSERT_TRUE(DecodeChunks(in.param, chunks) == whole) << "round " << round;
     }
-    ASSERT_TRUE(DecodeChunks(Param(1), chunks) == whole) << "round " << round;
   }
+  // The detected text is the Shift_JIS text with the JIS part decoded.
+  EXPECT_TRUE(DecodeChunks(Param(0, 1), {mixed}) == sjisText + DecodeChunks(Param(1), {jis}) + "\xB1\xB2" + sjisText);
 }
 
 }  // namespace

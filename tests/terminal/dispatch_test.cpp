@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/jcode.h"
 #include "platform/ui.h"
 #include "port/comport.h"
 #include "shell/config.h"
@@ -158,6 +159,74 @@ TEST_F(DispatchTest, TheLogSeesEveryByteTheFilterDrops) {
     EXPECT_EQ(LogText(), c.log);
     EXPECT_EQ(addinBytes, c.in);  // the add-in buffer takes every byte
     EXPECT_EQ(ctrlSkipState, 0);
+  }
+}
+
+// A flood through whole passes (each takes many refills) into a log with a
+// 100 KB limit: every full file ends within 512 bytes past the limit, at a
+// character boundary, and the files together hold the whole log.
+TEST_F(DispatchTest, TheLogLimitHoldsWithinAPass) {
+  const int64_t kLimit = 100 * 1024;
+  std::string flood;
+  for (int i = 0; flood.size() < 300 * 1024; ++i) {
+    flood += jcode::Utf8ToSjis("漢字かなカナ ｶﾅ混じりの行 ") + std::to_string(i);
+    if (i % 7 == 0) flood += "\x1b[31mcolour\x1b[m";
+    if (i % 11 == 0) flood += "\x1b[5;70H";  // a plain log pads this to column 70
+    flood += "\r\n";
+  }
+  // Offsets where a character starts (a double-byte character is one).
+  std::vector<bool> boundary(flood.size() + 1, true);
+  for (size_t i = 0; i < flood.size(); ++i)
+    if (jcode::IsKanji1(static_cast<unsigned char>(flood[i]))) boundary[++i] = false;
+
+  for (int textLog : {0, 1}) {
+    SCOPED_TRACE(textLog ? "plain log" : "raw log");
+    TearDown();
+    SetUp();
+    hostprop.ModemType = MODEM_TELNET;  // plain reception: no carrier watch, whole passes
+    // What the log holds without a limit.
+    const std::string whole = dir.File("whole.log");
+    ASSERT_EQ(LOG::Start(whole.c_str(), LOGOPEN_OVERWRITE, LOG::kNoLimit, textLog), 1);
+    LOG::Put(flood.data(), flood.size());
+    LOG::End();
+    const std::string expected = ReadWholeFile(whole);
+    if (!textLog) {
+      ASSERT_EQ(expected, flood);
+    }
+
+    const std::string path = dir.File(textLog ? "plain.log" : "raw.log");
+    ASSERT_EQ(LOG::Start(path.c_str(), LOGOPEN_OVERWRITE, 100, textLog), 1);
+    const long long passes = cDispatchPasses;
+    const size_t questions = quiet.boxes.size();
+    Receive(flood);
+    // Passes of many refills: a check once per pass would let tens of
+    // kilobytes through.
+    EXPECT_LT(cDispatchPasses - passes, static_cast<long long>(flood.size() / 8192));
+    LOG::End();
+
+    std::vector<std::string> files;  // oldest first
+    for (int k = 9; k >= 1; --k) {
+      const std::string f = ReadWholeFile(LOG::BackupName(path, k));
+      if (!f.empty()) files.push_back(f);
+    }
+    files.push_back(ReadWholeFile(path));
+    ASSERT_GE(files.size(), 3u);  // at least two full files and the running one
+    std::string joined;
+    for (size_t k = 0; k < files.size(); ++k) {
+      const int64_t size = static_cast<int64_t>(files[k].size());
+      if (k + 1 < files.size()) {
+        EXPECT_GE(size, kLimit) << "file " << k;
+        EXPECT_LE(size, kLimit + 512) << "file " << k;
+      } else {
+        EXPECT_LT(size, kLimit) << "the running file";
+      }
+      joined += files[k];
+      if (!textLog) {
+        EXPECT_TRUE(boundary[joined.size()]) << "file " << k << " ends inside a character";
+      }
+    }
+    EXPECT_TRUE(joined == expected) << joined.size() << " bytes of " << expected.size();
+    EXPECT_EQ(quiet.boxes.size() - questions, files.size() - 1);  // one question per full file
   }
 }
 

@@ -318,9 +318,9 @@ TEST_F(LogLimitTest, ReachingTheLimitAsksAndByDefaultGoesOnInAFreshFile) {
   Feed(std::string(102399, 'a'));  // cached and written bytes together
   EXPECT_EQ(LOG::CheckLimit(), 0);
   EXPECT_TRUE(facade.rec.boxes.empty());
-  Feed("b");
-  ASSERT_EQ(LOG::CheckLimit(), 1);
+  Feed("b");  // the byte that reaches the limit brings the question at once
   ASSERT_EQ(facade.rec.boxes.size(), 1u);
+  EXPECT_EQ(LOG::CheckLimit(), 0);  // the fresh file is far from it
   EXPECT_NE(facade.rec.boxes[0].text.find("lim.BK1"), std::string::npos);
   EXPECT_EQ(facade.rec.boxes[0].answer, ui::IDYES);  // what the unanswered question gives
   EXPECT_EQ(calls, (std::vector<std::string>{"stop", "start"}));
@@ -340,10 +340,9 @@ TEST_F(LogLimitTest, AnsweringNoEndsTheLog) {
   std::string path = dir.File("lim.log");
   facade.rec.answers.push_back(ui::IDNO);
   ASSERT_EQ(LOG::Start("lim.log", LOGOPEN_APPEND, 1, 1), 1);
-  Feed(std::string(2000, 'a'));  // the cache was not flushed before the check
-  ASSERT_EQ(LOG::CheckLimit(), 1);
+  Feed(std::string(2000, 'a'));  // the question came at the 1024th byte
   EXPECT_FALSE(LOG::IsRunning());
-  EXPECT_EQ(Read(path), std::string(2000, 'a'));
+  EXPECT_EQ(Read(path), std::string(1024, 'a'));
   EXPECT_FALSE(Exists(dir.File("lim.BK1")));
   EXPECT_EQ(calls, (std::vector<std::string>{"stop", "start"}));
   Feed("more");  // the terminal goes on without a log
@@ -358,11 +357,54 @@ TEST_F(LogLimitTest, TheQuestionHookDecidesAndARestartKeepsTheTextMode) {
   };
   ASSERT_EQ(LOG::Start("h.log", LOGOPEN_APPEND, 1, 1), 1);
   Feed(std::string(1024, 'a'));
-  ASSERT_EQ(LOG::CheckLimit(), 1);
   EXPECT_EQ(asked, 1);
   EXPECT_TRUE(facade.rec.boxes.empty());
   EXPECT_EQ(LOG::fTextLog, 1);
   EXPECT_EQ(LOG::logopen, LOGOPEN_BACKUP);
+}
+
+// Where a file ends when the limit (1 KB) is reached inside one run of bytes
+// or by bytes put one at a time: at the limit, after the second byte of a
+// double-byte character that straddles it, or after a plain log's padding.
+struct LimitCutCase {
+  const char* name;
+  int textLog;
+  std::string input;
+  size_t first;  // bytes in the full file
+};
+
+TEST_F(LogLimitTest, TheLimitCutsARunAtACharacterBoundary) {
+  const std::string kanji = "\x88\x9f";  // both bytes could be lead bytes
+  // 800 bytes: with at most 1024 in front, one file is filled and no more.
+  std::string kanjiLine;
+  for (int k = 0; k < 400; ++k) kanjiLine += kanji;
+  const LimitCutCase cases[] = {
+      {"raw at the limit", 0, std::string(1500, 'a'), 1024},
+      {"raw kanji straddling", 0, std::string(1023, 'a') + kanjiLine, 1025},
+      {"raw kanji ending at the limit", 0, std::string(1022, 'a') + kanjiLine, 1024},
+      {"raw kanji only", 0, std::string(1, 'a') + kanjiLine + kanjiLine, 1025},
+      {"plain text", 1, std::string(1023, 'a') + kanjiLine, 1025},
+      {"plain padding", 1, std::string(1000, 'a') + "\x1b[30C" + std::string(600, 'b'), 1030},
+      {"plain line end", 1, std::string(1023, 'a') + "\nbbbb", 1025},
+  };
+  for (const LimitCutCase& c : cases) {
+    for (bool runs : {false, true}) {
+      const std::string path = dir.File("cut.log");
+      for (const std::string& f : {path, LOG::BackupName(path, 1)}) unlink(f.c_str());
+      ASSERT_EQ(LOG::Start("cut.log", LOGOPEN_OVERWRITE, 1, c.textLog), 1);
+      if (runs)
+        LOG::Put(c.input.data(), c.input.size());
+      else
+        Feed(c.input);
+      LOG::End();
+      const std::string full = Read(LOG::BackupName(path, 1)), rest = Read(path);
+      EXPECT_EQ(full.size(), c.first) << c.name << (runs ? " (run)" : " (bytes)");
+      // Nothing is lost at the cut: a raw log is the input, split.
+      if (!c.textLog) {
+        EXPECT_TRUE(full + rest == c.input) << c.name;
+      }
+    }
+  }
 }
 
 TEST_F(LogLimitTest, NoLimitWhileUploadingOrWithoutALimit) {
@@ -581,6 +623,41 @@ std::string RandomLogInput(std::mt19937& rng, size_t size) {
   return out;
 }
 
+// A BS takes back up to the last 4096 characters of a line, the whole of
+// them however long the line has grown, and nothing before them.
+TEST_F(LogTest, TheLineMemoryHoldsTheLast4096Characters) {
+  struct Case {
+    const char* name;
+    std::string character;  // what the line is made of
+    int lineChars;          // characters on the line
+    int backspaces;         // one per cell
+    int left;               // characters the file keeps
+  } cases[] = {
+      {"short line, all taken back", "a", 100, 120, 0},
+      {"exactly full", "a", 4096, 4096, 0},
+      {"exactly full, one BS more", "a", 4096, 4097, 0},
+      {"longer line, 4096 taken back", "a", 5000, 4096, 904},
+      {"longer line, no BS reaches further", "a", 5000, 4200, 904},
+      {"much longer line", "a", 12289, 4097, 8193},
+      {"double-byte, 4096 taken back", "\x8a\xbf", 5000, 2 * 4096, 904},
+      {"double-byte, no BS reaches further", "\x8a\xbf", 5000, 2 * 4096 + 7, 904},
+  };
+  for (const Case& c : cases) {
+    std::string line;
+    for (int k = 0; k < c.lineChars; ++k) line += c.character;
+    const std::string input = "x\n" + line + std::string(size_t(c.backspaces), '\b');
+    std::string expected = "x\r\n";
+    for (int k = 0; k < c.left; ++k) expected += c.character;
+    EXPECT_EQ(LogOf(input, 1), expected) << c.name << " (bytes)";
+    const std::string path = dir.File("run.log");
+    unlink(path.c_str());
+    ASSERT_EQ(LOG::Start("run.log", LOGOPEN_APPEND, LOG::kNoLimit, 1), 1);
+    LOG::Put(input.data(), input.size());
+    LOG::End();
+    EXPECT_EQ(Read(path), expected) << c.name << " (one run)";
+  }
+}
+
 TEST_F(LogTest, ALongRunIsTakenBackByWholeCharacters) {
   // Text longer than the line memory, in one run, then BS: the line memory
   // holds the run's last characters.
@@ -627,6 +704,47 @@ TEST_F(LogTest, RunsGiveTheSameFileAsSingleBytes) {
     }
   }
   EXPECT_TRUE(facade.rec.boxes.empty());
+}
+
+// With a size limit, runs and single bytes fill the same files, and every
+// full file ends within a screen line of padding past the limit.
+TEST_F(LogTest, RunsFillTheSameLimitedFilesAsSingleBytes) {
+  std::mt19937 rng(20261211);
+  LOG::hooks.columns = [] { return 80; };
+  for (int round = 0; round < 20; ++round) {
+    for (int textLog = 0; textLog <= 1; ++textLog) {
+      const int kbLimit = 1 + round % 2;
+      const std::string input = RandomLogInput(rng, 3000 + rng() % 9000);
+      std::vector<std::string> files[2];
+      for (int runs = 0; runs <= 1; ++runs) {
+        const std::string path = dir.File(runs ? "lr.log" : "ls.log");
+        for (int k = 1; k <= 9; ++k) unlink(LOG::BackupName(path, k).c_str());
+        ASSERT_EQ(LOG::Start(path.c_str(), LOGOPEN_OVERWRITE, kbLimit, textLog), 1);
+        if (runs) {
+          for (size_t i = 0; i < input.size();) {
+            const size_t n = std::min<size_t>(1 + rng() % 700, input.size() - i);
+            LOG::Put(input.data() + i, n);
+            i += n;
+          }
+        } else {
+          Feed(input);
+        }
+        LOG::End();
+        for (int k = 9; k >= 1; --k)
+          if (Exists(LOG::BackupName(path, k))) files[runs].push_back(Read(LOG::BackupName(path, k)));
+        files[runs].push_back(Read(path));
+      }
+      ASSERT_EQ(files[0].size(), files[1].size()) << "round " << round << " textLog " << textLog;
+      ASSERT_GE(files[0].size(), 2u) << "round " << round;
+      for (size_t k = 0; k < files[0].size(); ++k) {
+        ASSERT_TRUE(files[0][k] == files[1][k]) << "round " << round << " textLog " << textLog << " file " << k;
+        if (k + 1 < files[0].size()) {
+          EXPECT_GE(files[0][k].size(), size_t(kbLimit) * 1024) << "round " << round << " file " << k;
+          EXPECT_LE(files[0][k].size(), size_t(kbLimit) * 1024 + 82) << "round " << round << " file " << k;
+        }
+      }
+    }
+  }
 }
 
 TEST_F(LogTest, ARunWhileNoLogWritesOnlyRemembersItsLastByte) {

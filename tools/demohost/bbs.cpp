@@ -137,6 +137,45 @@ std::string Pad(const std::string& s, size_t width) {
   return s.size() >= width ? s : s + std::string(width - s.size(), ' ');
 }
 
+// Width of a Shift_JIS text in cells: a double-byte character takes two,
+// any other byte one.
+size_t TextCells(const std::string& sjis) {
+  size_t cells = 0;
+  for (size_t i = 0; i < sjis.size(); ++i) {
+    if (jcode::IsKanji1(static_cast<unsigned char>(sjis[i])) && i + 1 < sjis.size()) ++i, ++cells;
+    ++cells;
+  }
+  return cells;
+}
+
+// Every frame, rule and separator line is this many cells wide.
+constexpr size_t kFrameCells = 60;
+
+// `cells` cells of a full-width character (Shift_JIS, two cells each), an
+// odd cell made up by a blank.
+std::string Fill(const std::string& fullWidth, size_t cells) {
+  std::string s;
+  for (size_t i = 0; i < cells / 2; ++i) s += fullWidth;
+  if (cells % 2) s += ' ';
+  return s;
+}
+
+// A Shift_JIS text centred in `cells` cells of `fullWidth` on either side.
+std::string Centre(const std::string& sjis, const std::string& fullWidth, size_t cells) {
+  const size_t w = std::min(TextCells(sjis), cells);
+  const size_t left = (cells - w) / 2;
+  return Fill(fullWidth, left) + sjis + Fill(fullWidth, cells - w - left);
+}
+
+// A line of the banner's box: its top, a text line, its bottom.
+std::string BoxTop() { return S("┏") + Fill(S("━"), kFrameCells - 4) + S("┓"); }
+std::string BoxLine(const std::string& utf8) { return S("┃") + Centre(S(utf8), S("　"), kFrameCells - 4) + S("┃"); }
+std::string BoxBottom() { return S("┗") + Fill(S("━"), kFrameCells - 4) + S("┛"); }
+// A rule of "＝" with a title in its middle, or without one.
+std::string Rule(const std::string& utf8) { return Centre(S(utf8), S("＝"), kFrameCells); }
+// The separator line of lists and messages.
+std::string Separator() { return std::string(kFrameCells, '-'); }
+
 std::string Upper(std::string s) {
   for (char& c : s)
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
@@ -208,10 +247,10 @@ std::string FloodLines(size_t* index, size_t maxBytes) {
 
 void SESSION::Opening() {
   Say("");
-  Say("┏━━━━━━━━━━━━━━━━━━━━━━━━━━━━━━━━━━┓");
-  Say("┃　　　　　　ＱＵＩＬＬＮＥＴ　デモＢＢＳ　　　　　　　　　　　　┃");
-  Say("┃　　　　　　　　　～　パソコン通信の広場　～　　　　　　　　　　┃");
-  Say("┗━━━━━━━━━━━━━━━━━━━━━━━━━━━━━━━━━━┛");
+  Line(BoxTop());
+  Line(BoxLine("ＱＵＩＬＬＮＥＴ　デモＢＢＳ"));
+  Line(BoxLine("～　パソコン通信の広場　～"));
+  Line(BoxBottom());
   Say("");
   if (opt.autoLogin) {
     user = "GUEST";
@@ -220,6 +259,8 @@ void SESSION::Opening() {
   }
   Say("ＩＤを入力してください。（はじめての方は guest）");
   Say("JISで読みたい方は jis、EUCで読みたい方は euc と入力してください。");
+  Say("その場合は通信ソフトの漢字コードも同じに設定してください。");
+  Say("（シフトJISのままでも、JIS/EUCの自動判別をオンにすればJISは読めます。）");
   Prompt();
 }
 
@@ -271,11 +312,11 @@ void SESSION::Welcome() {
 }
 
 void SESSION::ShowMenu() {
-  Say("＝＝＝＝＝＝＝＝＝＝　メインメニュー　＝＝＝＝＝＝＝＝＝＝");
+  Line(Rule("　メインメニュー　"));
   Say("　Ｂ．掲示板");
   Say("　Ｗ．現在のアクセス者");
   Say("　Ｇ．さようなら（ログアウト）");
-  Say("＝＝＝＝＝＝＝＝＝＝＝＝＝＝＝＝＝＝＝＝＝＝＝＝＝＝＝＝＝＝");
+  Line(Rule(""));
   Prompt();
 }
 
@@ -283,7 +324,7 @@ void SESSION::ShowBoards() {
   Say("");
   Say("■ 掲示板一覧");
   Say(" 番号  掲示板名                    発言数  最終更新");
-  Say("------------------------------------------------------------");
+  Line(Separator());
   const auto& boards = Boards();
   for (size_t i = 0; i < boards.size(); ++i) {
     char num[32], count[32];
@@ -291,7 +332,7 @@ void SESSION::ShowBoards() {
     std::snprintf(count, sizeof count, "%6zu  ", boards[i].messages.size());
     Line(num + Pad(boards[i].name, 26) + count + boards[i].messages.back().date.substr(0, 8));
   }
-  Say("------------------------------------------------------------");
+  Line(Separator());
   step = STEP::BOARDS;
   Prompt();
 }
@@ -303,13 +344,13 @@ void SESSION::ShowList() {
   std::snprintf(head, sizeof head, "%d: ", board + 1);
   Line(S("■ 掲示板 ") + head + b.name + S("  （") + std::to_string(b.messages.size()) + S("件）"));
   Say("  No.   日付       時刻   発言者     タイトル");
-  Say("------------------------------------------------------------");
+  Line(Separator());
   for (const MESSAGE& m : b.messages) {
     char num[16];
     std::snprintf(num, sizeof num, " %04d  ", m.number);
     Line(num + m.date + "  " + m.author + "   " + m.title);
   }
-  Say("------------------------------------------------------------");
+  Line(Separator());
   step = STEP::LIST;
   next = 1;
   Prompt();
@@ -329,7 +370,7 @@ void SESSION::ShowMessage(int b, int number) {
     Line(S("　　　　　　　　　　　　　　　　　（") + re + S(" へのコメント）"));
   }
   for (const std::string& l : m.body) Line(l);
-  Say("------------------------------------------------------------");
+  Line(Separator());
   next = number + 1;
 }
 
