@@ -25,6 +25,10 @@ if len(order) != 2:
     sys.exit("two programs expected, found: " + " ".join(order))
 
 
+def ms(t):
+    return ("%.1f" % t) if abs(t) < 100 else ("%.0f" % t)
+
+
 def size_text(s):
     return ("%g" % s) + " " + unit
 
@@ -34,8 +38,8 @@ width = max(len(n) for n in order)
 for name in order:
     r = runs[name]
     ms_small, ms_large = statistics.median(r[small]), statistics.median(r[large])
-    print(f"{name:<{width}}  {size_text(small)}: " + " ".join("%.0f" % t for t in r[small]) + " ms; "
-          f"{size_text(large)}: " + " ".join("%.0f" % t for t in r[large]) + " ms")
+    print(f"{name:<{width}}  {size_text(small)}: " + " ".join(ms(t) for t in r[small]) + " ms; "
+          f"{size_text(large)}: " + " ".join(ms(t) for t in r[large]) + " ms")
     if ms_large <= ms_small:
         sys.exit(f"{name}: the {size_text(large)} runs were not slower than the {size_text(small)} runs; no throughput")
     rate = (large - small) / ((ms_large - ms_small) / 1000)
@@ -45,8 +49,8 @@ for name in order:
 print(f"median of {len(runs[order[0]][small])} runs each, taken in turns:")
 for name in order:
     ms_small, ms_large, fixed, rate = result[name]
-    print(f"  {name:<{width}}  {size_text(small)} {ms_small:.0f} ms, {size_text(large)} {ms_large:.0f} ms; "
-          f"fixed cost {fixed:.0f} ms, throughput {rate:.1f} {unit}/s")
+    print(f"  {name:<{width}}  {size_text(small)} {ms(ms_small)} ms, {size_text(large)} {ms(ms_large)} ms; "
+          f"fixed cost {ms(fixed)} ms, throughput {rate:.1f} {unit}/s")
 subject, reference = order
 ratio = result[subject][3] / result[reference][3]
 whole = result[reference][1] / result[subject][1]
