@@ -262,7 +262,7 @@ void TERMINALVIEW::RepaintAllRows() {
     const int rows = std::min(screen->cyLines, screen->RowsInStock());
     for (int row = 0; row < rows; ++row) PaintCells(row, screen->LineAt(row), 0, STOCK::cColumn);
   }
-  UpdateScrollBars();
+  UpdateScrollBars(true);  // also under a flood (a screenful or more at once)
   ScheduleUpdate();
 }
 
@@ -438,6 +438,7 @@ void TERMINALVIEW::scrollContentsBy(int, int) {
   if (h != screen->xScroll) {
     screen->xScroll = h;
     screen->CopyRect();
+    UpdateScrollBars();  // the user's move is drawn at once
   }
   const int v = verticalScrollBar()->value();
   if (v != STOCK::Flat(screen->cvTop) - STOCK::Flat(MYBITMAP::cvScrollableTop)) SetTop(v);
@@ -465,6 +466,7 @@ void TERMINALVIEW::SetTop(int v) {
   else if (atNewest && screen->fScrollView && !screen->fView)
     screen->LeaveScrollMode();
   screen->CopyRect();
+  UpdateScrollBars();  // the user's move is drawn at once
 }
 
 void TERMINALVIEW::ScrollLines(int lines) {
