@@ -2,8 +2,10 @@
 # Stock benchmarks through quillnet-tool, on a 1,000,000-line stock of 80
 # columns (79 bytes of text per line):
 #   - append from standard input (lines per second),
-#   - export against cat of a text file of the same size (both to /dev/null,
-#     best of 5 runs each),
+#   - export against cat of a text file of the same size (both to /dev/null),
+#     at 100,000 and 1,000,000 lines, five runs of each taken in turns: the
+#     medians, the fixed cost (start-up) and the throughput from the
+#     difference (bench/two_sizes.py); each export must equal its text,
 #   - open: the peak resident memory of `stock info` on that stock against
 #     the same on an empty stock, and its wall time.
 #   bench/stock_export_vs_cat.sh [path/to/quillnet-tool]
@@ -12,6 +14,8 @@ tool=$(realpath "${1:-build/tools/quillnet-tool}")
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 lines=1000000
+small=100000
+here=$(cd "$(dirname "$0")" && pwd)
 
 python3 - "$dir/text.txt" "$lines" <<'PY'
 import sys
@@ -20,13 +24,16 @@ with open(path, "w") as f:
     for i in range(n):
         f.write("%09d " % i + chr(97 + i % 26) * 69 + "\n")
 PY
+head -n $small "$dir/text.txt" >"$dir/small.txt"
 
 "$tool" stock create "$dir/s.stk" --lines $((lines + 100)) --columns 80
 "$tool" stock create "$dir/empty.stk" --lines "$lines" --columns 80
+"$tool" stock create "$dir/small.stk" --lines $((small + 100)) --columns 80
+"$tool" stock append "$dir/small.stk" <"$dir/small.txt"
 
-python3 - "$tool" "$dir" "$lines" <<'PY'
+python3 - "$tool" "$dir" "$lines" "$small" "$here" <<'PY'
 import os, resource, subprocess, sys, time
-tool, d, n = sys.argv[1], sys.argv[2], int(sys.argv[3])
+tool, d, n, small, here = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4]), sys.argv[5]
 text, stk, empty = d + "/text.txt", d + "/s.stk", d + "/empty.stk"
 
 def run(argv, stdin=None, stdout=subprocess.DEVNULL):
@@ -38,16 +45,24 @@ with open(text, "rb") as f:
     t = run([tool, "stock", "append", stk], stdin=f)
 print(f"append: {n} lines in {t:.3f} s = {n / t / 1e6:.2f} M lines/s")
 
-with open(d + "/out.txt", "wb") as out:
-    run([tool, "stock", "export", stk], stdout=out)
-same = open(d + "/out.txt", "rb").read() == open(text, "rb").read()
-print(f"export equals the input: {same}")
+sizes = {small: (d + "/small.stk", d + "/small.txt"), n: (stk, text)}
+for count, (s, t) in sizes.items():
+    with open(d + "/out.txt", "wb") as out:
+        run([tool, "stock", "export", s], stdout=out)
+    if open(d + "/out.txt", "rb").read() != open(t, "rb").read():
+        sys.exit(f"the export of the {count}-line stock differs from its text")
+print("both exports equal their texts")
 
-best_export = min(run([tool, "stock", "export", stk]) for _ in range(5))
-best_cat = min(run(["cat", text]) for _ in range(5))
-size = os.path.getsize(text) / 1e6
-print(f"export: {best_export * 1000:.1f} ms, cat: {best_cat * 1000:.1f} ms ({size:.0f} MB); "
-      f"export runs at {best_cat / best_export:.2f}x the speed of cat")
+# Five runs of each at each size, in turns; a failed run stops the script.
+with open(d + "/times", "w") as times:
+    for _ in range(5):
+        for count, (s, t) in sizes.items():
+            times.write("export %g %.3f\n" % (count / 1e6, run([tool, "stock", "export", s]) * 1000))
+            times.write("cat %g %.3f\n" % (count / 1e6, run(["cat", t]) * 1000))
+print(f"text: {os.path.getsize(text) / 1e6:.0f} MB for {n} lines")
+sys.stdout.flush()
+subprocess.run([sys.executable, here + "/two_sizes.py", d + "/times", "M lines", str(small / 1e6), str(n / 1e6), "0.6"],
+               check=True)
 
 def peak_kb(argv):
     # Peak resident set of the program itself, as /usr/bin/time reports it.

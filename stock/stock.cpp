@@ -3,6 +3,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -417,6 +418,61 @@ int STOCK::ReadLines(int slot, int count, unsigned char* out) {
   }
   for (int k = fromDisk; k < count; ++k) std::memcpy(out + size_t(k) * sz, SI::CommLine(f + k - fc), sz);
   return count;
+}
+
+namespace {
+
+// The file window ViewLines last mapped (read only), unmapped by the next
+// call and when the stock is closed.
+void* viewMap = nullptr;
+size_t viewMapLength = 0;
+
+void UnmapView() {
+  if (viewMap) munmap(viewMap, viewMapLength);
+  viewMap = nullptr;
+  viewMapLength = 0;
+}
+
+// Lines mapped per call: large enough that mapping costs little per line,
+// small enough that a window stays a few megabytes.
+constexpr int kViewLines = 65536;
+
+}  // namespace
+
+const unsigned char* STOCK::ViewLines(int slot, int count, int* got) {
+  *got = 0;
+  UnmapView();
+  if (!fValid || !SI::IsLive(slot) || count <= 0) return nullptr;
+  const int f = Flat(slot);
+  count = std::min(count, UsedItems() - f);
+  const size_t sz = size_t(sizeSTOCKITEM);
+  const int fc = cItemComm > 0 ? Flat(iItemComm) : UsedItems();
+  if (f >= fc) {
+    // In the communication buffer: up to where its ring wraps.
+    const size_t idx = size_t(SI::CommLine(f - fc) - memComm.data()) / sz;
+    *got = int(std::min<size_t>(size_t(count), size_t(cItemCommAlloc) - idx));
+    return memComm.data() + idx * sz;
+  }
+  // On disk: up to the communication buffer, the end of the ring's slots
+  // or the window's size.  The mapping shares the page cache, so the lines
+  // are not copied out of it as a read would.
+  const int first = SI::SlotOfFlat(f);
+  const int n = std::min({count, fc - f, cItemUsed - first, kViewLines});
+  const StockLayout lay = SI::Layout(cItemMax);
+  const uint64_t at = lay.SlotOffset(first);
+  const uint64_t page = uint64_t(sysconf(_SC_PAGESIZE));
+  const uint64_t start = at / page * page;
+  const size_t length = size_t(at - start + uint64_t(n) * sz);
+  void* m = hfile < 0 ? MAP_FAILED : mmap(nullptr, length, PROT_READ, MAP_SHARED | MAP_POPULATE, hfile, off_t(start));
+  if (m == MAP_FAILED) {
+    SI::WriteFailed();
+    return nullptr;
+  }
+  madvise(m, length, MADV_SEQUENTIAL);
+  viewMap = m;
+  viewMapLength = length;
+  *got = n;
+  return static_cast<const unsigned char*>(m) + (at - start);
 }
 
 void STOCK::SetCacheMode(STOCKFILECACHEMODE mode) {
@@ -1191,6 +1247,7 @@ int STOCK::Close() {
       SaveCurPosToStock();
     }
   }
+  UnmapView();
   if (hfile >= 0) close(hfile);
   hfile = -1;
   fValid = 0;
@@ -1416,6 +1473,7 @@ SYSTEMTIME GetDateTimeFromStock(const CODEVRAM& cv) {
 FILETIME GetTimeFromStock(const CODEVRAM& cv) { return SystemTimeToFileTime(GetDateTimeFromStock(cv)); }
 
 void STOCK::ResetForTest() {
+  UnmapView();
   if (hfile >= 0) close(hfile);
   hfile = -1;
   fileheader = STOCKFILEHEADER();

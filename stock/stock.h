@@ -195,6 +195,15 @@ class STOCK {
   // (export, backups).  Returns the number of lines copied (0 on a read
   // error, which is reported).
   static int ReadLines(int slot, int count, unsigned char* out);
+  // The same lines without copying them: a pointer to *got (at least one,
+  // at most `count`) consecutive lines from a live slot on, in ring order,
+  // sizeSTOCKITEM bytes each.  Lines on disk are shown through a read-only
+  // mapping of the file (no copy out of the page cache), newer ones straight
+  // from the communication buffer.  Valid until the next call, a change of
+  // the stock or its closing.  Null (and *got 0) on an error, which is
+  // reported.  The file must not be cut short by another program meanwhile
+  // (the lock keeps other instances from writing it).
+  static const unsigned char* ViewLines(int slot, int count, int* got);
   static int AddIndex(int slot, int delta);
   static int Flat(int slot);
   static int UsedItems();

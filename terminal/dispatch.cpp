@@ -46,7 +46,7 @@ constexpr int kTimerHalveAbove = 75;
 constexpr TICK kDetectMs = 1000;
 constexpr int kScrollBarEvery = 16;
 // What one pass takes at most while the reader holds more (see DataPass).
-constexpr size_t kPassBytes = 32768;
+constexpr size_t kPassBytes = 131072;
 constexpr TICK kPassMs = 8;
 constexpr size_t kStreamBytes = 4096;
 constexpr int kStreamWaitMs = 1;

@@ -25,6 +25,13 @@ namespace {
 
 // At most one window update per frame while text streams in.
 constexpr int kFrameMs = 16;
+// While lines stream in, the scroll bars take their new values at once but
+// are drawn again at most this often: drawing a styled bar costs about as
+// much as copying the whole text area, and nobody reads it at frame rate.
+constexpr int kBarPaintMs = 100;
+// Line-by-line scrolling lets pending events run after each line; when lines
+// come faster than this, only once per this many milliseconds.
+constexpr int kEventsMs = 4;
 
 // Colours are kept as 0x00BBGGRR in the settings.
 QColor SettingColor(int n) {
@@ -64,6 +71,9 @@ TERMINALVIEW::TERMINALVIEW(MYBITMAP* screenToShow, QWidget* parent)
   updateTimer = new QTimer(this);
   updateTimer->setSingleShot(true);
   connect(updateTimer, &QTimer::timeout, this, [this] { viewport()->update(); });
+  barTimer = new QTimer(this);
+  barTimer->setSingleShot(true);
+  connect(barTimer, &QTimer::timeout, this, [this] { ShowScrollBars(); });
   ApplyFont();
   InstallPainter();
   if (screen == &bitmap) MYBITMAP::hooks.hasFocus = [this] { return hasFocus(); };
@@ -81,7 +91,7 @@ void TERMINALVIEW::InstallPainter() {
   p.scroll = [this](int pixels) { ScrollCanvas(pixels); };
   p.setOrigin = [this](int pixels) { origin = pixels; };
   p.scrollRows = [this](int top, int bottom, int n) { ScrollRowBand(top, bottom, n); };
-  p.scrollBarChanged = [this] { UpdateScrollBars(); };
+  p.scrollBarChanged = [this] { UpdateScrollBars(true); };
   p.caret = [this](bool on) {
     if (caretOn == on) return;
     caretOn = on;
@@ -97,7 +107,12 @@ void TERMINALVIEW::InstallPainter() {
       viewport()->repaint();
     else
       ScheduleUpdate();
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    // One trip through the event loop per line would cost more than the
+    // line; a few milliseconds between trips keep the window responsive.
+    if (!sinceEvents.isValid() || sinceEvents.elapsed() >= kEventsMs) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+      sinceEvents.restart();
+    }
   };
 }
 
@@ -278,7 +293,7 @@ void TERMINALVIEW::RepaintAllRows() {
     const int rows = std::min(screen->cyLines, screen->RowsInStock());
     for (int row = 0; row < rows; ++row) PaintCells(row, screen->LineAt(row), 0, STOCK::cColumn);
   }
-  UpdateScrollBars();
+  UpdateScrollBars(true);  // also under a flood (a screenful or more at once)
   ScheduleUpdate();
 }
 
@@ -305,7 +320,7 @@ void TERMINALVIEW::ScrollCanvas(int pixels) {
     if (d.y + cyChar > 0 && d.y < h) pending[kept++] = d;
   }
   pending.resize(kept);
-  UpdateScrollBars();
+  UpdateScrollBars(true);
   ScheduleUpdate();
 }
 
@@ -410,20 +425,42 @@ void TERMINALVIEW::resizeEvent(QResizeEvent* e) {
 // ---------------------------------------------------------------------------
 // Scroll bars and back-scroll
 
-void TERMINALVIEW::UpdateScrollBars() {
+void TERMINALVIEW::UpdateScrollBars(bool streaming) {
   if (!STOCK::fValid) return;
   settingBars = true;
   QScrollBar* v = verticalScrollBar();
+  QScrollBar* h = horizontalScrollBar();
+  // The values are always current.  While lines stream in, a bar drawn less
+  // than kBarPaintMs ago is drawn again when that time is up (the timer
+  // turns its drawing back on); what the user does is drawn at once.
+  if (!streaming) {
+    if (barTimer->isActive()) ShowScrollBars();
+  } else if (!barTimer->isActive()) {
+    if (sinceBarPaint.isValid() && sinceBarPaint.elapsed() < kBarPaintMs) {
+      v->setUpdatesEnabled(false);
+      h->setUpdatesEnabled(false);
+      barTimer->start(int(kBarPaintMs - sinceBarPaint.elapsed()));
+    } else {
+      sinceBarPaint.restart();
+    }
+  }
   const int vmax = std::max(0, MYBITMAP::cLineScrollable - screen->cyLines);
   v->setRange(0, vmax);
   v->setPageStep(screen->cyLines);
   v->setValue(std::clamp(STOCK::Flat(screen->cvTop) - STOCK::Flat(MYBITMAP::cvScrollableTop), 0, vmax));
-  QScrollBar* h = horizontalScrollBar();
   const int hmax = std::max(0, STOCK::cColumn - screen->cxChars);
   h->setRange(0, hmax);
   h->setPageStep(screen->cxChars);
   h->setValue(std::clamp(screen->xScroll, 0, hmax));
   settingBars = false;
+}
+
+void TERMINALVIEW::ShowScrollBars() {
+  barTimer->stop();
+  sinceBarPaint.restart();
+  // Turning drawing back on draws the bars with their current values.
+  verticalScrollBar()->setUpdatesEnabled(true);
+  horizontalScrollBar()->setUpdatesEnabled(true);
 }
 
 void TERMINALVIEW::scrollContentsBy(int, int) {
@@ -432,6 +469,7 @@ void TERMINALVIEW::scrollContentsBy(int, int) {
   if (h != screen->xScroll) {
     screen->xScroll = h;
     screen->CopyRect();
+    UpdateScrollBars();  // the user's move is drawn at once
   }
   const int v = verticalScrollBar()->value();
   if (v != STOCK::Flat(screen->cvTop) - STOCK::Flat(MYBITMAP::cvScrollableTop)) SetTop(v);
@@ -459,6 +497,7 @@ void TERMINALVIEW::SetTop(int v) {
   else if (atNewest && screen->fScrollView && !screen->fView)
     screen->LeaveScrollMode();
   screen->CopyRect();
+  UpdateScrollBars();  // the user's move is drawn at once
 }
 
 void TERMINALVIEW::ScrollLines(int lines) {

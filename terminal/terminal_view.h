@@ -83,7 +83,9 @@ class TERMINALVIEW : public QAbstractScrollArea {
   void RepaintAllRows();
   void ScrollCanvas(int pixels);
   void ScrollRowBand(int top, int bottom, int n);
-  void UpdateScrollBars();
+  // streaming: called for received lines (drawing of the bars is held back).
+  void UpdateScrollBars(bool streaming = false);
+  void ShowScrollBars();
   // Canvas access by text-area pixel row (ring mapped).
   uint32_t* Row(int y) { return reinterpret_cast<uint32_t*>(canvas.scanLine((y + ringTop) % canvas.height())); }
   void FillRows(int y, int n, int x, int w, QRgb color);
@@ -128,6 +130,10 @@ class TERMINALVIEW : public QAbstractScrollArea {
   // Window updates are held to one per kFrameMs while text streams in.
   QTimer* updateTimer = nullptr;
   QElapsedTimer sinceFlush;
+  QElapsedTimer sinceEvents;  // the last time letEventsRun let events run
+  // Scroll bar drawing is held to one per kBarPaintMs while lines stream.
+  QTimer* barTimer = nullptr;
+  QElapsedTimer sinceBarPaint;
   int wheelRest = 0;  // wheel turn (eighths of a degree) not yet made lines
   QString preedit;  // the input method's composition
 };

@@ -149,49 +149,62 @@ int Export(const std::vector<std::string>& args) {
   }
   if (file.empty()) return StockUsage("export needs a FILE");
   if (!STOCK::Open(file)) return 1;
-  std::string out, logical;
-  out.reserve((1 << 20) + 4096);
+  // Output collects in a buffer of its own, written a megabyte at a time;
+  // a plain line is one copy and a line feed, with no size checks between.
+  constexpr size_t kOut = size_t(1) << 20;
+  std::string out(kOut + size_t(STOCK_MAX_COLUMN) + 2, '\0'), logical;
+  size_t used = 0;
+  const auto flush = [&] {
+    const bool written = WriteAll(1, out.data(), used);
+    used = 0;
+    return written;
+  };
+  const auto put = [&](const std::string& piece) {
+    if (used + piece.size() + 1 > out.size()) out.resize(used + piece.size() + 1);
+    std::memcpy(out.data() + used, piece.data(), piece.size());
+    used += piece.size();
+    out[used++] = '\n';
+  };
   const int column = STOCK::cColumn;
   const size_t sz = size_t(STOCK::sizeSTOCKITEM);
-  // Lines are read in large blocks, in ring order, straight from the file.
-  constexpr int kBlock = 4096;
-  std::vector<unsigned char> block(size_t(kBlock) * sz);
+  // Lines are taken in large runs, in ring order, where they lie (the
+  // file's pages or the communication buffer), without a copy into a block.
   bool ok = true;
   const int total = STOCK::UsedItems();
   int slot = cvOldest;
   for (int done = 0; ok && done < total;) {
-    const int n = STOCK::ReadLines(slot, kBlock, block.data());
-    if (n <= 0) {
+    int n = 0;
+    const unsigned char* lines = STOCK::ViewLines(slot, total - done, &n);
+    if (!lines || n <= 0) {
       ok = false;
       break;
     }
     for (int k = 0; k < n; ++k) {
-      const char* text = reinterpret_cast<const char*>(block.data() + size_t(k) * sz + 1);
+      const char* text = reinterpret_cast<const char*>(lines + size_t(k) * sz + 1);
       const int len = StockTextLength(text, column);
       const bool cr = static_cast<unsigned char>(text[column - 1]) < 0x20;
       // The newest line is the one being written: it counts once it has text.
       const bool last = done + k + 1 == total;
       if (!utf8 && logical.empty() && cr && !last) {
-        out.append(text, size_t(len));
-        out += '\n';
+        std::memcpy(out.data() + used, text, size_t(len));  // room: kOut + a line is kept free
+        used += size_t(len);
+        out[used++] = '\n';
       } else {
         logical.append(text, size_t(len));
         if (last ? !logical.empty() : cr) {
-          out += utf8 ? jcode::SjisToUtf8(logical) : logical;
-          out += '\n';
+          put(utf8 ? jcode::SjisToUtf8(logical) : logical);
           logical.clear();
         }
       }
-      if (out.size() >= (1u << 20)) {
-        ok = WriteOut(out);
-        out.clear();
+      if (used >= kOut) {
+        ok = flush();
         if (!ok) break;
       }
     }
     done += n;
     if (done < total) slot = STOCK::AddIndex(slot, n);
   }
-  if (ok) ok = WriteOut(out);
+  if (ok) ok = flush();
   STOCK::ResetForTest();
   return ok ? 0 : 1;
 }

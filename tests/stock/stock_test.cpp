@@ -350,6 +350,44 @@ TEST_F(StockTest, CacheModesServeEveryLine) {
   EXPECT_EQ(STOCK::iItemCache, 200);
 }
 
+// ViewLines shows every line once, in ring order, whether the lines are on
+// disk (through the mapping) or still in the communication buffer, across
+// the ring's wrap, whatever the run length asked for.
+TEST_F(StockTest, ViewLinesShowsEveryLineInRingOrder) {
+  ASSERT_EQ(STOCK::Create(Path("v.stk"), 1000, 80, 0, 0, 0), 1);
+  ASSERT_TRUE(STOCK::EnableWrite(1, 1));
+  AppendLines(Numbered(0, 1400));  // wraps: the oldest lines were overwritten
+  STOCK::Save();
+  AppendLines(Numbered(1400, 150));  // these stay in the communication buffer
+  ASSERT_GT(STOCK::cItemComm, 100);
+  const std::vector<std::string> want = Lines();
+  for (int ask : {1, 7, 400, 100000}) {
+    SCOPED_TRACE(ask);
+    std::vector<std::string> got;
+    int slot = cvOldest;
+    for (int done = 0; done < STOCK::UsedItems();) {
+      int n = 0;
+      const unsigned char* p = STOCK::ViewLines(slot, ask, &n);
+      ASSERT_NE(p, nullptr);
+      ASSERT_GE(n, 1);
+      ASSERT_LE(n, ask);
+      for (int k = 0; k < n; ++k) {
+        const char* text = reinterpret_cast<const char*>(p + size_t(k) * STOCK::sizeSTOCKITEM + 1);
+        got.emplace_back(text, size_t(StockTextLength(text, STOCK::cColumn)));
+      }
+      done += n;
+      slot = STOCK::AddIndex(slot, n);
+    }
+    ASSERT_EQ(got.size(), size_t(STOCK::UsedItems()));
+    EXPECT_EQ(got.back(), "");  // the newest line, not written yet
+    got.pop_back();
+    EXPECT_EQ(got, want);
+  }
+  int n = 0;
+  EXPECT_EQ(STOCK::ViewLines(-1, 5, &n), nullptr);
+  EXPECT_EQ(n, 0);
+}
+
 TEST_F(StockTest, TemporaryStockWrapsInMemory) {
   STOCK::CreateTempStockFile();
   EXPECT_EQ(STOCK::szFileName, "(ストックファイル無し)");
