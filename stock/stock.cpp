@@ -11,7 +11,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "shell/helpers.h"
+#include "platform/usermessage.h"
 
 STOCK stock;
 
