@@ -4,6 +4,8 @@
 #include <strings.h>
 
 namespace {
+const char kBom[] = "\xEF\xBB\xBF";  // UTF-8 byte-order mark
+
 bool SameName(const std::string& a, const std::string& b) {
   return a.size() == b.size() && strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
 }
@@ -17,7 +19,7 @@ std::string_view Trim(std::string_view s) {
 
 INIFILE INIFILE::Parse(std::string_view text) {
   INIFILE ini;
-  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  if (text.starts_with(kBom)) text.remove_prefix(3);
   ini.sections.push_back({});
   size_t pos = 0;
   while (pos < text.size()) {
@@ -48,6 +50,10 @@ std::string INIFILE::Format() const {
     for (const Line& l : s.lines) out += l.key.empty() ? l.value + "\n" : l.key + "=" + l.value + "\n";
     if (i > 0 || !s.lines.empty()) out += "\n";
   }
+  // The reader drops a byte-order mark at the start of the file; a first line
+  // that itself begins with those bytes (a stray mark the reader kept because
+  // it did not open the file) gets one in front so it reads back unchanged.
+  if (out.starts_with(kBom)) out.insert(0, kBom);
   return out;
 }
 

@@ -8,9 +8,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <iterator>
-
-#include "shell/config.h"
 
 namespace {
 
@@ -51,11 +48,18 @@ bool ErrorCount(int fd, long* sum) {
   return true;
 }
 
+ComDeviceSettingFn comDeviceSetting = nullptr;
+
 }  // namespace
 
+void SetComDeviceSetting(ComDeviceSettingFn lookup) { comDeviceSetting = lookup; }
+
 std::string ComDevicePath(int port) {
-  if (port < 0 || port >= static_cast<int>(std::size(config.ComDevice))) return {};
-  if (!config.ComDevice[port].empty()) return config.ComDevice[port];
+  if (port < 0 || port >= kComDevicePorts) return {};
+  if (comDeviceSetting) {
+    std::string set = comDeviceSetting(port);
+    if (!set.empty()) return set;
+  }
   const std::string var = "QUILLNET_COMDEVICE" + std::to_string(port + 1);
   if (const char* env = std::getenv(var.c_str()); env && *env) return env;
   return "/dev/ttyS" + std::to_string(port);

@@ -15,10 +15,20 @@
 
 #include "platform/line.h"
 
+// Serial port numbers run 0..8 (COM1 to COM9).
+constexpr int kComDevicePorts = 9;
+
 // Device path of port number `port` (0-based, 0..8): the ComDevice<port+1>
 // setting when set, else the environment variable QUILLNET_COMDEVICE<port+1>
 // when set, else /dev/ttyS<port>.  Empty for a port number out of range.
 std::string ComDevicePath(int port);
+
+// Where ComDevicePath reads the ComDevice<n> settings: the settings
+// (shell/config) install a lookup that returns the path set for a port number
+// (0..8), empty when none is set.  Without one (a program that keeps no
+// settings) only the environment and /dev/ttyS<n> count.
+using ComDeviceSettingFn = std::string (*)(int port);
+void SetComDeviceSetting(ComDeviceSettingFn lookup);
 
 class SERIALDEVICE : public LINE {
  public:

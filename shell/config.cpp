@@ -11,14 +11,29 @@
 #include "platform/inifile.h"
 #include "platform/jcode.h"
 #include "platform/paths.h"
+#include "platform/serialdevice.h"
 #include "shell/helpers.h"
 #include "shell/registry.h"
+#include "stock/stockprop.h"
 
 CONFIG config;
 CONFIG configBackup;
 int fOnline = 0;
 
 int (*CONFIG::pfnScreenWidth)() = nullptr;
+
+// The lower layers read the settings through lookups installed here before
+// main() runs, so every program that links the settings sees them, loaded
+// from the file or set directly: the serial device map (platform/serialdevice)
+// the ComDevice<n> paths, the stock's properties the on-line flag.
+static_assert(sizeof(CONFIG::ComDevice) / sizeof(CONFIG::ComDevice[0]) == kComDevicePorts);
+namespace {
+[[maybe_unused]] const bool lookupsInstalled = [] {
+  SetComDeviceSetting([](int port) { return config.ComDevice[port]; });
+  pfnStockOnline = [] { return fOnline; };
+  return true;
+}();
+}  // namespace
 
 namespace {
 

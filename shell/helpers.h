@@ -1,18 +1,7 @@
-// Helpers shared by every subsystem: messages to the user and string texts.
+// Helpers shared by every subsystem.  The messages to the user (MyMessageBox,
+// ErrorMessage, NotEnoughMemory, the string-table texts) sit in
+// platform/usermessage.h, low enough for the stock to use; this header keeps
+// them in reach of the shell and the layers above it.
 #pragma once
 
-#include <string>
-
-#include "platform/ui.h"
-
-// String-table texts by number (UTF-8).  Unknown numbers give an empty string.
-const char* GetStringResource(int id);
-enum : int { IDS_NOT_ENOUGH_MEMORY = 28 };
-
-// Message box whose owner is the frame's active window; returns the answer.
-int MyMessageBox(const std::string& text, unsigned style = ui::MB_OK, const std::string& caption = "Quillnet");
-// Error box with a text, or with a string-table text by number.
-void ErrorMessage(const std::string& text);
-void ErrorMessage(int id);
-// "内部エラー: メモリ不足です" (the operation goes on without what it could not allocate).
-void NotEnoughMemory();
+#include "platform/usermessage.h"

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "shell/helpers.h"
+#include "platform/usermessage.h"
 
 STOCK stock;
 

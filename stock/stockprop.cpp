@@ -8,8 +8,7 @@
 
 #include <unistd.h>
 
-#include "shell/config.h"
-#include "shell/helpers.h"
+#include "platform/usermessage.h"
 
 const char kStockModeRing[] = "最大行数を固定して古い方から上書きしていくモード(&F)";
 const char kStockModeBackup[] = "定期的に古い分をバックアップするモード(&B)";
@@ -17,6 +16,7 @@ const char kStockModeDaily[] = "毎日中身をクリアするモード(&E)";
 const char kNoSyntaxFile[] = "(カラー構文なし)";
 
 STOCKPROPHOOKS stockPropHooks;
+int (*pfnStockOnline)() = nullptr;
 
 namespace {
 
@@ -228,8 +228,12 @@ void STOCK::InitStockPropDlg(STOCKPROPDATA* d) {
   d->syntaxFile = tag.empty() ? kNoSyntaxFile : tag;
 }
 
+namespace {
+bool Online() { return pfnStockOnline && pfnStockOnline(); }
+}  // namespace
+
 int STOCK::StockPropDlgOK(const STOCKPROPDATA& d) {
-  if (fOnline || !fValid || fTemp) return 0;
+  if (Online() || !fValid || fTemp) return 0;
   if (!EnableWrite(1, 1)) return 0;
   STOCKFILEHEADER& h = fileheader;
   bool changed = false;
@@ -317,7 +321,7 @@ int STOCK::StockPropDlgOK(const STOCKPROPDATA& d) {
 }
 
 int STOCK::PropertyDialog() {
-  if (!fValid || fOnline) return 0;
+  if (!fValid || Online()) return 0;
   if (fTemp) {
     MyMessageBox(kTemporary, ui::MB_OK | ui::MB_ICONINFORMATION);
     return 0;

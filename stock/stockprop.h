@@ -90,6 +90,11 @@ struct STOCKPROPHOOKS {
 };
 extern STOCKPROPHOOKS stockPropHooks;
 
+// Whether a call is on line (the program's on-line flag): the properties are
+// not changed then.  The settings (shell/config, which hold the flag) install
+// it before main() runs; without it the stock counts as off line.
+extern int (*pfnStockOnline)();
+
 // The maximum-lines entry, in units of 10,000 lines: "0" and "0.1" give 1000
 // lines, "0.x" gives x * 1000 (1000 to 9000), other values whole units of
 // 10,000 from 1 to 500.  nullopt when the text is not a number.

@@ -9,7 +9,7 @@
 
 #include "platform/debuglog.h"
 #include "platform/ui.h"
-#include "shell/helpers.h"
+#include "platform/usermessage.h"
 #include "support/process.h"
 
 namespace fs = std::filesystem;

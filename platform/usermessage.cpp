@@ -1,4 +1,4 @@
-#include "shell/helpers.h"
+#include "platform/usermessage.h"
 
 const char* GetStringResource(int id) {
   switch (id) {
