@@ -34,7 +34,10 @@ const Exception kExceptions[] = {
     {"port/tapisub.cpp", "terminal/mybitmap.h", "the dialler writes the connect line on the screen"},
     {"port/tapisub.cpp", "terminal/waiter.h", "the modem dialogue waits for the modem's answers with WAITER"},
     {"shell/frame_window.cpp", "terminal/log.h", "the frame's log menu commands and the status bar's log field"},
+    {"shell/frame_window.cpp", "terminal/mybitmap.h", "the status bar shows whether the screen is scrolled back"},
     {"shell/frame_window.cpp", "terminal/terminal_view.h", "the frame's client area is the terminal view"},
+    {"shell/config_dialog.cpp", "terminal/terminal_view.h",
+     "the font chooser offers the fonts the terminal view can draw in cells"},
     {"shell/headless.cpp", "terminal/mybitmap.h", "the headless mirror reads the screen's lines"},
 };
 
