@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -39,9 +40,16 @@ std::string ReadReplies(size_t n) {
   std::string got;
   char buf[4096];
   while (got.size() < n) {
+    // A signal (libFuzzer's time-out alarm) interrupts the wait without
+    // meaning anything; only a wait that runs out means lost bytes.
     pollfd p{peerFd, POLLIN, 0};
-    if (poll(&p, 1, 10000) <= 0) std::abort();  // the writer lost bytes
-    const ssize_t k = read(peerFd, buf, std::min(sizeof buf, n - got.size()));
+    int r;
+    while ((r = poll(&p, 1, 10000)) < 0 && errno == EINTR) {
+    }
+    if (r <= 0) std::abort();  // the writer lost bytes
+    ssize_t k;
+    while ((k = read(peerFd, buf, std::min(sizeof buf, n - got.size()))) < 0 && errno == EINTR) {
+    }
     if (k <= 0) std::abort();
     got.append(buf, static_cast<size_t>(k));
   }
