@@ -88,6 +88,8 @@ namespace {
 constexpr unsigned char LF = 0x0A, CR = 0x0D, IAC = 0xFF, TELNET_BREAK = 0xF3;
 constexpr size_t READER_GROWTH = 8192;
 constexpr size_t READER_MIN_FREE = 256;
+// The most a held socket reader's room grows to (see ReaderThread).
+constexpr size_t HOLD_ROOM_MAX = 256 * 1024;
 constexpr int WRITE_WAIT_MS = 60000;
 constexpr int BREAK_POLL_MS = 100;
 const char kCannotSend[] = "送信不能";
@@ -112,6 +114,7 @@ struct PORTSTATE {
   unsigned char* rbuf = nullptr;
   size_t rcap = 0, roff = 0, rcount = 0;
   size_t holdLimit = 0;     // the line's HoldLimit (0: none)
+  size_t holdRoom = 0;      // where the reader stops now (grows from holdLimit)
   bool readerHeld = false;  // the reader waits for DoReceive (back-pressure)
 
   // Writer buffer.
@@ -221,6 +224,18 @@ void ReaderThread(PORTSTATE* p) {
   LINE& line = *ps.line;
   const size_t chunk = std::max<size_t>(1, line.ReadChunk());
   const size_t hold = ps.holdLimit;
+  // The reader stops at holdRoom bytes.  It starts at the hold limit and
+  // grows by a buffer step each time the reader is held, as a buffer that
+  // grows whenever it is full and only then waits for the consumer would (up
+  // to HOLD_ROOM_MAX).  A held reader is woken once the consumer is down to
+  // half the room, so under a flood each wake-up brings a larger read, and
+  // the consumer has more left to work on while the reader wakes, instead of
+  // one wake-up and two context switches per 10 KiB.  The host is still held
+  // back by TCP while the reader waits.
+  {
+    std::lock_guard lk(ps.mu);
+    ps.holdRoom = hold;
+  }
   COMPORT::fInQueueResting = 1;
 
   while (!ps.ReaderStopping()) {
@@ -229,7 +244,10 @@ void ReaderThread(PORTSTATE* p) {
     bool held;
     {
       std::lock_guard lk(ps.mu);
-      if (hold != 0 && ps.rcount >= hold) ps.readerHeld = true;
+      if (hold != 0 && ps.rcount >= ps.holdRoom) {
+        ps.readerHeld = true;
+        ps.holdRoom = std::min(ps.holdRoom + READER_GROWTH, std::max(hold, HOLD_ROOM_MAX));
+      }
       held = ps.readerHeld;
     }
     pollfd fds[2] = {{ps.readerWake.Fd(), POLLIN, 0}, {line.Fd(), POLLIN, 0}};
@@ -242,7 +260,9 @@ void ReaderThread(PORTSTATE* p) {
     // Read while full reads keep coming; back to poll after a short one.
     // Under a hold limit a read takes the whole room left below it (at
     // least a chunk), so a woken reader catches up in one system call.
-    const auto readSize = [&] { return hold != 0 && ps.rcount < hold ? std::max(chunk, hold - ps.rcount) : chunk; };
+    const auto readSize = [&] {
+      return hold != 0 && ps.rcount < ps.holdRoom ? std::max(chunk, ps.holdRoom - ps.rcount) : chunk;
+    };
     unsigned char* tail;
     size_t want;
     {
@@ -267,7 +287,7 @@ void ReaderThread(PORTSTATE* p) {
           COMPORT::fInQueueResting = wasEmpty ? 1 : 0;
           announce |= wasEmpty;
           ps.rcount += static_cast<size_t>(got);
-          if (hold != 0 && ps.rcount >= hold) more = false;
+          if (hold != 0 && ps.rcount >= ps.holdRoom) more = false;
           if (more) {
             want = readSize();
             tail = ReaderTail(ps, want);
@@ -684,12 +704,12 @@ int COMPORT::DoReceive() {
       port->roff += n;
       port->rcount -= n;
       cbThreadRead = static_cast<int>(port->rcount);
-      // A held reader goes on once the buffer is down to half its limit
+      // A held reader goes on once the buffer is down to half its room
       // (or, when it was held for want of memory, once anything was
-      // taken).  Waking it at the first byte below the limit would cost a
-      // wake-up and a context switch for every small read; half the limit
+      // taken).  Waking it at the first byte below the room would cost a
+      // wake-up and a context switch for every small read; half the room
       // still leaves this side enough to work on while the reader wakes.
-      if (port->readerHeld && n > 0 && (port->holdLimit == 0 || port->rcount <= port->holdLimit / 2)) {
+      if (port->readerHeld && n > 0 && (port->holdLimit == 0 || port->rcount <= port->holdRoom / 2)) {
         port->readerHeld = false;
         wake = true;
       }
