@@ -44,6 +44,7 @@
 #include "support/tcp_peer.h"
 #include "support/temp_dir.h"
 #include "support/test_app.h"
+#include "support/program_state.h"
 #include "terminal/dispatch.h"
 #include "terminal/log.h"
 #include "terminal/mybitmap.h"
@@ -92,17 +93,7 @@ class DialingWindowTest : public ::testing::Test {
     ResetDirsForTest();
   }
   static void ResetAll() {
-    TAPISUB::ResetForTest();
-    CLIENT::ResetForTest();
-    COMPORT::ResetForTest();
-    LOG::ResetForTest();
-    STOCK::ResetForTest();
-    MYBITMAP::ResetForTest();
-    REGISTRY::ResetForTest();
-    HOSTINI::ResetForTest();
-    ResetOnlineForTest();
-    hostprop.SetDefault();
-    config.SetDefault();
+    ResetProgramForTest();
   }
   // Every 20 ms until it returns true: f with the named window, if shown.
   void OnWindow(const char* name, std::function<bool(QDialog*)> f) {
@@ -256,18 +247,7 @@ class TelnetPromptTest : public ::testing::Test {
     ResetDirsForTest();
   }
   static void Reset() {
-    TAPISUB::ResetForTest();
-    CLIENT::ResetForTest();
-    COMPORT::ResetForTest();
-    TELNET::ResetForTest();
-    LOG::ResetForTest();
-    STOCK::ResetForTest();
-    MYBITMAP::ResetForTest();
-    REGISTRY::ResetForTest();
-    HOSTINI::ResetForTest();
-    ResetOnlineForTest();
-    hostprop.SetDefault();
-    config.SetDefault();
+    ResetProgramForTest();
   }
   // Answers the question once it is shown: types `text`, notes whether OK
   // is enabled and what the window says, then presses OK (or Cancel when

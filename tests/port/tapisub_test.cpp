@@ -43,6 +43,7 @@
 #include "support/tcp_peer.h"
 #include "support/temp_dir.h"
 #include "support/test_app.h"
+#include "support/program_state.h"
 #include "terminal/collate.h"
 #include "terminal/dispatch.h"
 #include "terminal/log.h"
@@ -125,19 +126,7 @@ class TapisubTest : public ::testing::Test {
     app.reset();
   }
   static void ResetAll() {
-    TAPISUB::ResetForTest();
-    CLIENT::ResetForTest();
-    COMPORT::ResetForTest();
-    TELNET::ResetForTest();
-    LOG::ResetForTest();
-    STOCK::ResetForTest();
-    MYBITMAP::ResetForTest();
-    COLLATE::ResetForTest();
-    REGISTRY::ResetForTest();
-    HOSTINI::ResetForTest();
-    ResetOnlineForTest();
-    hostprop.SetDefault();
-    config.SetDefault();
+    ResetProgramForTest();
   }
 
   // Stores a host: an AT modem on the first port unless `change` says else.

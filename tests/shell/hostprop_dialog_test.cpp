@@ -27,6 +27,7 @@
 #include "support/line_peer.h"
 #include "support/tcp_peer.h"
 #include "support/test_app.h"
+#include "support/program_state.h"
 #include "terminal/dispatch.h"
 #include "terminal/log.h"
 #include "terminal/mybitmap.h"
@@ -173,15 +174,7 @@ TEST_F(HostPropDialogTest, TelnetHostWithAddressAndPortIsStoredReopenedAndCalled
       CLIENT::StopPortAccess();
       CLIENT::Destroy();
       COMPORT::Close();
-      TAPISUB::ResetForTest();
-      CLIENT::ResetForTest();
-      COMPORT::ResetForTest();
-      TELNET::ResetForTest();
-      LOG::ResetForTest();
-      STOCK::ResetForTest();
-      MYBITMAP::ResetForTest();
-      ResetOnlineForTest();
-      hostprop.SetDefault();
+      ResetProgramForTest();
     }
   } callState;
   MYBITMAP::hooks.backlog = [] { return 0; };
