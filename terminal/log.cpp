@@ -631,8 +631,7 @@ void LOG::Put(const char* p, size_t n) {
 // ---- the size limit ----
 
 int LOG::CheckLimit() {
-  if (hLogFile < 0 || fUploading || cKBLimit >= kNoLimit) return 0;
-  if (static_cast<int64_t>(cbCache) + cbFile < static_cast<int64_t>(cKBLimit) * 1024) return 0;
+  if (hLogFile < 0 || cbFile + static_cast<int64_t>(cbCache) < LimitBytes()) return 0;
   FlushCache();
   if (hLogFile < 0) return 1;  // the write failed: the log has ended and said so
   if (hooks.stopPortAccess) hooks.stopPortAccess();
