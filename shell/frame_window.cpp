@@ -256,14 +256,10 @@ QString FRAMEWINDOW::ConnectionText() {
     return QString::fromStdString(ComDevicePath(port)) + QStringLiteral(" %1bps").arg(speed);
   };
   switch (hostprop.ModemType) {
-    case MODEM_TELNET: {
-      const QString address = QString::fromStdString(jcode::SjisToUtf8(hostprop.DialNo));
-      const QString port = hostprop.PortName[0] ? QString::fromStdString(jcode::SjisToUtf8(hostprop.PortName))
-                                                : QStringLiteral("telnet");
-      // An IPv6 address is bracketed so that the port stays apart.
-      const bool bracket = address.contains(':') && !address.startsWith('[');
-      return (bracket ? '[' + address + ']' : address) + ':' + port;
-    }
+    case MODEM_TELNET:
+      // A host without a port calls the telnet service.
+      return QString::fromStdString(
+          jcode::SjisToUtf8(TelnetAddressText(hostprop.DialNo, hostprop.PortName[0] ? hostprop.PortName : "telnet")));
     case MODEM_DIRECT:
     case MODEM_AT: return serial(hostprop.PortNo, hostprop.Baudrate);
     case MODEM_TAPI: {

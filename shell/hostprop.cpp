@@ -334,6 +334,6 @@ std::string TelnetAddressText(const char* dialNo, const char* portName) {
   std::string a = dialNo ? dialNo : "";
   const std::string p = portName ? portName : "";
   if (a.empty()) return a;  // asked for at each call
-  if (a.find(':') != std::string::npos) a = "[" + a + "]";
+  if (a.find(':') != std::string::npos && a.front() != '[') a = "[" + a + "]";
   return p.empty() ? a : a + ":" + p;
 }

@@ -69,6 +69,7 @@ TEST(TelnetAddress, PortNumbersAndServiceNames) {
 TEST(TelnetAddress, ShownAsAddressColonPort) {
   EXPECT_EQ(TelnetAddressText("bbs.example.jp", "2323"), "bbs.example.jp:2323");
   EXPECT_EQ(TelnetAddressText("::1", "telnet"), "[::1]:telnet");
+  EXPECT_EQ(TelnetAddressText("[::1]", "23"), "[::1]:23");  // kept as stored
   EXPECT_EQ(TelnetAddressText("bbs.example.jp", ""), "bbs.example.jp");
   EXPECT_EQ(TelnetAddressText("", "23"), "");
   EXPECT_TRUE(IsTelnetUrl("telnet://x"));
