@@ -33,6 +33,7 @@
 #include "platform/ui.h"
 #include "port/comport.h"
 #include "shell/hostprop.h"
+#include "tools/tool_complain.h"
 #include "tools/tool_hosts.h"
 
 namespace {
@@ -86,12 +87,6 @@ int Usage(FILE* out) {
   std::fputs("\n", out);
   std::fputs(kGlobalOptions, out);
   return out == stderr ? 2 : 0;
-}
-
-// A complaint about a command's arguments: one line, and where to look.
-int Complain(const std::string& command, const std::string& complaint) {
-  std::fprintf(stderr, "quillnet-tool: %s\nTry 'quillnet-tool %s --help'.\n", complaint.c_str(), command.c_str());
-  return 2;
 }
 
 // Message boxes of the shared code, as lines on standard error in the
@@ -317,10 +312,7 @@ std::string TakeDirectories(std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  if (const std::string e = TakeDirectories(args); !e.empty()) {
-    std::fprintf(stderr, "quillnet-tool: %s\nTry 'quillnet-tool --help'.\n", e.c_str());
-    return 2;
-  }
+  if (const std::string e = TakeDirectories(args); !e.empty()) return Complain("", e);
   if (args.empty()) return Usage(stderr);  // no command: the usage, status 2
   const std::string cmd = args[0];
   args.erase(args.begin());
@@ -342,10 +334,6 @@ int main(int argc, char** argv) {
     }
     return c.run(std::move(args));
   }
-  if (cmd.rfind("-", 0) == 0) {
-    std::fprintf(stderr, "quillnet-tool: unknown option %s\nTry 'quillnet-tool --help'.\n", cmd.c_str());
-    return 2;
-  }
-  std::fprintf(stderr, "quillnet-tool: unknown command: %s\nTry 'quillnet-tool --help'.\n", cmd.c_str());
-  return 2;
+  if (cmd.rfind("-", 0) == 0) return Complain("", "unknown option " + cmd);
+  return Complain("", "unknown command: " + cmd);
 }

@@ -29,6 +29,7 @@
 #include "terminal/dispatch.h"
 #include "terminal/log.h"
 #include "terminal/mybitmap.h"
+#include "tools/tool_complain.h"
 
 extern const char* const kFeedUsage;
 const char* const kFeedUsage =
@@ -52,8 +53,7 @@ namespace {
 
 // A complaint about the arguments: one line and where to look (status 2).
 int FeedUsage(const std::string& complaint) {
-  std::fprintf(stderr, "quillnet-tool: %s\nTry 'quillnet-tool feed --help'.\n", complaint.c_str());
-  return 2;
+  return Complain("feed", complaint);
 }
 
 bool Number(const std::string& s, long lo, long hi, long* out) {

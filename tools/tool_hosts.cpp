@@ -16,6 +16,7 @@
 #include "shell/config.h"
 #include "shell/hostini.h"
 #include "shell/hostprop.h"
+#include "tools/tool_complain.h"
 
 const char* const kHostsCommands =
     "  hosts list            list the hosts: name, connection, address (ADDRESS:PORT\n"
@@ -151,9 +152,8 @@ int HostsCommand(std::vector<std::string> args) {
     return 0;
   }
   if (!args.empty() && args[0] != "list" && args[0] != "backup" && args[0] != "restore" && args[0] != "telnet")
-    return Fail("unknown hosts command: " + args[0] + "\nTry 'quillnet-tool hosts --help'.");
-  return Fail("wrong arguments for hosts " + (args.empty() ? std::string() : args[0]) +
-              "\nTry 'quillnet-tool hosts --help'.");
+    return Complain("hosts", "unknown hosts command: " + args[0]);
+  return Complain("hosts", "wrong arguments for hosts " + (args.empty() ? std::string() : args[0]));
 }
 
 int ConfigCommand(std::vector<std::string> args) {
@@ -171,7 +171,6 @@ int ConfigCommand(std::vector<std::string> args) {
     return config.SaveRegistry() ? 0 : 1;
   }
   if (!args.empty() && args[0] != "get" && args[0] != "set")
-    return Fail("unknown config command: " + args[0] + "\nTry 'quillnet-tool config --help'.");
-  return Fail("wrong arguments for config " + (args.empty() ? std::string() : args[0]) +
-              "\nTry 'quillnet-tool config --help'.");
+    return Complain("config", "unknown config command: " + args[0]);
+  return Complain("config", "wrong arguments for config " + (args.empty() ? std::string() : args[0]));
 }

@@ -21,6 +21,7 @@
 #include "platform/atomicfile.h"
 #include "platform/jcode.h"
 #include "stock/stock.h"
+#include "tools/tool_complain.h"
 
 extern const char* const kStockUsage;
 const char* const kStockUsage =
@@ -44,8 +45,7 @@ namespace {
 
 // A complaint about the arguments: one line and where to look (status 2).
 int StockUsage(const std::string& complaint) {
-  std::fprintf(stderr, "quillnet-tool: %s\nTry 'quillnet-tool stock --help'.\n", complaint.c_str());
-  return 2;
+  return Complain("stock", complaint);
 }
 
 bool ParseCount(const std::string& s, unsigned long max, unsigned long* out) {
