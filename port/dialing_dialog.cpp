@@ -212,12 +212,12 @@ bool RunInputDialNo(bool telnet, std::string* number, bool* store) {
     std::string reason;
     if (telnet && !sjis.empty()) {
       std::string address, port;
-      if (!SplitTelnetAddress(sjis, &address, &port, &reason)) {
-        // reason says why
-      } else if (address.size() >= 50) {
-        reason = "ホスト名またはアドレスが長すぎます。半角 49文字までにしてください。";
-      } else if (port.size() >= sizeof hostprop.PortName) {
-        reason = "ポートが長すぎます。";
+      // A text that does not split gets its reason from the split itself.
+      if (SplitTelnetAddress(sjis, &address, &port, &reason)) {
+        if (address.size() >= 50)
+          reason = "ホスト名またはアドレスが長すぎます。半角 49文字までにしてください。";
+        else if (port.size() >= sizeof hostprop.PortName)
+          reason = "ポートが長すぎます。";
       }
     } else if (sjis.size() >= 50) {
       reason = "電話番号が長すぎます。半角 49文字までにしてください。";
