@@ -13,6 +13,7 @@
 #include "shell/hostini.h"
 #include "shell/hostprop.h"
 #include "shell/registry.h"
+#include "e2e/headless_fixture.h"
 #include "support/process.h"
 #include "support/tcp_peer.h"
 #include "support/temp_dir.h"
@@ -65,23 +66,7 @@ TEST(ArchiveEdits, ASecondFeedEditsLinesOfTheFirst) {
 // The headless program, called twice by a host that sends fixed bytes: the
 // second call goes back up past its connect line (ESC M twice) onto the
 // last line of the first call and writes there.
-class ArchiveEditsHeadless : public ::testing::Test {
- protected:
-  void SetUp() override {
-    REGISTRY::ResetForTest();
-    HOSTINI::ResetForTest();
-    SetConfigDir(cfg);
-    SetDataDir(data);
-  }
-  void TearDown() override {
-    REGISTRY::ResetForTest();
-    HOSTINI::ResetForTest();
-    ResetDirsForTest();
-  }
-
-  TempDir dir;
-  std::string cfg = dir.File("config"), data = dir.File("data");
-};
+class ArchiveEditsHeadless : public HeadlessDirs {};
 
 TEST_F(ArchiveEditsHeadless, ASecondCallEditsALineOfTheFirst) {
   const std::string sent = dir.File("sent");
@@ -101,8 +86,7 @@ TEST_F(ArchiveEditsHeadless, ASecondCallEditsALineOfTheFirst) {
   p.ModemType = MODEM_TELNET;
   std::strcpy(p.DialNo, "127.0.0.1");
   std::snprintf(p.PortName, sizeof p.PortName, "%d", port);
-  ASSERT_TRUE(p.SaveRegistry());
-  ASSERT_TRUE(HOSTINI::AppendHost(p.szName, 1));
+  StoreHost(p);
   const std::vector<std::string> argv = {kProgram, "--headless", "--config-dir", cfg, "--data-dir", data, "FIXED"};
 
   FullProcessResult r = RunProcessWithin(argv, "", kRunLimitMs);

@@ -14,6 +14,7 @@
 #include "shell/hostini.h"
 #include "shell/hostprop.h"
 #include "shell/registry.h"
+#include "e2e/headless_fixture.h"
 #include "support/modem_host.h"
 #include "support/process.h"
 #include "support/tcp_peer.h"
@@ -26,35 +27,16 @@ const std::string kTool = QUILLNET_TOOL_PATH;
 const std::string kDemo = QUILLNET_DEMOHOST_PATH;
 constexpr int kRunLimitMs = 30000;
 
-class Headless : public ::testing::Test {
+class Headless : public HeadlessDirs {
  protected:
-  void SetUp() override {
-    REGISTRY::ResetForTest();
-    HOSTINI::ResetForTest();
-    SetConfigDir(cfg);
-    SetDataDir(data);
-  }
-  void TearDown() override {
-    REGISTRY::ResetForTest();
-    HOSTINI::ResetForTest();
-    ResetDirsForTest();
-  }
   FullProcessResult Quillnet(std::vector<std::string> args) {
     std::vector<std::string> argv = {kProgram, "--headless", "--config-dir", cfg, "--data-dir", data};
     argv.insert(argv.end(), args.begin(), args.end());
     return RunProcessWithin(argv, "", kRunLimitMs);
   }
-  // Stores a host in the test's settings, as the host dialog would.
-  void StoreHost(const HOSTPROPERTY& p) {
-    ASSERT_TRUE(p.SaveRegistry());
-    ASSERT_TRUE(HOSTINI::AppendHost(p.szName, 1));
-  }
   std::string Export() {
     return RunProcess({kTool, "stock", "export", data + "/quillnet.stk", "--utf8"}, "").out;
   }
-
-  TempDir dir;
-  std::string cfg = dir.File("config"), data = dir.File("data");
 };
 
 TEST_F(Headless, StartsWithNothingToCallAndEndsCleanly) {

@@ -73,6 +73,15 @@ class FrameTest : public SettingsTest {
     ASSERT_TRUE(p.SaveRegistry());
     ASSERT_TRUE(HOSTINI::AppendHost(p.szName, inMenu ? 1 : 0));
   }
+  // The current host is the demo BBS over telnet, in Shift_JIS.
+  static void SetDemoBbsHost(bool autoJisEuc) {
+    std::snprintf(hostprop.szName, sizeof hostprop.szName, "%s", Sjis("デモBBS").c_str());
+    hostprop.ModemType = MODEM_TELNET;
+    std::strcpy(hostprop.DialNo, "127.0.0.1");
+    std::strcpy(hostprop.PortName, "2323");
+    hostprop.KanjiCode = KANJI_SJIS;
+    hostprop.AutoJisEuc = autoJisEuc ? 1 : 0;
+  }
   TestApp app;
 };
 
@@ -280,12 +289,7 @@ TEST_F(FrameTest, StatusBarShowsTheCallTheLogAndTheBackScroll) {
   };
   EXPECT_EQ(text("statusLine"), "オフライン");
   EXPECT_EQ(text("statusTimer"), "");
-  std::snprintf(hostprop.szName, sizeof hostprop.szName, "%s", Sjis("デモBBS").c_str());
-  hostprop.ModemType = MODEM_TELNET;
-  std::strcpy(hostprop.DialNo, "127.0.0.1");
-  std::strcpy(hostprop.PortName, "2323");
-  hostprop.KanjiCode = KANJI_SJIS;
-  hostprop.AutoJisEuc = 0;
+  SetDemoBbsHost(false);
   SetOnline(1);
   EXPECT_EQ(text("statusLine"), "接続中: デモBBS");
   EXPECT_EQ(text("statusConnection"), "127.0.0.1:2323");
@@ -402,12 +406,7 @@ TEST_F(FrameTest, MainWindowOnLineWithTheStatusBarAndTheIcon) {
   frame.clock = [&] { return now; };
   frame.resize(960, 620);
   frame.show();
-  std::snprintf(hostprop.szName, sizeof hostprop.szName, "%s", Sjis("デモBBS").c_str());
-  hostprop.ModemType = MODEM_TELNET;
-  std::strcpy(hostprop.DialNo, "127.0.0.1");
-  std::strcpy(hostprop.PortName, "2323");
-  hostprop.KanjiCode = KANJI_SJIS;
-  hostprop.AutoJisEuc = 1;
+  SetDemoBbsHost(true);
   SetOnline(1);
   RestoreQuillnetTitle();
   ASSERT_EQ(LOG::Start(dir.File("demo.log").c_str(), LOGOPEN_OVERWRITE, LOG::kNoLimit, 1), 1);
