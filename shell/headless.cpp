@@ -55,14 +55,6 @@ struct BYTES {
     size += n;
     return at;
   }
-  void Append(const char* p, size_t n) {
-    if (n > 0) std::memcpy(Grow(n), p, n);
-  }
-  void Swap(BYTES& o) {
-    std::swap(data, o.data);
-    std::swap(size, o.size);
-    std::swap(cap, o.cap);
-  }
 };
 
 // The mirror's writer thread.  The user-interface thread only copies each
@@ -92,18 +84,21 @@ class MIRRORWRITER {
   }
 
   // Hands the batch to the writer; with `wait`, returns once everything
-  // handed over is written and flushed.
+  // handed over is written and flushed.  The batch itself joins the queue
+  // and an emptied buffer the writer gave back becomes the next batch, so
+  // handing over copies nothing and the buffers, once grown, are reused.
   void HandOver(bool wait) {
     std::unique_lock lk(mu);
-    done.wait(lk, [&] { return queued.size < kMaxQueued || stopping; });
-    if (queued.size == 0) {
-      // The writer has taken everything: the batch itself becomes the
-      // queue, and the writer's emptied buffer the next batch.
-      queued.Swap(batch);
-    } else {
-      queued.Append(batch.data.get(), batch.size);
+    done.wait(lk, [&] { return queuedBytes < kMaxQueued || stopping; });
+    if (batch.size > 0) {
+      queuedBytes += batch.size;
+      full.push_back(std::move(batch));
+      batch = BYTES{};
+      if (!spare.empty()) {
+        batch = std::move(spare.back());
+        spare.pop_back();
+      }
     }
-    batch.size = 0;
     const uint64_t ticket = ++handed;
     cv.notify_all();
     if (wait) done.wait(lk, [&] { return written >= ticket; });
@@ -116,34 +111,28 @@ class MIRRORWRITER {
   void Run() {
     // Background work: when the writer is woken it should not preempt the
     // receiving thread, which is what keeps the line moving.
-    const sched_param batch{};
-    pthread_setschedparam(pthread_self(), SCHED_BATCH, &batch);
-    BYTES work;
+    const sched_param param{};
+    pthread_setschedparam(pthread_self(), SCHED_BATCH, &param);
+    std::vector<BYTES> work;
     std::vector<char> utf8;
     for (;;) {
       uint64_t ticket;
       {
         std::unique_lock lk(mu);
+        // The emptied buffers of the last round go back for reuse.
+        for (BYTES& b : work) {
+          b.size = 0;
+          spare.push_back(std::move(b));
+        }
+        work.clear();
         cv.wait(lk, [&] { return written < handed || stopping; });
         if (written == handed && stopping) return;
-        work.Swap(queued);
-        queued.size = 0;
+        work.swap(full);
+        queuedBytes = 0;
         ticket = handed;
       }
       done.notify_all();  // room for more
-      // The whole batch is converted into one buffer and written at once
-      // (a line of n bytes takes at most 3 * n + 1).
-      if (utf8.size() < work.size * 3) utf8.resize(work.size * 3);
-      size_t used = 0;
-      for (size_t at = 0; at + sizeof(uint32_t) <= work.size;) {
-        uint32_t n;
-        std::memcpy(&n, work.data.get() + at, sizeof n);
-        at += sizeof n;
-        used += MirrorLine(work.data.get() + at, int(n), utf8.data() + used);
-        utf8[used++] = '\n';
-        at += n;
-      }
-      if (used > 0) std::fwrite(utf8.data(), 1, used, out);
+      for (const BYTES& b : work) Write(b, utf8);
       std::fflush(out);
       {
         std::lock_guard lk(mu);
@@ -153,11 +142,28 @@ class MIRRORWRITER {
     }
   }
 
+  // Converts one batch into one buffer and writes it at once (a line of n
+  // bytes takes at most 3 * n + 1).
+  void Write(const BYTES& b, std::vector<char>& utf8) {
+    if (utf8.size() < b.size * 3) utf8.resize(b.size * 3);
+    size_t used = 0;
+    for (size_t at = 0; at + sizeof(uint32_t) <= b.size;) {
+      uint32_t n;
+      std::memcpy(&n, b.data.get() + at, sizeof n);
+      at += sizeof n;
+      used += MirrorLine(b.data.get() + at, int(n), utf8.data() + used);
+      utf8[used++] = '\n';
+      at += n;
+    }
+    if (used > 0) std::fwrite(utf8.data(), 1, used, out);
+  }
+
   FILE* out;
   BYTES batch;  // user-interface thread only
   std::mutex mu;
   std::condition_variable cv, done;
-  BYTES queued;
+  std::vector<BYTES> full, spare;  // handed over, and emptied for reuse
+  size_t queuedBytes = 0;
   uint64_t handed = 0, written = 0;
   bool stopping = false;
   std::thread thread;
@@ -174,7 +180,7 @@ void InstallHeadlessMirror(FILE* out) {
   static char buffer[1 << 16];
   std::setvbuf(out, buffer, _IOFBF, sizeof buffer);
   g_writer = std::make_unique<MIRRORWRITER>(out);
-  bitmap.hooks.lineToAddins = [](const char* text, int length) {
+  bitmap.hooks.lineToAddins = [](const char* text, int length, bool) {
     if (g_writer) g_writer->Add(text, length);
   };
 }

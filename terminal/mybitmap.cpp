@@ -370,15 +370,7 @@ void MYBITMAP::NotifyLineToAddins(CODEVRAM line, int length, bool crlf) {
   if (!hooks.lineToAddins) return;
   const char* text = line.Item()->Text();
   if (length < 0) length = StockTextLength(text, STOCK::cColumn);
-  if (!crlf) {
-    hooks.lineToAddins(text, length);
-    return;
-  }
-  // The line with its end, in a buffer kept from line to line (no
-  // allocation per line while text streams).
-  notifyText.assign(text, size_t(length));
-  notifyText.append("\r\n", 2);
-  hooks.lineToAddins(notifyText.data(), int(notifyText.size()));
+  hooks.lineToAddins(text, length, crlf);
 }
 
 void MYBITMAP::LineFeed() {

@@ -93,8 +93,10 @@ struct SCREENHOOKS {
   std::function<bool(CODEVRAM first, int lines)> classify;
   std::function<void(CODEVRAM tagged)> treeAdd;
   // Line-mode add-in receivers: a line completed by a line feed at the newest
-  // line (text and CR LF) or cut by a wrap (text only).
-  std::function<void(const char* text, int length)> lineToAddins;
+  // line (lineEnd true: it ended with CR LF) or cut by a wrap (false).  The
+  // text never holds the line end, so a receiver that wants the received
+  // form appends CR LF itself and one that does not copies nothing extra.
+  std::function<void(const char* text, int length, bool lineEnd)> lineToAddins;
   // BEL: system sound event 8.
   std::function<void()> bell;
   // URL and e-mail highlighting over a line the cursor leaves, and over the
@@ -281,7 +283,6 @@ class MYBITMAP {
   static std::vector<MYBITMAP*>& Screens();
   static int inputLineHidden;
   int xScrollShown = 0;  // the offset the window was last painted with
-  std::string notifyText;  // NotifyLineToAddins' line with its end
 };
 
 // The main screen and the screen that receives text.

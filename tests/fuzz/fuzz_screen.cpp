@@ -109,8 +109,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return true;
   };
   MYBITMAP::hooks.treeAdd = [](CODEVRAM line) { Check(Live(line)); };
-  MYBITMAP::hooks.lineToAddins = [](const char* text, int n) {
-    Check(text != nullptr && n >= 0 && n <= STOCK::cColumn + 2);
+  MYBITMAP::hooks.lineToAddins = [](const char* text, int n, bool) {
+    Check(text != nullptr && n >= 0 && n <= STOCK::cColumn);
   };
 
   STOCK::CreateTempStockFile();

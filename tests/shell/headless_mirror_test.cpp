@@ -92,7 +92,7 @@ TEST(HeadlessMirror, ManyBatchesArriveWholeAndInOrder) {
   std::string expected;
   for (int i = 0; i < 300000; ++i) {
     const std::string line = "line " + std::to_string(i) + " " + kanji + "\r\n";
-    MYBITMAP::hooks.lineToAddins(line.data(), int(line.size()));
+    MYBITMAP::hooks.lineToAddins(line.data(), int(line.size()), true);
     expected += "line " + std::to_string(i) + " 掲示板\n";
     if (i % 100000 == 0) FlushHeadlessMirror();
   }

@@ -274,7 +274,9 @@ case writing to a marked line resets its mark
 TEST_F(ScreenTest, LineModeAddinsGetLinesEndedByLineFeedsAndWraps) {
   Open(40, 5);
   std::vector<std::string> got;
-  MYBITMAP::hooks.lineToAddins = [&](const char* t, int n) { got.emplace_back(t, size_t(n)); };
+  MYBITMAP::hooks.lineToAddins = [&](const char* t, int n, bool lineEnd) {
+    got.push_back(std::string(t, size_t(n)) + (lineEnd ? "\r\n" : ""));
+  };
   Push("first\r\n" + std::string(45, 'w') + "\r\n");
   Push(std::string(39, 'k') + jcode::Utf8ToSjis("漢") + "\r\n");
   const std::vector<std::string> expect = {
