@@ -500,19 +500,35 @@ bool TAGMAKER::GetCommentText(const std::string& path, std::string* text) {
   return ok;
 }
 
-namespace {
-
-// Everything Open does after the header, on the file's bytes; false with
-// the refusal shown by the caller.
-bool LoadBody(uint32_t v, const STOCKTAGFILEHEADER& h, const std::string& file) {
+bool ParseTagFile(const std::string& file, TAGFILEDATA* data, std::string* message, std::string* warning) {
+  *data = TAGFILEDATA();
+  if (file.size() < size_t(TAGFILEHEADER_SIZE)) {
+    *message = kReadError;
+    return false;
+  }
+  const auto* bytes = reinterpret_cast<const unsigned char*>(file.data());
+  STOCKTAGFILEHEADER& h = data->header;
+  ReadTagFileHeader(bytes, &h);
+  if (strncmp(h.szMagic, TAGFILE_MAGIC, sizeof h.szMagic) != 0) {
+    *message = kNotOurs;
+    return false;
+  }
+  const uint32_t v = h.dwVersion;
+  if (v >= 0x100C) {
+    *message = kTooNew;
+    return false;
+  }
+  if (v == 0x100A && warning) *warning = kOld100A;
   Layout l = LayoutOf(h);
-  // Refusals: a section beyond the file, too few or too many records.
+  // Refusals: a section beyond the file, too few or too many records, a
+  // rule level outside 1-7.  All of them read as a failed read.
+  *message = kReadError;
   if (l.end > file.size()) return false;
   if (h.cTagProp < 3 || h.cTagProp > 255) return false;
-  const auto* bytes = reinterpret_cast<const unsigned char*>(file.data());
 
-  // Step 3: the records, older forms read into zeroed 684-byte records.
-  std::vector<TAGPROP> rec(h.cTagProp);
+  // The records, older forms read into zeroed 684-byte records.
+  std::vector<TAGPROP>& rec = data->records;
+  rec.resize(h.cTagProp);
   std::vector<std::string> titleText(h.cTagProp);
   for (size_t k = 0; k < rec.size(); ++k) {
     TAGPROP& r = rec[k];
@@ -529,15 +545,14 @@ bool LoadBody(uint32_t v, const STOCKTAGFILEHEADER& h, const std::string& file) 
     }
     if (v >= 0x1003 && v < 0x100B) {
       size_t room = l.recordSize == TAGPROP_SIZE_1003 ? size_t(TAGPROP_TITLETEXT_OLD) : sizeof r.abTitle;
-      titleText[k] = std::string(reinterpret_cast<const char*>(dst + offsetof(TAGPROP, abTitle)),
-                                 strnlen(reinterpret_cast<const char*>(dst + offsetof(TAGPROP, abTitle)), room));
+      const char* t = reinterpret_cast<const char*>(dst + offsetof(TAGPROP, abTitle));
+      titleText[k] = std::string(t, strnlen(t, room));
       if (l.recordSize == TAGPROP_SIZE_1003) std::memset(r.abTitle, 0, sizeof r.abTitle);
     }
-    Terminate(&r);
     if (k >= 3 && (r.level < 1 || r.level > 7)) return false;
   }
 
-  // Step 7: conversions of old versions, in order.
+  // Conversions of old versions, in order.
   if (v == 0x1000) {
     rec[2].bOldTitle = 0;
     rec[2].cTitleLine = 0;
@@ -562,34 +577,26 @@ bool LoadBody(uint32_t v, const STOCKTAGFILEHEADER& h, const std::string& file) 
   if (v < 0x1004) {
     for (auto& r : rec) r.cCover = r.cPatternLine;
   }
-
-  // Step 8: the quotation slot, a copy of the connect record.
-  rec.insert(rec.begin() + 2, rec[2]);
-  titleText.insert(titleText.begin() + 2, titleText[2]);
-
-  // Step 9.
   if (v < 0x1009) {
     for (auto& r : rec) {
       r.fAlternative = 0;
       r.abOption[0] = r.abOption[1] = 0;
     }
   }
-
-  // Step 5 (numbers): before 0x100B no rule keeps a message rule.
-  std::vector<TAGAID> aids;
+  // Before 0x100B no rule keeps a message rule (0x100A's are skipped).
   if (v >= 0x100B) {
-    aids.resize(h.cTagAid);
-    for (size_t k = 0; k < aids.size(); ++k) std::memcpy(&aids[k], bytes + l.aids + k * TAGAID_SIZE, TAGAID_SIZE);
+    data->aids.resize(h.cTagAid);
+    for (size_t k = 0; k < data->aids.size(); ++k)
+      std::memcpy(&data->aids[k], bytes + l.aids + k * TAGAID_SIZE, TAGAID_SIZE);
+  } else {
+    for (auto& r : rec) r.iSpeech = 0;
   }
-  for (auto& r : rec) {
-    if (v < 0x100B || r.iSpeech > aids.size()) r.iSpeech = 0;
-  }
-
-  // Step 10: titles compiled, derived fields recomputed.
+  // Titles compiled, derived fields recomputed (the system records, file
+  // records 0 to 2, span one line).
   if (v < 0x100B) {
-    for (size_t t = 0; t < rec.size(); ++t) {
-      TAGPROP& r = rec[t];
-      TITLECOMPILE c = CompileTitleTemplate(titleText[t], r.abTitle, sizeof r.abTitle);
+    for (size_t k = 0; k < rec.size(); ++k) {
+      TAGPROP& r = rec[k];
+      TITLECOMPILE c = CompileTitleTemplate(titleText[k], r.abTitle, sizeof r.abTitle);
       if (c == TITLE_SYNTAX_ERROR) {
         ErrorMessage(kTitleError);
         SetLiteralTitle(&r, "変換エラー");
@@ -597,8 +604,10 @@ bool LoadBody(uint32_t v, const STOCKTAGFILEHEADER& h, const std::string& file) 
         ErrorMessage(kTitleTooLong);
         SetLiteralTitle(&r, "タイトル長すぎ");
       }
-      r.cPatternLine = uint8_t(t < TAG_FIRST_RULE ? 1 : std::min(CountCR(r.szPattern) + 1, 255));
-      std::string lib = RemoveTitleMarks(r.szPattern);
+      char pattern[sizeof r.szPattern + 1] = {};
+      std::memcpy(pattern, r.szPattern, sizeof r.szPattern);
+      r.cPatternLine = uint8_t(k < 3 ? 1 : std::min(CountCR(pattern) + 1, 255));
+      std::string lib = RemoveTitleMarks(pattern);
       std::memset(r.szLibPattern, 0, sizeof r.szLibPattern);
       std::memcpy(r.szLibPattern, lib.data(), std::min(lib.size(), sizeof r.szLibPattern - 1));
       int reach = TitleLineReach(r.abTitle, sizeof r.abTitle);
@@ -606,37 +615,78 @@ bool LoadBody(uint32_t v, const STOCKTAGFILEHEADER& h, const std::string& file) 
       r.cTitleLine = uint8_t(reach < 0 ? 0xFF : reach);
     }
   }
-
-  // Step 4: the index definitions, ahead of the stock's.
-  std::vector<std::string> indexes;
+  // Index definitions from 0x1006 (older forms are skipped).
   if (v >= 0x1006) {
-    int tags = int(rec.size());
-    for (size_t k = 0; k < h.cIndexProp; ++k) {
-      INDEXPROP d;
-      std::memcpy(&d, bytes + l.indexes + k * INDEXPROP_SIZE, INDEXPROP_SIZE);
-      d.szName[sizeof d.szName - 1] = '\0';
-      int n = std::min<int>(d.cTag, TAG_MAX_INDEX_TAGS);
-      int kept = 0;
-      for (int i = 0; i < n; ++i) {
-        int tag = d.aTag[i];
-        if (tag >= 2) ++tag;
-        if (tag < tags) d.aTag[kept++] = uint8_t(tag);
-      }
-      for (int i = kept; i < TAG_MAX_INDEX_TAGS; ++i) d.aTag[i] = 0;
-      d.cTag = uint8_t(kept);
-      indexes.emplace_back(reinterpret_cast<const char*>(&d), INDEXPROP_SIZE);
+    data->indexes.resize(h.cIndexProp);
+    for (size_t k = 0; k < data->indexes.size(); ++k)
+      std::memcpy(&data->indexes[k], bytes + l.indexes + k * INDEXPROP_SIZE, INDEXPROP_SIZE);
+  }
+  data->comment.assign(file, l.comment, h.cchComment);
+  data->trailing.assign(file, l.end, std::string::npos);
+  if (v < 0x100B) {
+    // Held converted: what WriteTagFile makes of it is a current file.
+    h.dwVersion = TAGFILE_VERSION;
+    h.cOldRecord = h.cOldSearch = 0;
+  }
+  message->clear();
+  return true;
+}
+
+std::string WriteTagFile(const TAGFILEDATA& d) {
+  STOCKTAGFILEHEADER h = d.header;
+  if (h.szMagic[0] == '\0') std::memcpy(h.szMagic, TAGFILE_MAGIC, sizeof TAGFILE_MAGIC);
+  if (h.dwVersion == 0) h.dwVersion = TAGFILE_VERSION;
+  h.cTagProp = uint16_t(d.records.size());
+  h.cTagAid = uint16_t(d.aids.size());
+  h.cIndexProp = uint16_t(d.indexes.size());
+  h.cchComment = uint16_t(d.comment.size());
+  unsigned char b[TAGFILEHEADER_SIZE];
+  WriteTagFileHeader(h, b);
+  std::string out(reinterpret_cast<const char*>(b), sizeof b);
+  for (const TAGPROP& r : d.records) out.append(reinterpret_cast<const char*>(&r), sizeof r);
+  for (const INDEXPROP& x : d.indexes) out.append(reinterpret_cast<const char*>(&x), sizeof x);
+  for (const TAGAID& a : d.aids) out.append(reinterpret_cast<const char*>(&a), sizeof a);
+  out += d.comment;
+  out += d.trailing;
+  return out;
+}
+
+namespace {
+
+// Puts parsed file data in place: the quotation slot, NUL-terminated
+// strings, message-rule numbers and index tags checked against the lists,
+// the index definitions ahead of the stock's, afTag.
+void Install(TAGFILEDATA& data) {
+  std::vector<TAGPROP>& rec = data.records;
+  rec.insert(rec.begin() + 2, rec[2]);
+  for (auto& r : rec) {
+    Terminate(&r);
+    if (r.iSpeech > data.aids.size()) r.iSpeech = 0;
+  }
+  std::vector<std::string> indexes;
+  int tags = int(rec.size());
+  for (INDEXPROP d : data.indexes) {
+    d.szName[sizeof d.szName - 1] = '\0';
+    int n = std::min<int>(d.cTag, TAG_MAX_INDEX_TAGS);
+    int kept = 0;
+    for (int i = 0; i < n; ++i) {
+      int tag = d.aTag[i];
+      if (tag >= 2) ++tag;
+      if (tag < tags) d.aTag[kept++] = uint8_t(tag);
     }
+    for (int i = kept; i < TAG_MAX_INDEX_TAGS; ++i) d.aTag[i] = 0;
+    d.cTag = uint8_t(kept);
+    indexes.emplace_back(reinterpret_cast<const char*>(&d), INDEXPROP_SIZE);
   }
 
-  // Everything read: the syntax goes live.
   tagarray.Allocate(int(rec.size()));
   for (size_t t = 0; t < rec.size(); ++t) std::memcpy(tagarray.GetItem(int(t)), &rec[t], sizeof(TAGPROP));
   aidarray.Initialize();
-  for (size_t k = 0; k < aids.size(); ++k) aidarray.Insert(int(k), &aids[k]);
+  for (size_t k = 0; k < data.aids.size(); ++k) aidarray.Insert(int(k), &data.aids[k]);
   STOCK::aIndexProp.insert(STOCK::aIndexProp.begin(), indexes.begin(), indexes.end());
   STOCK::cIndexFromSyntax = int(indexes.size());
 
-  // Step 11: afTag and fSpeechPropExist.
+  // afTag and fSpeechPropExist.
   std::memset(afTag, 0, sizeof(CODEVRAM::afTag));
   fSpeechPropExist = 0;
   int count = tagarray.Count();
@@ -664,7 +714,6 @@ bool LoadBody(uint32_t v, const STOCKTAGFILEHEADER& h, const std::string& file) 
       }
     }
   }
-  return true;
 }
 
 }  // namespace
@@ -682,14 +731,15 @@ int TAGMAKER::Open(const std::string& path) {
   }
   if (!warning.empty()) MyMessageBox(warning, ui::MB_OK | ui::MB_ICONWARNING);
   std::string file;
-  bool read = ReadAll(fd, &file);
+  bool read = lseek(fd, 0, SEEK_SET) == 0 && ReadAll(fd, &file);
   close(fd);
-  if (read) file.insert(0, std::string(TAGFILEHEADER_SIZE, '\0'));  // keep file offsets
-  if (!read || !LoadBody(h.dwVersion, h, file)) {
+  TAGFILEDATA data;
+  if (!read || !ParseTagFile(file, &data, &message)) {
     ErrorMessage(path + kReadError);
     Create();
     return 0;
   }
+  Install(data);
   szTagFile = path;
   SyntaxChanged();
   return 1;

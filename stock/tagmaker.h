@@ -137,6 +137,27 @@ struct STOCKTAGFILEHEADER {
 void ReadTagFileHeader(const unsigned char* bytes, STOCKTAGFILEHEADER* h);
 void WriteTagFileHeader(const STOCKTAGFILEHEADER& h, unsigned char* bytes);
 
+// A syntax file's contents in file order and file numbering (records 0, 1,
+// 2 connect line, 3.. rules; index tags as the file has them), every record
+// in the 684-byte form.  An older file is held converted as loading converts
+// it (its titles compiled, derived fields recomputed, message rules gone).
+struct TAGFILEDATA {
+  STOCKTAGFILEHEADER header;     // as read; version, counts and the magic's tail
+  std::vector<TAGPROP> records;
+  std::vector<TAGAID> aids;
+  std::vector<INDEXPROP> indexes;
+  std::string comment;           // Shift_JIS
+  std::string trailing;          // bytes after the comment (ignored by loading)
+};
+// Reads a file's bytes (the header included).  False with the refusal text
+// (without the path in front) in *message; *warning gets the 0x100A notice.
+// Old titles that do not convert are reported through the ui facade as
+// loading reports them.
+bool ParseTagFile(const std::string& bytes, TAGFILEDATA* data, std::string* message, std::string* warning = nullptr);
+// The file form (version 0x100B unless the data's header says otherwise for
+// a file that was already 0x100B) of the data: header counts from the lists.
+std::string WriteTagFile(const TAGFILEDATA& data);
+
 // A growable array of fixed-size records.  GetItem of an index at or beyond
 // the count gives record 0, and on an empty array an all-zero record.
 class PROPERTYARRAY {
