@@ -55,6 +55,7 @@ const char* const kUsage =
     "            a stock (and a log), as if a host had sent it\n"
     "  hosts     list, back up, restore and add hosts\n"
     "  config    read and change settings\n"
+    "  tag       read, write and check colour syntax files\n"
     "\n";
 
 const char* const kLineOptions =
@@ -233,6 +234,9 @@ extern const char* const kStockUsage;
 // tools/tool_feed.cpp
 int FeedCommand(const std::vector<std::string>& args);
 extern const char* const kFeedUsage;
+// tools/tool_tag.cpp
+int TagCommand(const std::vector<std::string>& args);
+extern const char* const kTagUsage;
 
 namespace {
 
@@ -270,6 +274,7 @@ const std::vector<COMMAND>& Commands() {
        true},
       {"config", [](std::vector<std::string> a) { return ConfigCommand(std::move(a)); },
        text(kConfigUsage, kConfigCommands), true},
+      {"tag", [](std::vector<std::string> a) { return TagCommand(a); }, text(kTagUsage, nullptr), true},
   };
   return commands;
 }
