@@ -55,6 +55,7 @@ const char* const kUsage =
     "            a stock (and a log), as if a host had sent it\n"
     "  hosts     list, back up, restore and add hosts\n"
     "  config    read and change settings\n"
+    "  script    check a script file, or list what it compiles to\n"
     "\n";
 
 const char* const kLineOptions =
@@ -233,6 +234,9 @@ extern const char* const kStockUsage;
 // tools/tool_feed.cpp
 int FeedCommand(const std::vector<std::string>& args);
 extern const char* const kFeedUsage;
+// tools/tool_script.cpp
+int ScriptCommand(const std::vector<std::string>& args);
+extern const char* const kScriptUsage;
 
 namespace {
 
@@ -270,6 +274,7 @@ const std::vector<COMMAND>& Commands() {
        true},
       {"config", [](std::vector<std::string> a) { return ConfigCommand(std::move(a)); },
        text(kConfigUsage, kConfigCommands), true},
+      {"script", [](std::vector<std::string> a) { return ScriptCommand(a); }, text(kScriptUsage, nullptr), true},
   };
   return commands;
 }
