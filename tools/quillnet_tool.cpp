@@ -56,6 +56,7 @@ const char* const kUsage =
     "  hosts     list, back up, restore and add hosts\n"
     "  config    read and change settings\n"
     "  tag       read, write and check colour syntax files\n"
+    "  script    check a script file, or list what it compiles to\n"
     "\n";
 
 const char* const kLineOptions =
@@ -237,6 +238,9 @@ extern const char* const kFeedUsage;
 // tools/tool_tag.cpp
 int TagCommand(const std::vector<std::string>& args);
 extern const char* const kTagUsage;
+// tools/tool_script.cpp
+int ScriptCommand(const std::vector<std::string>& args);
+extern const char* const kScriptUsage;
 
 namespace {
 
@@ -275,6 +279,7 @@ const std::vector<COMMAND>& Commands() {
       {"config", [](std::vector<std::string> a) { return ConfigCommand(std::move(a)); },
        text(kConfigUsage, kConfigCommands), true},
       {"tag", [](std::vector<std::string> a) { return TagCommand(a); }, text(kTagUsage, nullptr), true},
+      {"script", [](std::vector<std::string> a) { return ScriptCommand(a); }, text(kScriptUsage, nullptr), true},
   };
   return commands;
 }

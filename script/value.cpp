@@ -1,0 +1,278 @@
+#include "script/value.h"
+
+#include <climits>
+#include <cstring>
+
+#include "platform/jcode.h"
+#include "script/atoms.h"
+#include "script/newscript.h"
+#include "script/scriptmsg.h"
+#include "script/var.h"
+
+namespace {
+
+constexpr size_t kMaxText = 1024;
+
+int32_t Wrap(int64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(v))); }
+
+bool IsStop(uint8_t a) { return a == 0 || a == atom::COMMA || a == atom::CLOSE || a <= atom::LAST_STATEMENT; }
+
+}  // namespace
+
+std::string_view CutSjis(std::string_view s, size_t n) {
+  if (s.size() <= n) return s;
+  size_t cut = 0;
+  while (cut < s.size()) {
+    const size_t w = jcode::IsKanji1(static_cast<unsigned char>(s[cut])) && cut + 1 < s.size() ? 2 : 1;
+    if (cut + w > n) break;
+    cut += w;
+  }
+  return s.substr(0, cut);
+}
+
+int32_t ScriptToNumber(std::string_view s) {
+  size_t i = 0;
+  bool negative = false;
+  auto digitAt = [&s](size_t p, int& d, size_t& width) {
+    const unsigned char c = static_cast<unsigned char>(s[p]);
+    if (c >= '0' && c <= '9') {
+      d = c - '0';
+      width = 1;
+      return true;
+    }
+    if (c == 0x82 && p + 1 < s.size()) {
+      const unsigned char t = static_cast<unsigned char>(s[p + 1]);
+      if (t >= 0x4F && t <= 0x58) {  // full-width 0 to 9
+        d = t - 0x4F;
+        width = 2;
+        return true;
+      }
+    }
+    return false;
+  };
+  int d;
+  size_t w;
+  while (i < s.size() && !digitAt(i, d, w)) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c == '-') negative = !negative;
+    i += jcode::IsKanji1(c) && i + 1 < s.size() ? 2 : 1;
+  }
+  uint32_t v = 0;
+  while (i < s.size() && digitAt(i, d, w)) {
+    v = v * 10 + static_cast<uint32_t>(d);
+    i += w;
+  }
+  return negative ? static_cast<int32_t>(0u - v) : static_cast<int32_t>(v);
+}
+
+int32_t SCRIPTVALUE::AsNumber() const { return fNum ? num : ScriptToNumber(text); }
+
+bool ApplyOperator(uint8_t op, SCRIPTVALUE& acc, const SCRIPTVALUE& b, int& errorId) {
+  if (acc.fNum && b.fNum) {
+    const int64_t x = acc.num, y = b.num;
+    int32_t r = 0;
+    switch (op) {
+      case atom::ADD: r = Wrap(x + y); break;
+      case atom::SUB: r = Wrap(x - y); break;
+      case atom::MUL: r = Wrap(x * y); break;
+      case atom::DIV: r = y == 0 ? 32767 : Wrap(x / y); break;  // INT_MIN / -1 wraps to INT_MIN
+      case atom::MOD: r = y == 0 || y == -1 ? 0 : static_cast<int32_t>(x % y); break;
+      default: errorId = scriptmsg::EXPRESSION; return false;
+    }
+    acc = SCRIPTVALUE::Number(r);
+    return true;
+  }
+  if (op != atom::ADD) {
+    errorId = scriptmsg::STRING_ARITHMETIC;
+    return false;
+  }
+  std::string joined = acc.text + b.text;
+  acc = SCRIPTVALUE::String(std::string(CutSjis(joined, kMaxText)));
+  return true;
+}
+
+uint8_t EVALUATOR::Peek() const {
+  const std::vector<uint8_t>& code = ctx_.program->Code();
+  return pos_ < code.size() ? code[pos_] : 0;
+}
+
+bool EVALUATOR::GetValue(SCRIPTVALUE& out) {
+  errorId = 0;
+  errorKeyword.clear();
+  SCRIPTVALUE v;
+  if (!Expression(v, 0)) return false;
+  if (!IsStop(Peek())) return Fail(scriptmsg::EXPRESSION);
+  out = std::move(v);
+  return true;
+}
+
+bool EVALUATOR::Expression(SCRIPTVALUE& v, int depth) {
+  if (!Term(v, depth)) return false;
+  while (Peek() == atom::AND || Peek() == atom::OR) {
+    const uint8_t op = Peek();
+    ++pos_;
+    SCRIPTVALUE b;
+    if (!Term(b, depth)) return false;
+    v = SCRIPTVALUE::Truth(op == atom::AND ? v.IsTrue() && b.IsTrue() : v.IsTrue() || b.IsTrue());
+  }
+  return true;
+}
+
+bool EVALUATOR::Term(SCRIPTVALUE& v, int depth) {
+  bool negateTerm = false, negateFirst = false;
+  while (Peek() == atom::NOT) {
+    ++pos_;
+    if (Peek() == atom::OPENPAREN)
+      negateFirst = !negateFirst;
+    else
+      negateTerm = !negateTerm;
+  }
+  if (!Sum(v, depth, negateFirst)) return false;
+  const uint8_t cmp = Peek();
+  if (cmp >= atom::EQ && cmp <= atom::GE) {
+    ++pos_;
+    SCRIPTVALUE b;
+    if (!Sum(b, depth, false)) return false;
+    int c;
+    if (v.fNum && b.fNum) {
+      c = v.num < b.num ? -1 : v.num > b.num ? 1 : 0;  // by value, never by an overflowing subtraction
+    } else {
+      const size_t n = std::min(v.text.size(), b.text.size());
+      c = std::memcmp(v.text.data(), b.text.data(), n);
+      if (c == 0) c = v.text.size() < b.text.size() ? -1 : v.text.size() > b.text.size() ? 1 : 0;
+    }
+    bool r = false;
+    switch (cmp) {
+      case atom::EQ: r = c == 0; break;
+      case atom::NE: r = c != 0; break;
+      case atom::LT: r = c < 0; break;
+      case atom::GT: r = c > 0; break;
+      case atom::LE: r = c <= 0; break;
+      case atom::GE: r = c >= 0; break;
+    }
+    v = SCRIPTVALUE::Truth(r);
+  }
+  if (negateTerm) v = SCRIPTVALUE::Truth(!v.IsTrue());
+  return true;
+}
+
+bool EVALUATOR::Sum(SCRIPTVALUE& v, int depth, bool negateFirst) {
+  uint8_t op = atom::ADD;
+  bool first = true;
+  for (;;) {
+    // Signs before the operand: "-" after "+" or "-" flips it.
+    while (Peek() == atom::SUB) {
+      if (op == atom::ADD)
+        op = atom::SUB;
+      else if (op == atom::SUB)
+        op = atom::ADD;
+      else
+        return Fail(scriptmsg::EXPRESSION);  // 2 * -3
+      ++pos_;
+    }
+    const bool isValue = Peek() == atom::VALUE;
+    SCRIPTVALUE x;
+    if (!Operand(x, depth)) return false;
+    if (first) {
+      if (negateFirst) x = SCRIPTVALUE::Truth(!x.IsTrue());
+      // The accumulator's initial 0 is never joined to a string.
+      if (op == atom::SUB) {
+        if (!x.fNum) return Fail(scriptmsg::STRING_ARITHMETIC);
+        x = SCRIPTVALUE::Number(Wrap(-static_cast<int64_t>(x.num)));
+      }
+      v = std::move(x);
+      first = false;
+    } else {
+      if (isValue && !v.fNum) return Fail(scriptmsg::VALUE_AFTER_STRING);
+      int id = 0;
+      if (!ApplyOperator(op, v, x, id)) return Fail(id);
+    }
+    const uint8_t next = Peek();
+    if (next < atom::ADD || next > atom::MOD) return true;
+    op = next;
+    ++pos_;
+  }
+}
+
+bool EVALUATOR::Operand(SCRIPTVALUE& v, int depth) {
+  const std::vector<uint8_t>& code = ctx_.program->Code();
+  ATOMITERATOR it(code.data(), code.size(), pos_);
+  ATOMREF a;
+  if (!it.Next(a)) return Fail(scriptmsg::EXPRESSION);
+  const int32_t result = ctx_.result;
+  switch (a.atom) {
+    case atom::NUMBER: v = SCRIPTVALUE::Number(a.Number()); break;
+    case atom::STRING: v = SCRIPTVALUE::String(std::string(ctx_.program->Constant(a.Offset()))); break;
+    case atom::VARIABLE: {
+      pos_ = a.Next();
+      std::string name;
+      if (!GetDim(a.Text(), name)) return false;
+      v = VAR::IsNumeric(name) ? SCRIPTVALUE::Number(VAR::GetNumVar(name)) : SCRIPTVALUE::String(VAR::GetVar(name));
+      return true;
+    }
+    case atom::YES:
+    case atom::ENTER: v = SCRIPTVALUE::Truth(result == 1); break;
+    case atom::NO:
+    case atom::ERRORV: v = SCRIPTVALUE::Truth(result == 0); break;
+    case atom::TIMEOUTV:
+    case atom::CANCEL: v = SCRIPTVALUE::Truth(result == -1); break;
+    case atom::ON: v = SCRIPTVALUE::Truth(true); break;
+    case atom::OFF: v = SCRIPTVALUE::Truth(false); break;
+    case atom::RESULT: v = SCRIPTVALUE::Number(result); break;
+    case atom::LINECOUNT: v = SCRIPTVALUE::Number(ctx_.lineCount ? ctx_.lineCount() : 0); break;
+    case atom::BAUDRATE: v = SCRIPTVALUE::Number(ctx_.baudRate ? ctx_.baudRate() : 0); break;
+    case atom::OPENPAREN: {
+      if (depth >= MAX_DEPTH) return Fail(scriptmsg::BRACKETS);
+      pos_ = a.Next();
+      if (!Expression(v, depth + 1)) return false;
+      if (Peek() != atom::CLOSE) return Fail(scriptmsg::BRACKETS);
+      ++pos_;
+      return true;
+    }
+    default:
+      if (atom::IsFunction(a.atom) && a.atom != atom::POSTIDLE && a.atom != atom::POSTMILLIIDLE) {
+        pos_ = a.Next();
+        return Function(a.atom, v, depth);
+      }
+      return Fail(scriptmsg::EXPRESSION);
+  }
+  pos_ = a.Next();
+  return true;
+}
+
+bool EVALUATOR::Function(uint8_t a, SCRIPTVALUE& v, int depth) {
+  if (a != atom::LENGTH && a != atom::VALUE) {
+    errorKeyword = atom::Name(a);
+    return Fail(scriptmsg::NOT_YET);
+  }
+  if (depth >= MAX_DEPTH) return Fail(scriptmsg::BRACKETS);
+  SCRIPTVALUE arg;
+  if (!Expression(arg, depth + 1)) return false;
+  if (Peek() != atom::CLOSE) {
+    errorKeyword = atom::Name(a);
+    return Fail(scriptmsg::PARAMETER);
+  }
+  ++pos_;
+  if (a == atom::LENGTH)
+    v = SCRIPTVALUE::Number(static_cast<int32_t>(arg.text.size()));
+  else
+    v = SCRIPTVALUE::Number(arg.AsNumber());
+  return true;
+}
+
+bool EVALUATOR::GetDim(std::string_view written, std::string& name) {
+  std::string subscripts;
+  while (Peek() == atom::OPENBRACKET) {
+    ++pos_;
+    SCRIPTVALUE s;
+    if (!Expression(s, 1) || Peek() != atom::CLOSE) {
+      errorId = scriptmsg::SUBSCRIPT;
+      return false;
+    }
+    ++pos_;
+    subscripts += '[';
+    subscripts += s.text;
+  }
+  name = FormVarName(written, ctx_.level, subscripts);
+  return true;
+}

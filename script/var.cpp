@@ -1,0 +1,143 @@
+#include "script/var.h"
+
+#include <vector>
+
+#include "platform/jcode.h"
+#include "script/value.h"
+
+VAR::ORDERED<std::string> VAR::strings_;
+VAR::ORDERED<int32_t> VAR::numbers_;
+size_t VAR::bytes_ = 0;
+bool VAR::fPermanentChanged = false;
+std::function<void()> VAR::onChange;
+
+namespace {
+
+// Bytes a variable counts against the limit: its name, its value and the
+// bookkeeping of one map entry.
+constexpr size_t kEntryOverhead = 64;
+
+template <typename MAP>
+auto Find(MAP& m, std::string_view name) {
+  return m.index.find(name);
+}
+
+}  // namespace
+
+std::string VAR::GetVar(std::string_view name) {
+  auto it = Find(strings_, name);
+  return it == strings_.index.end() ? std::string() : it->second->second;
+}
+
+int32_t VAR::GetNumVar(std::string_view name) {
+  auto it = Find(numbers_, name);
+  return it == numbers_.index.end() ? 0 : it->second->second;
+}
+
+bool VAR::SetVar(std::string_view name, std::string_view value) {
+  value = CutSjis(value, MAX_VALUE);
+  auto it = Find(strings_, name);
+  if (value.empty()) {
+    if (it != strings_.index.end()) {
+      bytes_ -= it->second->first.size() + it->second->second.size() + kEntryOverhead;
+      auto item = it->second;
+      strings_.index.erase(it);
+      strings_.items.erase(item);
+    }
+  } else if (it != strings_.index.end()) {
+    const size_t old = it->second->second.size();
+    if (value.size() > old && bytes_ + value.size() - old > MAX_BYTES) return false;
+    bytes_ = bytes_ - old + value.size();
+    it->second->second.assign(value);
+  } else {
+    const size_t need = name.size() + value.size() + kEntryOverhead;
+    if (bytes_ + need > MAX_BYTES) return false;
+    strings_.items.emplace_back(std::string(name), std::string(value));
+    auto item = std::prev(strings_.items.end());
+    strings_.index.emplace(item->first, item);
+    bytes_ += need;
+  }
+  if (!name.empty() && name[0] == '%') fPermanentChanged = true;
+  if (onChange) onChange();
+  return true;
+}
+
+bool VAR::SetNumVar(std::string_view name, int32_t value) {
+  auto it = Find(numbers_, name);
+  if (value == 0) {
+    if (it != numbers_.index.end()) {
+      bytes_ -= it->second->first.size() + 4 + kEntryOverhead;
+      auto item = it->second;
+      numbers_.index.erase(it);
+      numbers_.items.erase(item);
+    }
+  } else if (it != numbers_.index.end()) {
+    it->second->second = value;
+  } else {
+    const size_t need = name.size() + 4 + kEntryOverhead;
+    if (bytes_ + need > MAX_BYTES) return false;
+    numbers_.items.emplace_back(std::string(name), value);
+    auto item = std::prev(numbers_.items.end());
+    numbers_.index.emplace(item->first, item);
+    bytes_ += need;
+  }
+  if (onChange) onChange();
+  return true;
+}
+
+void VAR::Clear() {
+  std::vector<std::string> names;
+  for (auto& [n, v] : strings_.items)
+    if (n.empty() || n[0] != '%') names.push_back(n);
+  for (const std::string& n : names) SetVar(n, "");
+  names.clear();
+  for (auto& [n, v] : numbers_.items) names.push_back(n);
+  for (const std::string& n : names) SetNumVar(n, 0);
+}
+
+void VAR::ClearLocal(char c) {
+  std::vector<std::string> names;
+  for (auto& [n, v] : strings_.items)
+    if (!n.empty() && n[0] == c) names.push_back(n);
+  for (const std::string& n : names) SetVar(n, "");
+  names.clear();
+  for (auto& [n, v] : numbers_.items)
+    if (!n.empty() && n[0] == c) names.push_back(n);
+  for (const std::string& n : names) SetNumVar(n, 0);
+}
+
+void VAR::ForEach(const std::function<void(const std::string&, const std::string&, bool)>& f) {
+  for (auto& [n, v] : strings_.items) f(n, v, false);
+  for (auto& [n, v] : numbers_.items) f(n, std::to_string(v), true);
+}
+
+size_t VAR::Count() { return strings_.items.size() + numbers_.items.size(); }
+
+void VAR::Reset() {
+  strings_.index.clear();
+  strings_.items.clear();
+  numbers_.index.clear();
+  numbers_.items.clear();
+  bytes_ = 0;
+  fPermanentChanged = false;
+  onChange = nullptr;
+}
+
+char LocalPrefix(int level) {
+  // "0" + 16 would be "@", the globals' own character: levels 16-20 go on
+  // with "A" instead.
+  return level <= 15 ? static_cast<char>('0' + level) : static_cast<char>('A' + level - 16);
+}
+
+std::string FormVarName(std::string_view written, int level, std::string_view subscripts) {
+  size_t cut = 0;
+  while (cut < written.size()) {
+    const size_t n = jcode::IsKanji1(static_cast<unsigned char>(written[cut])) && cut + 1 < written.size() ? 2 : 1;
+    if (cut + n > VAR::MAX_NAME) break;
+    cut += n;
+  }
+  std::string name(written.substr(0, cut));
+  if (!name.empty() && name[0] == '#') name[0] = LocalPrefix(level);
+  name += subscripts;
+  return name;
+}
