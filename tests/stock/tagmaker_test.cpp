@@ -386,3 +386,51 @@ TEST_F(TagMakerTest, CountCRAndTitleMarks) {
     EXPECT_EQ(jcode::SjisToUtf8(RemoveTitleMarks(p.c_str())), c.library) << c.pattern;
   }
 }
+
+// The demo BBS's syntax (built from tools/demohost/demo-tag.txt) against
+// lines in the demo host's layout.
+TEST_F(TagMakerTest, DemoSyntaxRecognisesTheDemoHostsScreens) {
+  ui::ScopedRecordingFacade f;
+  ASSERT_EQ(TAGMAKER::Open(QUILLNET_BUILD_DIR "/tools/demo.tag"), 1);
+  ASSERT_TRUE(f.rec.boxes.empty());
+  struct Case {
+    const char* rule;
+    std::string text;  // the lines the rule spans, joined by line feeds
+  } cases[] = {
+      {"メインメニュー", "＝＝＝＝＝＝＝　メインメニュー　＝＝＝＝＝＝＝"},
+      {"掲示板一覧", "■ 掲示板一覧"},
+      {"掲示板", "■ 掲示板 2: パソコン通信よもやま話  （4件）"},
+      {"発言一覧", "  No.   日付       時刻   発言者     タイトル"},
+      {"発言", "#0002/0005 雑談コーナー\n★Re: はじめまして (QNT00017)  96/03/29 00:12"},
+      {"現在のアクセス者", "現在のアクセス者"},
+  };
+  for (auto& c : cases) {
+    int tag = -1;
+    for (int t = TAG_FIRST_RULE; t < tagarray.Count(); ++t)
+      if (Name(t) == c.rule) tag = t;
+    ASSERT_GE(tag, 0) << c.rule;
+    const TAGPROP* r = TAGMAKER::GetTagProp(tag);
+    EXPECT_EQ(r->cPatternLine, std::count(c.text.begin(), c.text.end(), '\n') + 1) << c.rule;
+    JRE2 jre;
+    ASSERT_TRUE(Jre2Open(&jre));
+    ASSERT_TRUE(Jre2Compile(&jre, r->szLibPattern)) << c.rule << ": " << GetJreMessage(&jre);
+    std::string text = jcode::Utf8ToSjis(c.text);
+    EXPECT_EQ(Jre2GetMatchInfo(&jre, text.data(), int(text.size())), 1) << c.rule;
+    // No other rule of the same level takes the line first.
+    for (int t = TAG_FIRST_RULE; t < tag; ++t) {
+      const TAGPROP* o = TAGMAKER::GetTagProp(t);
+      if (o->level != r->level) continue;
+      JRE2 other;
+      Jre2Open(&other);
+      ASSERT_TRUE(Jre2Compile(&other, o->szLibPattern));
+      EXPECT_EQ(Jre2GetMatchInfo(&other, text.data(), int(text.size())), 0) << c.rule << " taken by " << Name(t);
+    }
+  }
+  // The message rule: numbered, with a date and a parent; the exit of the who's-on list.
+  ASSERT_EQ(aidarray.Count(), 1);
+  EXPECT_EQ(aidarray.GetItem(0)->kind, 1);
+  EXPECT_EQ(fSpeechPropExist, 1);
+  std::string comment;
+  EXPECT_TRUE(TAGMAKER::GetCommentText(QUILLNET_BUILD_DIR "/tools/demo.tag", &comment));
+  EXPECT_EQ(jcode::SjisToUtf8(comment), "デモＢＢＳ用\r\n");
+}
