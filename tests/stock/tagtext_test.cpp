@@ -30,7 +30,7 @@ std::string RoundTrip(const std::string& file, std::string* text = nullptr) {
 }  // namespace
 
 TEST(TagText, CurrentFilesComeBackByteForByte) {
-  TagFileSpec s;
+  TagFileContents s;
   s.records = SystemRecords();
   s.records[1].szName[30] = 0x7A;  // a tail in a system record
   TAGPROP a = TagRecord("掲示板", 2, R"(^■ 掲示板 \f\d+: .+\f  （)", "^終");
@@ -95,7 +95,7 @@ TEST(TagText, CurrentFilesComeBackByteForByte) {
 TEST(TagText, OlderFilesDumpConvertedAndCompileToTheirLoadedForm) {
   for (uint32_t v : {0x1000u, 0x1002u, 0x1004u, 0x1007u, 0x1009u, 0x100Au}) {
     SCOPED_TRACE(v);
-    TagFileSpec s;
+    TagFileContents s;
     s.version = v;
     s.records = SystemRecords();
     TAGPROP r = TagRecord("B", 1, R"(^B \f\d+\f\n.*)");
