@@ -278,6 +278,9 @@ class Compiler {
         pos += 3;
         if (!NestedPiece(depth, out)) return false;
       } else if (n == '-') {
+        // In a nested template the end element closes it: anything after
+        // it up to the "," would be read as the outer template's operands.
+        if (nested && pos + 2 < s.size() && s[pos + 2] != ',') return Fail("入れ子の中の\\-は,の直前にだけ書けます");
         FlushLiteral(&literal, out);
         out->push_back(char(TITLE_END));
         pos += 2;

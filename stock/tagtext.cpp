@@ -470,6 +470,7 @@ class TextCompiler {
     }
     if (!system) {
       if (!s.keys.count("level")) return Fail(s.line, "levelがありません");
+      if (r.level < 1 || r.level > 7) return Fail(s.keys.at("level").second, "level: 1から7の数が必要です");
       TAGPROP derived = r;
       Derive(&derived);
       if (!derivedGiven[0]) r.cTitleLine = derived.cTitleLine;

@@ -9,7 +9,7 @@
 #include "platform/jcode.h"
 #include "stock/tagmaker.h"
 
-struct TagFileSpec {
+struct TagFileContents {
   uint32_t version = TAGFILE_VERSION;
   std::string magic = TAGFILE_MAGIC;
   // File order: 0 none, 1 continuation, 2 connect line, 3.. rules.  For
@@ -53,7 +53,7 @@ inline std::vector<TAGPROP> SystemRecords() {
   return {TagRecord("(sys)何もなし", 0), TagRecord("(sys)カラーの続き", 0), TagRecord("(sys)接続開始", 0)};
 }
 
-inline std::string BuildTagFile(const TagFileSpec& s) {
+inline std::string BuildTagFile(const TagFileContents& s) {
   const uint32_t v = s.version;
   unsigned char h[TAGFILEHEADER_SIZE] = {};
   STOCKTAGFILEHEADER hd;

@@ -30,10 +30,10 @@ class TagMakerTest : public StockTest {
     std::ofstream(p, std::ios::binary) << bytes;
     return p;
   }
-  // Opens a file built from the spec; the boxes shown land in *boxes.
-  int Load(const TagFileSpec& spec, std::vector<ui::RecordingFacade::Box>* boxes = nullptr,
+  // Opens a file built from the contents; the boxes shown land in *boxes.
+  int Load(const TagFileContents& contents, std::vector<ui::RecordingFacade::Box>* boxes = nullptr,
            std::string* path = nullptr) {
-    std::string p = Write("t.tag", BuildTagFile(spec));
+    std::string p = Write("t.tag", BuildTagFile(contents));
     if (path) *path = p;
     ui::ScopedRecordingFacade f;
     int r = TAGMAKER::Open(p);
@@ -131,7 +131,7 @@ TEST_F(TagMakerTest, EveryVersionReadsAndConverts) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(testing::Message() << std::hex << row.version);
-    TagFileSpec s;
+    TagFileContents s;
     s.version = row.version;
     s.records = SystemRecords();
     s.records.push_back(TagRecord("A", 1, "^MENU"));
@@ -195,7 +195,7 @@ TEST_F(TagMakerTest, EveryVersionReadsAndConverts) {
 
 TEST_F(TagMakerTest, RefusalsLeaveTheEmptySyntax) {
   auto base = [] {
-    TagFileSpec s;
+    TagFileContents s;
     s.records = SystemRecords();
     s.records.push_back(TagRecord("A", 1, "^A"));
     s.indexes.push_back(IndexRecord("I", {3}));
@@ -205,25 +205,25 @@ TEST_F(TagMakerTest, RefusalsLeaveTheEmptySyntax) {
   const std::string read = "の読み込みに失敗しました。";
   struct Case {
     const char* what;
-    std::function<void(TagFileSpec*)> change;
+    std::function<void(TagFileContents*)> change;
     std::string message;
   } cases[] = {
-      {"wrong magic", [](TagFileSpec* s) { s->magic = "Quillnet Longreach Tag file header"; },
+      {"wrong magic", [](TagFileContents* s) { s->magic = "Quillnet Longreach Tag file header"; },
        "はQuillnet用のファイルではありません。"},
-      {"0x100C", [](TagFileSpec* s) { s->version = 0x100C; }, "のバージョンが新しすぎてこのQuillnetでは扱えません。"},
-      {"short header", [](TagFileSpec* s) { s->cutTo = 60; }, read},
-      {"two records", [](TagFileSpec* s) { s->records.resize(2); }, read},
-      {"level 0 rule", [](TagFileSpec* s) { s->records[3].level = 0; }, read},
-      {"level 8 rule", [](TagFileSpec* s) { s->records[3].level = 8; }, read},
-      {"256 records", [](TagFileSpec* s) { s->records.resize(256, TagRecord("R", 1, "x")); }, read},
-      {"records beyond the file", [](TagFileSpec* s) { s->countRecords = 9; }, read},
-      {"indexes beyond the file", [](TagFileSpec* s) { s->countIndexes = 40; }, read},
-      {"message rules beyond the file", [](TagFileSpec* s) { s->countAids = 1; }, read},
-      {"comment beyond the file", [](TagFileSpec* s) { s->countComment = 4; }, read},
+      {"0x100C", [](TagFileContents* s) { s->version = 0x100C; }, "のバージョンが新しすぎてこのQuillnetでは扱えません。"},
+      {"short header", [](TagFileContents* s) { s->cutTo = 60; }, read},
+      {"two records", [](TagFileContents* s) { s->records.resize(2); }, read},
+      {"level 0 rule", [](TagFileContents* s) { s->records[3].level = 0; }, read},
+      {"level 8 rule", [](TagFileContents* s) { s->records[3].level = 8; }, read},
+      {"256 records", [](TagFileContents* s) { s->records.resize(256, TagRecord("R", 1, "x")); }, read},
+      {"records beyond the file", [](TagFileContents* s) { s->countRecords = 9; }, read},
+      {"indexes beyond the file", [](TagFileContents* s) { s->countIndexes = 40; }, read},
+      {"message rules beyond the file", [](TagFileContents* s) { s->countAids = 1; }, read},
+      {"comment beyond the file", [](TagFileContents* s) { s->countComment = 4; }, read},
   };
   for (auto& c : cases) {
     SCOPED_TRACE(c.what);
-    TagFileSpec s = base();
+    TagFileContents s = base();
     c.change(&s);
     // A loaded syntax first, so the refusal is seen to replace it.
     ASSERT_EQ(Load(base()), 1);
@@ -244,7 +244,7 @@ TEST_F(TagMakerTest, RefusalsLeaveTheEmptySyntax) {
   EXPECT_EQ(f.rec.boxes[1].text, dir + "のオープンで何らかのエラーが発生しました。");
   ExpectEmptySyntax();
   // 255 records is the most tag 255 holds.
-  TagFileSpec most = base();
+  TagFileContents most = base();
   most.records.resize(255, TagRecord("R", 1, "x"));
   EXPECT_EQ(Load(most), 1);
   EXPECT_EQ(tagarray.Count(), 256);
@@ -253,7 +253,7 @@ TEST_F(TagMakerTest, RefusalsLeaveTheEmptySyntax) {
 TEST_F(TagMakerTest, IndexDefinitionsGoAheadOfTheStocksAndAreRenumbered) {
   INDEXPROP own = IndexRecord("own", {4});
   STOCK::aIndexProp.assign(1, std::string(reinterpret_cast<const char*>(&own), sizeof own));
-  TagFileSpec s;
+  TagFileContents s;
   s.records = SystemRecords();
   for (int i = 0; i < 4; ++i) s.records.push_back(TagRecord("R" + std::to_string(i), 1, "x"));  // tags 4-7
   s.indexes.push_back(IndexRecord("a", {2, 5}));
@@ -290,7 +290,7 @@ TEST_F(TagMakerTest, IndexDefinitionsGoAheadOfTheStocksAndAreRenumbered) {
 //   4 A(1)  5 B(2)  6 C(3, message)  7 D(2, alternative of B)  8 E(3)
 //   9 F(1)  10 G(2, message)  11 H(1, alternative of F)  12 K(2, message 5: none)
 TEST_F(TagMakerTest, MessageFlagsMarkParentsGrandparentsAndAlternatives) {
-  TagFileSpec s;
+  TagFileContents s;
   s.records = SystemRecords();
   auto rule = [&](const char* n, int level, int alt, int speech) {
     TAGPROP r = TagRecord(n, level, "x");
@@ -337,7 +337,7 @@ TEST_F(TagMakerTest, MessageFlagsMarkParentsGrandparentsAndAlternatives) {
 }
 
 TEST_F(TagMakerTest, OldTitlesThatDoNotConvertAreReplaced) {
-  TagFileSpec s;
+  TagFileContents s;
   s.version = 0x1008;
   s.records = SystemRecords();
   TAGPROP bad = TagRecord("bad", 1, "x");
@@ -385,4 +385,52 @@ TEST_F(TagMakerTest, CountCRAndTitleMarks) {
     EXPECT_EQ(CountCR(p.c_str()), c.count) << c.pattern;
     EXPECT_EQ(jcode::SjisToUtf8(RemoveTitleMarks(p.c_str())), c.library) << c.pattern;
   }
+}
+
+// The demo BBS's syntax (built from tools/demohost/demo-tag.txt) against
+// lines in the demo host's layout.
+TEST_F(TagMakerTest, DemoSyntaxRecognisesTheDemoHostsScreens) {
+  ui::ScopedRecordingFacade f;
+  ASSERT_EQ(TAGMAKER::Open(QUILLNET_BUILD_DIR "/tools/demo.tag"), 1);
+  ASSERT_TRUE(f.rec.boxes.empty());
+  struct Case {
+    const char* rule;
+    std::string text;  // the lines the rule spans, joined by line feeds
+  } cases[] = {
+      {"メインメニュー", "＝＝＝＝＝＝＝　メインメニュー　＝＝＝＝＝＝＝"},
+      {"掲示板一覧", "■ 掲示板一覧"},
+      {"掲示板", "■ 掲示板 2: パソコン通信よもやま話  （4件）"},
+      {"発言一覧", "  No.   日付       時刻   発言者     タイトル"},
+      {"発言", "#0002/0005 雑談コーナー\n★Re: はじめまして (QNT00017)  96/03/29 00:12"},
+      {"現在のアクセス者", "現在のアクセス者"},
+  };
+  for (auto& c : cases) {
+    int tag = -1;
+    for (int t = TAG_FIRST_RULE; t < tagarray.Count(); ++t)
+      if (Name(t) == c.rule) tag = t;
+    ASSERT_GE(tag, 0) << c.rule;
+    const TAGPROP* r = TAGMAKER::GetTagProp(tag);
+    EXPECT_EQ(r->cPatternLine, std::count(c.text.begin(), c.text.end(), '\n') + 1) << c.rule;
+    JRE2 jre;
+    ASSERT_TRUE(Jre2Open(&jre));
+    ASSERT_TRUE(Jre2Compile(&jre, r->szLibPattern)) << c.rule << ": " << GetJreMessage(&jre);
+    std::string text = jcode::Utf8ToSjis(c.text);
+    EXPECT_EQ(Jre2GetMatchInfo(&jre, text.data(), int(text.size())), 1) << c.rule;
+    // No other rule of the same level takes the line first.
+    for (int t = TAG_FIRST_RULE; t < tag; ++t) {
+      const TAGPROP* o = TAGMAKER::GetTagProp(t);
+      if (o->level != r->level) continue;
+      JRE2 other;
+      Jre2Open(&other);
+      ASSERT_TRUE(Jre2Compile(&other, o->szLibPattern));
+      EXPECT_EQ(Jre2GetMatchInfo(&other, text.data(), int(text.size())), 0) << c.rule << " taken by " << Name(t);
+    }
+  }
+  // The message rule: numbered, with a date and a parent; the exit of the who's-on list.
+  ASSERT_EQ(aidarray.Count(), 1);
+  EXPECT_EQ(aidarray.GetItem(0)->kind, 1);
+  EXPECT_EQ(fSpeechPropExist, 1);
+  std::string comment;
+  EXPECT_TRUE(TAGMAKER::GetCommentText(QUILLNET_BUILD_DIR "/tools/demo.tag", &comment));
+  EXPECT_EQ(jcode::SjisToUtf8(comment), "デモＢＢＳ用\r\n");
 }

@@ -85,6 +85,7 @@ TEST(TitleTemplate, TextsThatAreNotTemplates) {
       R"(\()",        R"(\(1))",      R"(\(1,2,3,4))", R"(\(128,0))",   R"(\("x)",
       R"(\("x",1,2,3))", R"(\s(1,2,3,"t"))", R"(\s(abc))", R"(\p(x,1))", R"(\p(x,1,2)",
       R"(ab\)",       R"(\(a,b))",    R"(\s(\1,"t",256))",
+      R"(\p(\-1,-3,2))", R"(\s(a\-b,"t",1))",  // the end element inside a nested template, not at its end
   };
   for (const char* t : bad) {
     unsigned char out[120];
