@@ -389,3 +389,109 @@ TEST_F(TagQueryTest, ClearLowLevelTagsKeepsConnectLines) {
 }
 
 }  // namespace
+
+namespace {
+
+// Titles: each element over a small stock, the rule given its pattern.
+class TagTitleTest : public TagQueryTest {
+ protected:
+  // Loads one rule and tags `line` with it.
+  void Rule4(const std::string& pattern, CODEVRAM line, int lines = 1) {
+    Rule r{"rule", 1, pattern};
+    r.lines = lines;
+    TAGPROP p = ToRecord(r);
+    PutSjis(p.szLibPattern, sizeof p.szLibPattern, jcode::SjisToUtf8(RemoveTitleMarks(p.szPattern)));
+    TagFileSpec spec;
+    spec.records = SystemRecords();
+    spec.records.push_back(p);
+    std::ofstream(dir.File("t.tag"), std::ios::binary) << BuildTagFile(spec);
+    ASSERT_EQ(TAGMAKER::Open(dir.File("t.tag")), 1);
+    STOCK::aTag[size_t(line.i)] = 4;
+  }
+  // Runs a template text; *ok the runner's flag.
+  std::string Title(CODEVRAM line, const std::string& templ, int* ok = nullptr) {
+    unsigned char bytes[120];
+    EXPECT_EQ(CompileTitleTemplate(jcode::Utf8ToSjis(templ), bytes, 120), TITLE_COMPILED) << templ;
+    std::string out;
+    const int r = TREE::GetTagTitleSub(line, bytes, 120, &out);
+    if (ok) *ok = r;
+    return jcode::SjisToUtf8(out);
+  }
+};
+
+TEST_F(TagTitleTest, GroupSplitWhereTheBackPartMatchesTwice) {
+  CODEVRAM b = Line("BOARD 12: x: y");
+  Rule4("^BOARD \\f[0-9]+\\f: ", b);
+  int ok = 0;
+  EXPECT_EQ(Title(b, "\\1", &ok), "12");
+  EXPECT_EQ(ok, 1);
+  EXPECT_EQ(Title(b, "[\\2]"), "[: x: y]") << "the last group runs to the end of the text";
+  EXPECT_EQ(Title(b, "\\3", &ok), "");
+  EXPECT_EQ(ok, 0) << "a group beyond the marks fails";
+}
+
+TEST_F(TagTitleTest, Elements) {
+  CODEVRAM t = Line("■ 掲示板 3: 雑談");
+  Line("#0042/0100 97/10/12 23:45");
+  Line("★題名 (taro)  97/10/12");
+  Line("（#0040 へのコメント）");
+  Rule4("^■ 掲示板 \\f\\d+\\f: ", t);
+  const struct {
+    const char* templ;
+    const char* title;
+    int ok;
+  } rows[] = {
+      {"abc", "abc", 1},
+      {"\\(0,1,5)", "#0042", 1},
+      {"\\(-8,1)", "12 23:45", 1},              // negative column: from the end
+      {"\\(0,9)", "", 0},                       // no such line
+      {"\\(\"[0-9]+/\")", "0042/", 1},          // mode 3: the match
+      {"\\(\"#\",1)", "0042/0100 97/10/12 23:45", 1},  // mode 1: after the match
+      {"\\(\"/0100\",2)", "#0042", 1},          // mode 2: line start to the match
+      {"\\(\"★\",0,4)", "★題", 1},              // mode 0 cut to 4 bytes
+      {"\\(\"nothing\")", "", 0},
+      {"\\s(0,3,20,\"#\",1)", "0040 へのコメント", 1},   // the piece is 20 bytes
+      {"\\r(0,2,30,\"[a-z]+\",3)", "taro", 1},
+      {"\\s(0,2,30,\"TARO\",19)", "taro", 1},   // 16 ignore case + mode 3
+      {"\\s(0,2,30,\"9\",9)", "7/10/12", 1},    // 8 the last one, mode 1: after it
+      {"\\s(0,2,30,\"zz\",35)", "★題名 (taro)  97/10/12", 1},  // 32 whole when none
+      {"\\p(\\(0,1),1,4)", "0042", 1},
+      {"\\p(\\(0,1),-5,5)", "23:45", 1},
+      {"x\\-y", "x", 1},
+  };
+  for (const auto& r : rows) {
+    int ok = -1;
+    EXPECT_EQ(Title(t, r.templ, &ok), r.title) << r.templ;
+    EXPECT_EQ(ok, r.ok) << r.templ;
+  }
+}
+
+TEST_F(TagTitleTest, MenuLineChosenByTheUsersInput) {
+  CODEVRAM t = Line("会議室");
+  Line(" 1 雑談");
+  Line(" 2 技術");
+  Line("番号: 2", 6);
+  Rule4("^会議室", t);
+  EXPECT_EQ(Title(t, "\\(3,NIF)"), "技術");
+  CODEVRAM u = Line("会議室");
+  STOCK::aTag[size_t(u.i)] = 4;
+  Line("no choice");
+  EXPECT_EQ(Title(u, "\\(3,NIF)"), "一覧");
+}
+
+TEST_F(TagTitleTest, TagTitleConnectTitleAndCache) {
+  CODEVRAM c = Line("Host - 2026/12/10 10:05", STOCK_MARK_CONNECT);
+  EXPECT_STREQ(TREE::GetConnectTitle(c, 0), "12/10 10:05 Host");
+  EXPECT_STREQ(TREE::GetConnectTitle(c, 1), "10:05 Host");
+  CODEVRAM b = Line("BOARD 7: news");
+  CODEVRAM after = Line("text");
+  Rule4("^BOARD \\f[0-9]+\\f: ", b);
+  TAGPROP* p = TAGMAKER::GetTagProp(4);
+  ASSERT_EQ(CompileTitleTemplate("N\\1", p->abTitle, 120), TITLE_COMPILED);
+  EXPECT_STREQ(TREE::GetTagTitle(after), "N7") << "an untagged line belongs to the tag above";
+  EXPECT_STREQ(TREE::GetTagTitle(c), "12/10 10:05 Host");
+  std::memset(p->abTitle, 0, sizeof p->abTitle);
+  EXPECT_STREQ(TREE::GetTagTitle(b), "rule") << "an empty template gives the name";
+}
+
+}  // namespace
