@@ -28,7 +28,7 @@ struct Rule {
   std::string name;
   int level;
   std::string pattern;
-  std::string exit;
+  std::string exit{};
   int lines = 1;        // lines the pattern spans
   int cover = 1;
   bool alternative = false;
