@@ -39,6 +39,7 @@
 #include "shell/startup.h"
 #include "stock/stock.h"
 #include "stock/stockprop_dialog.h"
+#include "terminal/colorsyntax.h"
 #include "terminal/dispatch.h"
 #include "terminal/log.h"
 #include "terminal/log_dialog.h"
@@ -153,6 +154,8 @@ int main(int argc, char** argv) {
   // frame window sets its own through the view, which re-establishes the
   // stock's buffer when the row count changes.)
   if (headless) STOCK::cLineFrame = kHeadlessRows;
+  // The colour syntax comes with the stock: its hooks go in first.
+  InstallColourSyntax();
   OpenStartupStock();
 
   std::unique_ptr<FRAMEWINDOW> frame;

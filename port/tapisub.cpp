@@ -20,6 +20,8 @@
 #include "shell/hostprop.h"
 #include "shell/online.h"
 #include "stock/stock.h"
+#include "stock/tagmaker.h"
+#include "stock/tagquery.h"
 #include "terminal/dispatch.h"
 #include "terminal/log.h"
 #include "terminal/mybitmap.h"
@@ -408,6 +410,8 @@ void WriteConnectLine() {
   bitmap.Input(QuillnetTitleText().c_str());
   bitmap.InputDateTime();
   STOCK::SetConnectTag(slot);
+  // The call's lines are matched from here on.
+  TAGMAKER::StartQuery();
 }
 
 void StartHostScript() {
@@ -446,6 +450,13 @@ void CarrierSanityCheck(int kind) {
   MyMessageBox(
       "このモデムのCD信号は電話回線の状況を正しく伝えていません。動作環境の「CD信号を監視する」をOFFにします。",
       ui::MB_OK | ui::MB_ICONWARNING);
+}
+
+// The end of the call's matching, before the stock writes the call's tags:
+// with NoColorOnline the call is matched now, as a whole.
+void EndCallMatching() {
+  if (STOCK::fValid && config.NoColorOnline && QueryLastCall() > 0) bitmap.CopyRect();
+  if (TAGMAKER::fTagQueryActive) TAGMAKER::EndQuery();
 }
 
 void DropDtr() {
@@ -645,6 +656,7 @@ void TAPISUB::Hangup() {
   COMPORT::Close();
   LOG::End();
   CLIENT::ResetReceiveState();
+  EndCallMatching();
   SetOnline(0);
   RestoreQuillnetTitle();
   fHangingUp = 0;

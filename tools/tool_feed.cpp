@@ -2,7 +2,13 @@
 //
 //   feed STOCK [--log FILE] [--log-type N] [--kanji-code N] [--columns C]
 //              [--rows R] [--lines N] [--remove-ctrls] [--screen]
+//              [--tag FILE.tag] [--connect TITLE [--date "YYYY/MM/DD HH:MM"]]
+//              [--no-color-online]
 //
+// With --connect the input is one call as the dialler makes it: the connect
+// line "TITLE - date" first (tag 3, mark 0xFE), the lines matched with the
+// colour syntax as they arrive (or all at the end with --no-color-online),
+// and the matching ended at the end of the input.
 // Standard input is lent to COMPORT as a line, and the receive dispatcher
 // runs its passes over it exactly as it does on a call: the host's code is
 // converted, every byte goes to the log, the control-code filter and the
@@ -26,6 +32,9 @@
 #include "shell/config.h"
 #include "shell/hostprop.h"
 #include "stock/stock.h"
+#include "stock/tagmaker.h"
+#include "stock/tagquery.h"
+#include "terminal/colorsyntax.h"
 #include "terminal/dispatch.h"
 #include "terminal/log.h"
 #include "terminal/mybitmap.h"
@@ -35,7 +44,8 @@ extern const char* const kFeedUsage;
 const char* const kFeedUsage =
     "usage: quillnet-tool feed STOCK [--log FILE] [--log-type N] [--kanji-code N]\n"
     "                          [--columns C] [--rows R] [--lines N] [--remove-ctrls]\n"
-    "                          [--screen]\n"
+    "                          [--screen] [--tag FILE.tag] [--connect TITLE]\n"
+    "                          [--date \"YYYY/MM/DD HH:MM\"] [--no-color-online]\n"
     "\n"
     "  push standard input, as a host would send it, through the terminal's\n"
     "  receive path into STOCK (created with C columns, default 80, and N lines,\n"
@@ -47,6 +57,11 @@ const char* const kFeedUsage =
     "  --rows R          rows of the screen (default 24)\n"
     "  --remove-ctrls    drop control codes and escape sequences from the screen\n"
     "  --screen          print the final screen, one line per row, as UTF-8\n"
+    "  --tag FILE.tag    the colour syntax; it becomes the stock's syntax file\n"
+    "  --connect TITLE   the input is one call: a connect line \"TITLE - date\"\n"
+    "                    first, its lines tagged as they arrive\n"
+    "  --date D          the connect line's date and time (default: now)\n"
+    "  --no-color-online tag the call's lines at its end, not as they arrive\n"
     "\n";
 
 namespace {
@@ -96,7 +111,8 @@ std::string ScreenText() {
 int FeedCommand(const std::vector<std::string>& args) {
   std::string stockPath, logPath;
   long logType = 0, kanji = 0, columns = 80, rows = 24, lines = 10000;
-  bool screen = false, removeCtrls = false;
+  std::string tagPath, connectTitle, dateText;
+  bool screen = false, removeCtrls = false, connect = false, noColorOnline = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     auto value = [&](long lo, long hi, long* out) {
@@ -120,6 +136,18 @@ int FeedCommand(const std::vector<std::string>& args) {
         return FeedUsage("--lines needs a multiple of 100 from 100 on");
     } else if (a == "--screen") {
       screen = true;
+    } else if (a == "--tag") {
+      if (i + 1 >= args.size()) return FeedUsage("--tag needs a FILE");
+      tagPath = std::filesystem::absolute(args[++i]).lexically_normal().string();
+    } else if (a == "--connect") {
+      if (i + 1 >= args.size()) return FeedUsage("--connect needs a TITLE");
+      connectTitle = args[++i];
+      connect = true;
+    } else if (a == "--date") {
+      if (i + 1 >= args.size()) return FeedUsage("--date needs \"YYYY/MM/DD HH:MM\"");
+      dateText = args[++i];
+    } else if (a == "--no-color-online") {
+      noColorOnline = true;
     } else if (a == "--remove-ctrls") {
       removeCtrls = true;
     } else if (stockPath.empty() && a.rfind("--", 0) != 0) {
@@ -129,6 +157,24 @@ int FeedCommand(const std::vector<std::string>& args) {
     }
   }
   if (stockPath.empty()) return FeedUsage("feed needs a STOCK file");
+  if (!tagPath.empty() && !connect) return FeedUsage("--tag needs --connect (a call to match)");
+  SYSTEMTIME date;
+  if (!dateText.empty()) {
+    int y, mo, d, h, mi;
+    char tail;
+    if (std::sscanf(dateText.c_str(), "%4d/%2d/%2d %2d:%2d%c", &y, &mo, &d, &h, &mi, &tail) != 5 || mo < 1 ||
+        mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59)
+      return FeedUsage("--date needs \"YYYY/MM/DD HH:MM\"");
+    date.wYear = y;
+    date.wMonth = mo;
+    date.wDay = d;
+    date.wHour = h;
+    date.wMinute = mi;
+    MYBITMAP::hooks.now = [date] { return date; };
+  }
+  InstallColourSyntax();
+  config.NoColorOnline = noColorOnline ? 1 : 0;
+  if (!config.QuoteTable[0]) config.ResetQuoteTable();
 
   hostprop.SetDefault();
   hostprop.KanjiCode = int(kanji);
@@ -174,6 +220,24 @@ int FeedCommand(const std::vector<std::string>& args) {
     return 1;
   }
   fOnline = 1;
+  if (!tagPath.empty()) {
+    if (!TAGMAKER::Open(tagPath) || !STOCK::fileheader.SetTagFile(tagPath)) {
+      COMPORT::Close();
+      STOCK::Close();
+      return 1;
+    }
+    FILETIME ft;
+    STOCK::fileheader.ftTagFile = STOCK::GetTagFileTimestamp(&ft) ? ft : FILETIME{};
+  }
+  if (connect) {
+    // The connect line as the dialler writes it, then the call's matching.
+    if (MYBITMAP::xchCur != 0) bitmap.Input("\r\n");
+    const int slot = MYBITMAP::cvCur;
+    bitmap.Input(jcode::Utf8ToSjis(connectTitle).c_str());
+    bitmap.InputDateTime();
+    STOCK::SetConnectTag(slot);
+    TAGMAKER::StartQuery();
+  }
   CLIENT::StartPortAccess();
 
   // Passes run back to back while there is data; an empty port waits for the
@@ -191,6 +255,11 @@ int FeedCommand(const std::vector<std::string>& args) {
     COMPORT::WaitReceive(100);
   }
   ProcessPortInput();  // a last idle pass flushes the log and the stock
+  if (connect) {
+    // The end of the call, as at hang-up.
+    if (config.NoColorOnline) QueryLastCall();
+    if (TAGMAKER::fTagQueryActive) TAGMAKER::EndQuery();
+  }
   COMPORT::Close();
   if (devnull >= 0) close(devnull);
   fOnline = 0;

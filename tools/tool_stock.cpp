@@ -29,6 +29,8 @@ const char* const kStockUsage =
     "       quillnet-tool stock info FILE\n"
     "       quillnet-tool stock export FILE [--utf8]\n"
     "       quillnet-tool stock append FILE [--progress]\n"
+    "       quillnet-tool stock retag FILE [TAGFILE] [--progress]\n"
+    "       quillnet-tool stock tags FILE\n"
     "\n"
     "  create   make a new empty stock of N lines (default 10000, at least 100,\n"
     "           a multiple of 100) and C columns (default 80, 40 to 250); an\n"
@@ -39,6 +41,11 @@ const char* const kStockUsage =
     "  append   store each line of standard input (Shift_JIS) as one line,\n"
     "           wrapping at the stock's width as the terminal does; with\n"
     "           --progress print \"saved N\" whenever the first N lines are on disk\n"
+    "  retag    re-tag every line with the colour syntax (TAGFILE, made\n"
+    "           absolute, becomes the stock's syntax file first); --progress\n"
+    "           prints \"retag D/N\" every 200 lines; exit 0 only when complete\n"
+    "  tags     print per logical line: first line, tag, mark, text, and for a\n"
+    "           rule's line its title and message number/parent/date\n"
     "\n";
 
 namespace {
@@ -340,6 +347,10 @@ int Append(const std::vector<std::string>& args) {
 
 }  // namespace
 
+// tools/tool_retag.cpp
+int RetagStock(const std::vector<std::string>& args);
+int TagsOfStock(const std::vector<std::string>& args);
+
 int StockCommand(const std::vector<std::string>& args) {
   if (args.empty()) return StockUsage("no stock command given");
   std::vector<std::string> rest(args.begin() + 1, args.end());
@@ -351,5 +362,7 @@ int StockCommand(const std::vector<std::string>& args) {
   }
   if (cmd == "export") return Export(rest);
   if (cmd == "append") return Append(rest);
+  if (cmd == "retag") return RetagStock(rest);
+  if (cmd == "tags") return TagsOfStock(rest);
   return StockUsage("unknown stock command: " + cmd);
 }

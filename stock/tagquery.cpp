@@ -1,0 +1,528 @@
+// The matcher: tags each logical line with the rule of the open levels that
+// recognises it (see stock/tagquery.h for the walk of one line).
+#include "stock/tagquery.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/debuglog.h"
+#include "platform/jcode.h"
+#include "stock/stock.h"
+#include "stock/tagmaker.h"
+#include "stock/tree.h"
+
+TAGQUERYHOOKS tagQueryHooks;
+
+// The candidate list of the level of rule `first` (TAGMAKER::SetJreArray,
+// which is private, and the match step share it).
+void TagQuerySetCandidates(int first);
+
+int TAGMAKER::fTagQueryActive = 0;
+int TAGMAKER::levelCurrent = 1;
+int TAGMAKER::tagInterrupted = 0;
+JRE2* TAGMAKER::jreExit = nullptr;
+char TAGMAKER::aszRecentLine[5][256];
+int TAGMAKER::iRecentLine = 0;
+std::vector<TAGCANDIDATE> TAGMAKER::aCandidate[8];
+int TAGMAKER::cCandidate[8];
+std::vector<JRE2> TAGMAKER::aJreTag, TAGMAKER::aJreExit;
+int TAGMAKER::fLastWasSpeech = 0;
+
+namespace {
+
+constexpr int kRing = 5;
+constexpr int kQueryMax = 254;
+constexpr int kMaxPatternLines = 4;
+// A pattern that runs into the retry limit on this many lines is switched
+// off for the rest of the run.
+constexpr int kRetryFailuresMax = 100;
+
+// Per rule from tag 4 on, for the current run.
+struct RULERUN {
+  std::string literal;     // what a matching line starts with (may be empty)
+  int retryFailures = 0;
+  bool off = false;        // switched off by the retry limit
+};
+std::vector<RULERUN> gRules;
+// The ring entries' lines: the first slot of the logical line whose query
+// text each entry holds (-1: none), and the text's length.
+int gRingSlot[kRing];
+int gRingLength[kRing];
+// Logical lines after a match that the rule still covers.
+int gCoverLeft = 0;
+// The quotation prefixes of this run.
+std::vector<std::string> gQuotes;
+
+void Report(const std::string& text) {
+  if (tagQueryHooks.report)
+    tagQueryHooks.report(text);
+  else
+    DebugLogF("colour syntax: %s\n", text.c_str());
+}
+
+void ClearRing() {
+  for (int k = 0; k < kRing; ++k) {
+    gRingSlot[k] = -1;
+    gRingLength[k] = 0;
+    TAGMAKER::aszRecentLine[k][0] = 0;
+  }
+}
+
+void FreeCandidates() {
+  for (int L = 0; L < 8; ++L) {
+    TAGMAKER::aCandidate[L].clear();
+    TAGMAKER::cCandidate[L] = 0;
+  }
+}
+
+// Appends one slot's text to the query text: an empty cell is a blank, the
+// input mark goes in front of the byte at its column, and a character that
+// does not fit whole is left out.
+int AppendSlot(const unsigned char* slot, int column, bool withMark, char* out, int used) {
+  const char* text = reinterpret_cast<const char*>(slot + 1);
+  const int len = StockTextLength(text, column);
+  const int mark = withMark && slot[0] < STOCK_MARK_CONNECT ? slot[0] : -1;
+  for (int x = 0; x < len && used < kQueryMax;) {
+    if (x == mark) out[used++] = 0x0B;
+    if (used >= kQueryMax) break;
+    const unsigned char c = static_cast<unsigned char>(text[x]);
+    const int width = jcode::IsKanji1(c) && x + 1 < len ? 2 : 1;
+    if (used + width > kQueryMax) break;
+    out[used++] = c == 0 ? ' ' : char(c);
+    if (width == 2) out[used++] = text[x + 1];
+    x += width;
+  }
+  return used;
+}
+
+bool SlotEndsLine(const unsigned char* slot, int column) { return slot[column] < 0x20; }
+
+// The engine over a text, with the retry limit's bookkeeping.
+bool RuleMatches(int tag, JRE2* jre, const char* text, int length) {
+  if (!jre || jre->dwSize == 0) return false;
+  RULERUN* run = tag >= TAG_FIRST_RULE && size_t(tag - TAG_FIRST_RULE) < gRules.size()
+                     ? &gRules[size_t(tag - TAG_FIRST_RULE)]
+                     : nullptr;
+  if (run && run->off) return false;
+  jre->nStart = 0;
+  if (Jre2GetMatchInfo(jre, text, length) == 1) return true;
+  if (run && jre->nError == JRE_ERROR_RETRY_LIMIT && ++run->retryFailures >= kRetryFailuresMax) {
+    run->off = true;
+    const TAGPROP* p = TAGMAKER::GetTagProp(tag);
+    Report(jcode::SjisToUtf8(std::string(p->szName, strnlen(p->szName, sizeof p->szName))) +
+           ": the pattern needs too much work on too many lines and is off for this run");
+  }
+  return false;
+}
+
+// The cheap test in front of the engine: a pattern anchored at "^" with a
+// literal can only match a one-line text that starts with the literal.
+bool MayMatch(int tag, const char* text, int length) {
+  if (size_t(tag - TAG_FIRST_RULE) >= gRules.size()) return true;
+  const std::string& lit = gRules[size_t(tag - TAG_FIRST_RULE)].literal;
+  if (lit.empty()) return true;
+  if (std::memchr(text, '\n', size_t(length))) return true;
+  return size_t(length) >= lit.size() && std::memcmp(text, lit.data(), lit.size()) == 0;
+}
+
+void SetTag(CODEVRAM cv, unsigned char tag) {
+  if (cv.i < 0 || size_t(cv.i) >= STOCK::aTag.size()) return;
+  unsigned char& t = STOCK::aTag[size_t(cv.i)];
+  if (t != TAG_CONNECT) t = tag;
+}
+
+// The first slot of the logical line after the one starting at `first`, -1
+// at the newest line.
+int NextLogicalLine(CODEVRAM first) {
+  CODEVRAM cv = first;
+  for (int k = 0; k < 10000 && !cv.IsCR() && !cv.IsNewest(); ++k) ++cv;
+  if (cv.IsNewest()) return -1;
+  ++cv;
+  return cv.i;
+}
+
+// Gives the first slot of a logical line `tag` and its other slots tag 1;
+// returns the first slot of the next logical line (or -1 at the newest).
+int TagLogicalLine(CODEVRAM first, unsigned char tag) {
+  CODEVRAM cv = first;
+  SetTag(cv, tag);
+  for (int k = 0; k < 10000 && !cv.IsCR() && !cv.IsNewest(); ++k) {
+    ++cv;
+    SetTag(cv, TAG_CONTINUE);
+  }
+  if (cv.IsNewest()) return -1;
+  ++cv;
+  return cv.i;
+}
+
+bool IsConnectSlot(CODEVRAM cv) {
+  return cv.Tag() == TAG_CONNECT || cv.Item()->cInput == STOCK_MARK_CONNECT;
+}
+
+// The first slot of the logical line before the one starting at `first`;
+// -1 at the oldest line or when that line is a connect line.
+int PreviousLogicalLine(CODEVRAM first) {
+  if (first.IsOldest()) return -1;
+  CODEVRAM cv = first;
+  --cv;
+  for (int k = 0; k < 10000 && !cv.IsOldest(); ++k) {
+    CODEVRAM prev = cv;
+    --prev;
+    if (prev.IsCR()) break;
+    cv = prev;
+  }
+  if (IsConnectSlot(cv)) return -1;
+  return cv.i;
+}
+
+// The query text of a logical line: from the ring when it holds it, else
+// built from the stock.
+std::string TextOf(int slot) {
+  for (int k = 0; k < kRing; ++k)
+    if (gRingSlot[k] == slot) return std::string(TAGMAKER::aszRecentLine[k], size_t(gRingLength[k]));
+  char buf[256];
+  const int n = BuildQueryText(CODEVRAM(slot), buf);
+  return std::string(buf, size_t(n));
+}
+
+bool IsQuotation(const char* text, int length) {
+  for (const std::string& q : gQuotes)
+    if (!q.empty() && size_t(length) >= q.size() && std::memcmp(text, q.data(), q.size()) == 0) return true;
+  return false;
+}
+
+// A rule matched on the line starting at `tagLine`; `queried` is the line
+// being queried (the same line unless the pattern spans several).
+void ApplyMatch(int t, CODEVRAM tagLine, CODEVRAM queried, int level) {
+  const TAGPROP* p = TAGMAKER::GetTagProp(t);
+  int next = TagLogicalLine(tagLine, static_cast<unsigned char>(t));
+  // The logical lines the rule covers: those up to the queried line exist
+  // already and take tag 1 now, the rest as they are queried.
+  int cover = std::max(1, int(p->cCover)) - 1;
+  if (tagLine.i != queried.i) {
+    while (cover > 0 && next >= 0) {
+      const bool last = next == queried.i;
+      next = TagLogicalLine(CODEVRAM(next), TAG_CONTINUE);
+      --cover;
+      if (last) break;
+    }
+  }
+  gCoverLeft = cover;
+  TAGMAKER::fLastWasSpeech = afTag[t] & 1;
+  auto armExit = [&] {
+    if (!TAGMAKER::HaveExit(t)) return false;
+    JRE2* exitJre = size_t(t - TAG_FIRST_RULE) < TAGMAKER::aJreExit.size()
+                        ? &TAGMAKER::aJreExit[size_t(t - TAG_FIRST_RULE)]
+                        : nullptr;
+    // An exit pattern that did not compile counts as none.
+    if (!exitJre || exitJre->dwSize == 0) return false;
+    TAGMAKER::tagInterrupted = t;
+    TAGMAKER::jreExit = exitJre;
+    return true;
+  };
+  if (p->fVariable) {
+    armExit();
+    return;
+  }
+  for (int up = level + 1; up < 8; ++up) {
+    TAGMAKER::aCandidate[up].clear();
+    TAGMAKER::cCandidate[up] = 0;
+  }
+  if (armExit()) {
+    TAGMAKER::levelCurrent = level;
+    return;
+  }
+  const int c = TAGMAKER::GotoPrevTag(t) + 1;
+  if (c < tagarray.Count() && TAGMAKER::GetTagProp(c)->level == level + 1 && level + 1 <= 7) {
+    TAGMAKER::levelCurrent = level + 1;
+    TagQuerySetCandidates(c);
+  } else {
+    TAGMAKER::levelCurrent = level;
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+int BuildQueryTextFromSlots(const unsigned char* first, const unsigned char* second, int column, char* out) {
+  int used = AppendSlot(first, column, true, out, 0);
+  if (second && !SlotEndsLine(first, column)) {
+    const bool firstHadMark = first[0] < STOCK_MARK_CONNECT && first[0] < StockTextLength(
+                                                                             reinterpret_cast<const char*>(first + 1), column);
+    used = AppendSlot(second, column, !firstHadMark, out, used);
+  }
+  out[used] = 0;
+  return used;
+}
+
+int BuildQueryText(CODEVRAM first, char* out) {
+  const int column = STOCK::cColumn;
+  std::vector<unsigned char> a(size_t(column) + 1), b;
+  std::memcpy(a.data(), first.Item(), a.size());
+  const unsigned char* second = nullptr;
+  if (!first.IsCR() && !first.IsNewest()) {
+    CODEVRAM next = first;
+    ++next;
+    b.resize(size_t(column) + 1);
+    std::memcpy(b.data(), next.Item(), b.size());
+    second = b.data();
+  }
+  return BuildQueryTextFromSlots(a.data(), second, column, out);
+}
+
+int LogicalLineSlots(CODEVRAM first) {
+  int n = 1;
+  CODEVRAM cv = first;
+  while (n < 10000 && !cv.IsCR() && !cv.IsNewest()) {
+    ++cv;
+    ++n;
+  }
+  return n;
+}
+
+std::string LeadingLiteral(const char* pattern) {
+  if (pattern[0] != '^') return {};
+  // A "|" outside groups and brackets lets other branches match anywhere.
+  int depth = 0;
+  bool bracket = false;
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(pattern); *p;) {
+    if (jcode::IsKanji1(*p) && p[1]) {
+      p += 2;
+      continue;
+    }
+    if (*p == '\\') {
+      p += p[1] ? 2 : 1;
+      continue;
+    }
+    if (bracket) {
+      if (*p == ']') bracket = false;
+    } else if (*p == '[') {
+      bracket = true;
+    } else if (*p == '(') {
+      ++depth;
+    } else if (*p == ')') {
+      --depth;
+    } else if (*p == '|' && depth <= 0) {
+      return {};
+    }
+    ++p;
+  }
+  std::string lit;
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(pattern) + 1;
+  size_t lastStart = 0;
+  while (*p) {
+    if (jcode::IsKanji1(*p)) {
+      if (!p[1]) break;
+      lastStart = lit.size();
+      lit.append(reinterpret_cast<const char*>(p), 2);
+      p += 2;
+      continue;
+    }
+    if (std::strchr("\\.[](){}*+?|^$", *p) || *p < 0x20) break;
+    lastStart = lit.size();
+    lit += char(*p);
+    ++p;
+  }
+  // A quantifier after the literal makes its last character optional.
+  if (*p && std::strchr("*?{", *p)) lit.resize(lastStart);
+  return lit;
+}
+
+void TagQuerySetCandidates(int first) {
+  const int count = tagarray.Count();
+  if (first < TAG_FIRST_RULE || first >= count) return;
+  const int L = TAGMAKER::GetTagProp(first)->level;
+  if (L < 1 || L > 7) return;
+  std::vector<TAGCANDIDATE>& list = TAGMAKER::aCandidate[L];
+  list.clear();
+  for (int t = first; t < count; ++t) {
+    const TAGPROP* p = TAGMAKER::GetTagProp(t);
+    if (p->level < L) break;
+    if (p->level != L || !p->szLibPattern[0]) continue;
+    JRE2* jre = &TAGMAKER::aJreTag[size_t(t - TAG_FIRST_RULE)];
+    if (jre->dwSize == 0) continue;  // did not compile: never matches
+    list.push_back({t, jre});
+  }
+  TAGMAKER::cCandidate[L] = int(list.size());
+}
+
+void TAGMAKER::SetJreArray(int first) { TagQuerySetCandidates(first); }
+
+int TAGMAKER::StartQuery() {
+  if (fTagQueryActive) EndQuery();
+  const int count = tagarray.Count();
+  if (count <= TAG_FIRST_RULE) return 0;
+  ClearRing();
+  FreeCandidates();
+  tagInterrupted = 0;
+  jreExit = nullptr;
+  fLastWasSpeech = 0;
+  gCoverLeft = 0;
+  levelCurrent = 1;
+  if (!JreUsable()) return 0;
+  aJreTag.clear();
+  aJreExit.clear();
+  aJreTag.resize(size_t(count - TAG_FIRST_RULE));
+  aJreExit.resize(size_t(count - TAG_FIRST_RULE));
+  gRules.assign(size_t(count - TAG_FIRST_RULE), RULERUN{});
+  for (int t = TAG_FIRST_RULE; t < count; ++t) {
+    const TAGPROP* p = GetTagProp(t);
+    const size_t k = size_t(t - TAG_FIRST_RULE);
+    const std::string name = jcode::SjisToUtf8(std::string(p->szName, strnlen(p->szName, sizeof p->szName)));
+    const std::string lib(p->szLibPattern, strnlen(p->szLibPattern, sizeof p->szLibPattern));
+    if (!lib.empty()) {
+      if (Jre2Open(&aJreTag[k]) && Jre2Compile(&aJreTag[k], lib.c_str())) {
+        gRules[k].literal = LeadingLiteral(lib.c_str());
+      } else {
+        Report(name + ": " + jcode::SjisToUtf8(lib) + ": " + GetJreMessage(&aJreTag[k]));
+        Jre2Close(&aJreTag[k]);
+      }
+    }
+    const std::string exit(p->szExit, strnlen(p->szExit, sizeof p->szExit));
+    if (!exit.empty() && !(Jre2Open(&aJreExit[k]) && Jre2Compile(&aJreExit[k], exit.c_str()))) {
+      Report(name + ": " + jcode::SjisToUtf8(exit) + ": " + GetJreMessage(&aJreExit[k]));
+      Jre2Close(&aJreExit[k]);
+    }
+  }
+  gQuotes = tagQueryHooks.quotePrefixes ? tagQueryHooks.quotePrefixes() : std::vector<std::string>{};
+  SetJreArray(TAG_FIRST_RULE);
+  iRecentLine = 0;
+  fTagQueryActive = 1;
+  return 1;
+}
+
+void TAGMAKER::RestartQuery() {
+  FreeCandidates();
+  ClearRing();
+  levelCurrent = 1;
+  tagInterrupted = 0;
+  jreExit = nullptr;
+  fLastWasSpeech = 0;
+  gCoverLeft = 0;
+  SetJreArray(TAG_FIRST_RULE);
+  iRecentLine = 0;
+}
+
+int TAGMAKER::Query(CODEVRAM line) {
+  if (!fTagQueryActive) return 0;
+  iRecentLine = (iRecentLine + 1) % kRing;
+  char* text = aszRecentLine[iRecentLine];
+  const int length = BuildQueryText(line, text);
+  gRingSlot[iRecentLine] = line.i;
+  gRingLength[iRecentLine] = length;
+
+  if (gCoverLeft > 0) {
+    --gCoverLeft;
+    TagLogicalLine(line, TAG_CONTINUE);
+    return 0;
+  }
+
+  bool rules = true;
+  if (tagInterrupted) {
+    if (jreExit && RuleMatches(0, jreExit, text, length)) {
+      tagInterrupted = 0;
+      jreExit = nullptr;
+      fLastWasSpeech = 0;
+    } else {
+      rules = false;
+    }
+  }
+
+  if (rules) {
+    for (int L = std::min(levelCurrent, 7); L >= 1; --L) {
+      // A match changes the lists; the loop ends with it.
+      for (const TAGCANDIDATE& cand : aCandidate[L]) {
+        const int t = cand.tag;
+        const int n = std::min<int>(GetTagProp(t)->cPatternLine, kMaxPatternLines);
+        if (n < 2) {
+          if (!MayMatch(t, text, length) || !RuleMatches(t, cand.jre, text, length)) continue;
+          ApplyMatch(t, line, line, L);
+          return 1;
+        }
+        // The last n logical lines, never reaching a connect line.
+        std::vector<int> lines{line.i};
+        while (int(lines.size()) < n) {
+          const int prev = PreviousLogicalLine(CODEVRAM(lines.back()));
+          if (prev < 0) break;
+          lines.push_back(prev);
+        }
+        std::string joined;
+        for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
+          if (it != lines.rbegin()) joined += '\n';
+          joined += TextOf(*it);
+        }
+        if (!RuleMatches(t, cand.jre, joined.data(), int(joined.size()))) continue;
+        ApplyMatch(t, CODEVRAM(lines.back()), line, L);
+        return 1;
+      }
+    }
+  }
+
+  if (!fLastWasSpeech) return 0;
+  if (line.Item()->cInput == STOCK_MARK_NONE && IsQuotation(text, length)) {
+    TagLogicalLine(line, TAG_QUOTE);
+    // Every slot of a quotation is a quotation.
+    CODEVRAM cv = line;
+    for (int k = 0; k < 10000 && !cv.IsCR() && !cv.IsNewest(); ++k) {
+      ++cv;
+      SetTag(cv, TAG_QUOTE);
+    }
+    return 2;
+  }
+  return 0;
+}
+
+void TAGMAKER::EndQuery() {
+  TREE::NotifyHangup();
+  FreeCandidates();
+  for (JRE2& j : aJreTag) Jre2Close(&j);
+  for (JRE2& j : aJreExit) Jre2Close(&j);
+  aJreTag.clear();
+  aJreExit.clear();
+  gRules.clear();
+  jreExit = nullptr;
+  tagInterrupted = 0;
+  gCoverLeft = 0;
+  fTagQueryActive = 0;
+}
+
+void TAGMAKER::ClearLowLevelTags() {
+  if (!STOCK::fValid) return;
+  for (CODEVRAM cv = cvOldest; !cv.IsNewest(); ++cv) {
+    const unsigned char t = cv.Tag();
+    if (t != TAG_NONE && t != TAG_CONNECT) STOCK::aTag[size_t(cv.i)] = TAG_NONE;
+  }
+}
+
+int QueryLastCall() {
+  if (!STOCK::fValid) return 0;
+  const int connect = STOCK::FindNewestConnectLine();
+  if (connect < 0) return 0;
+  if (!TAGMAKER::fTagQueryActive) {
+    if (!TAGMAKER::StartQuery()) return 0;
+  } else {
+    TAGMAKER::RestartQuery();
+  }
+  int tagged = 0;
+  for (int next = NextLogicalLine(CODEVRAM(connect)); next >= 0;) {
+    CODEVRAM first(next);
+    const int r = TAGMAKER::Query(first);
+    if (r != 0) {
+      ++tagged;
+      CODEVRAM t = first;
+      for (int k = 0; k < 8 && t.Tag() < TAG_QUOTE && !t.IsOldest(); ++k) --t;
+      TREE::Add(t, 0);
+    }
+    next = NextLogicalLine(first);
+  }
+  return tagged;
+}
+
+void InstallTagEngine() {
+  TAGMAKER::onSyntaxChanged = [] { FRONTENDCACHE::Clear(); };
+  CODEVRAM::speechRule = TagSpeechRule;
+  STOCK::hooks.retag = [](int reason) { return TREE::RefreshTagAll(reason) != 0; };
+  STOCK::hooks.openSyntax = [](const std::string& path) { return TAGMAKER::Open(path) != 0; };
+  STOCK::hooks.emptySyntax = [] { TAGMAKER::Create(); };
+}
