@@ -55,6 +55,8 @@ const char* const kUsage =
     "            a stock (and a log), as if a host had sent it\n"
     "  hosts     list, back up, restore and add hosts\n"
     "  config    read and change settings\n"
+    "  send      send files over the line with a transfer protocol\n"
+    "  receive   receive files over the line with a transfer protocol\n"
     "\n";
 
 const char* const kLineOptions =
@@ -233,6 +235,12 @@ extern const char* const kStockUsage;
 // tools/tool_feed.cpp
 int FeedCommand(const std::vector<std::string>& args);
 extern const char* const kFeedUsage;
+// tools/tool_transfer.cpp
+int SendCommand(const std::vector<std::string>& args);
+int ReceiveCommand(const std::vector<std::string>& args);
+extern const char* const kSendUsage;
+extern const char* const kReceiveUsage;
+extern const char* const kTransferOptions;
 
 namespace {
 
@@ -270,6 +278,9 @@ const std::vector<COMMAND>& Commands() {
        true},
       {"config", [](std::vector<std::string> a) { return ConfigCommand(std::move(a)); },
        text(kConfigUsage, kConfigCommands), true},
+      {"send", [](std::vector<std::string> a) { return SendCommand(a); }, text(kSendUsage, kTransferOptions), true},
+      {"receive", [](std::vector<std::string> a) { return ReceiveCommand(a); }, text(kReceiveUsage, kTransferOptions),
+       true},
   };
   return commands;
 }
