@@ -172,6 +172,11 @@ void FDTRANSFERLINE::Purge() {
   }
 }
 
+void FDTRANSFERLINE::DropOutput() {
+  out.clear();
+  outStart = 0;
+}
+
 void FDTRANSFERLINE::Wait(int ms) {
   Flush();
   pollfd p[2];

@@ -37,6 +37,9 @@ class TRANSFERLINE {
   virtual size_t OutQueue() = 0;
   // Drops what waits in both directions (a cancel).
   virtual void Purge() = 0;
+  // Drops what waits to be sent and has not reached the line yet (a ZMODEM
+  // restart: stale data would only bury the new position's header).
+  virtual void DropOutput() {}
   // The line went away (peer closed, carrier lost).  Bytes already received
   // are still readable.
   virtual bool Lost() = 0;
@@ -81,6 +84,7 @@ class FDTRANSFERLINE : public TRANSFERLINE {
   size_t Room() override;
   size_t OutQueue() override;
   void Purge() override;
+  void DropOutput() override;
   bool Lost() override { return lost; }
   void Wait(int ms) override;
   bool Drain(int ms) override;

@@ -736,6 +736,10 @@ class ZDOWNLOAD : public PROTOCOLENGINE {
   }
 
   void EnterRecovery() {
+    // Already asked: what arrives now is mostly what the sender had sent
+    // before our ZRPOS reached it.  Asking again for each piece would make
+    // it restart again and again; the question is repeated after 10 s.
+    if (recovering && t.Now() - tRecovery < kRecoveryRepeat) return;
     if (!recovering) t.ProtocolIncRetryCount();
     recovering = true;
     if (++recoveries > kMaxRecoveries) {
@@ -993,6 +997,9 @@ class ZUPLOAD : public PROTOCOLENGINE {
     if (mode == M_SENDING || mode == M_WAIT_WINDOW || mode == M_WAIT_AFTER_EOF) t.ProtocolIncRetryCount();
     restarted = true;
     offset = at;
+    // What is still queued belongs to the old position.
+    io.pending.clear();
+    t.line->DropOutput();
     if (!t.ProtocolSeekUp(at)) {
       io.Fail(PE_READ, true);
       return;
@@ -1050,8 +1057,11 @@ class ZUPLOAD : public PROTOCOLENGINE {
         }
         return;
       case M_WAIT_ZRPOS:
-        if (type == ZRINIT || type == ZNAK) {
+        if (type == ZNAK) {
           SendFileInfo();
+        } else if (type == ZRINIT) {
+          // An answer to an earlier ZRQINIT: the ZFILE is on its way (it is
+          // sent again after 10 s without an answer).
         } else if (type == ZSKIP) {
           DebugLog("ZUPLOAD: the receiver skipped the file\r\n");
           skipped = true;
