@@ -57,6 +57,8 @@ const char* const kUsage =
     "  config    read and change settings\n"
     "  tag       read, write and check colour syntax files\n"
     "  script    check a script file, or list what it compiles to\n"
+    "  send      send files over the line with a transfer protocol\n"
+    "  receive   receive files over the line with a transfer protocol\n"
     "\n";
 
 const char* const kLineOptions =
@@ -241,6 +243,12 @@ extern const char* const kTagUsage;
 // tools/tool_script.cpp
 int ScriptCommand(const std::vector<std::string>& args);
 extern const char* const kScriptUsage;
+// tools/tool_transfer.cpp
+int SendCommand(const std::vector<std::string>& args);
+int ReceiveCommand(const std::vector<std::string>& args);
+extern const char* const kSendUsage;
+extern const char* const kReceiveUsage;
+extern const char* const kTransferOptions;
 
 namespace {
 
@@ -280,6 +288,9 @@ const std::vector<COMMAND>& Commands() {
        text(kConfigUsage, kConfigCommands), true},
       {"tag", [](std::vector<std::string> a) { return TagCommand(a); }, text(kTagUsage, nullptr), true},
       {"script", [](std::vector<std::string> a) { return ScriptCommand(a); }, text(kScriptUsage, nullptr), true},
+      {"send", [](std::vector<std::string> a) { return SendCommand(a); }, text(kSendUsage, kTransferOptions), true},
+      {"receive", [](std::vector<std::string> a) { return ReceiveCommand(a); }, text(kReceiveUsage, kTransferOptions),
+       true},
   };
   return commands;
 }

@@ -1,0 +1,37 @@
+// The two step tables: which engine uploads and which downloads for each
+// protocol.  One line per protocol; a null slot means "not this way" or "not
+// built" (TransIt, the videotex binary transfer and the external program are
+// left out; B Plus, QuickVAN and M-Link come later).
+#include "transfer/transfer.h"
+#include "transfer/zmodem.h"
+
+namespace {
+
+struct ENTRY {
+  ENGINEFACTORY upload, download;
+  bool namesFile;  // the protocol carries the file's name
+};
+
+const ENTRY kTable[PROTOCOL_COUNT] = {
+    /* 0 text         */ {nullptr, nullptr, false},  // text upload: NOPROTOCOL
+    /* 1 xmodem       */ {nullptr, nullptr, false},  // XMODEM engines
+    /* 2 xmodemcrc    */ {nullptr, nullptr, false},
+    /* 3 xmodem1k     */ {nullptr, nullptr, false},
+    /* 4 bplus        */ {nullptr, nullptr, true},
+    /* 5 quickvan     */ {nullptr, nullptr, true},
+    /* 6 transit      */ {nullptr, nullptr, true},
+    /* 7 zmodem       */ {MakeZmodemUpload, MakeZmodemDownload, true},
+    /* 8 ymodem       */ {nullptr, nullptr, true},  // YMODEM engines
+    /* 9 ymodemg      */ {nullptr, nullptr, true},
+    /* 10 ymodembatch */ {nullptr, nullptr, true},
+    /* 11 ymodemgbatch*/ {nullptr, nullptr, true},
+    /* 12 external    */ {nullptr, nullptr, false},
+    /* 13 vtxbinary   */ {nullptr, nullptr, false},
+    /* 14 mlink       */ {nullptr, nullptr, true},
+};
+
+}  // namespace
+
+ENGINEFACTORY UploadEngine(int p) { return p >= 0 && p < PROTOCOL_COUNT ? kTable[p].upload : nullptr; }
+ENGINEFACTORY DownloadEngine(int p) { return p >= 0 && p < PROTOCOL_COUNT ? kTable[p].download : nullptr; }
+bool ProtocolNamesFile(int p) { return p >= 0 && p < PROTOCOL_COUNT && kTable[p].namesFile; }

@@ -1,0 +1,216 @@
+// The program's transfer entry points (see updown.h).
+#include "transfer/updown.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <string>
+
+#include "platform/debuglog.h"
+#include "platform/paths.h"
+#include "platform/usermessage.h"
+#include "port/comport.h"
+#include "shell/config.h"
+#include "shell/hostprop.h"
+#include "terminal/dispatch.h"
+#include "terminal/log.h"
+#include "terminal/mybitmap.h"
+#include "transfer/figures.h"
+#include "transfer/names.h"
+#include "transfer/zmodem.h"
+
+UPDOWNHOOKS updownHooks;
+
+namespace {
+
+// A transfer runs at a time (the menu item is disabled too).
+bool fUpDownProcessing = false;
+
+std::string ProgramDir() { return config.HomeDir[0] ? std::string(config.HomeDir) : DataDir(); }
+
+std::string Dir(const char* setting) {
+  std::string d = setting[0] ? std::string(setting) : ProgramDir();
+  ::mkdir(d.c_str(), 0755);
+  return d;
+}
+
+// The protocols the host allows in one direction, in PROTOCOL numbers.
+std::vector<int> Allowed(bool upload) {
+  std::vector<int> out;
+  const std::uint8_t* flags = hostprop.abProtocol + (upload ? 1 : 13);
+  for (int n = 0; n < 12; ++n)
+    if (flags[n]) {
+      const int p = n == 11 ? PROTOCOL_MLINK : n + 1;
+      if (upload ? UploadEngine(p) != nullptr : DownloadEngine(p) != nullptr) out.push_back(p);
+    }
+  return out;
+}
+
+void ShowHostText(const std::string& sjis) {
+  LOG::Put(sjis.data(), sjis.size());
+  bitmap.Input(sjis.data(), sjis.size());
+  bitmap.Input("\r\n");
+  bitmap.Show();
+}
+
+// Runs one transfer over the port: the common start, the loop, the end.
+int Run(TRANSFER& t, std::unique_ptr<PROTOCOLENGINE> engine) {
+  COMPORTLINE line;
+  t.line = &line;
+  t.showText = updownHooks.showText ? updownHooks.showText : ShowHostText;
+  t.askDownload = updownHooks.askDownload;
+  t.opt.flying = hostprop.FlyingXmodem != 0;
+  t.opt.maskCtrl = hostprop.MaskCtrlCode != 0;
+  t.opt.saveTimeStamp = hostprop.SaveTimeStamp != 0;
+  t.opt.historyDir = ProgramDir();
+  t.opt.hostName = fOnline ? std::string(hostprop.szName) : std::string();
+  const bool wasOnline = fOnline != 0;
+  fUpDownProcessing = true;
+  CLIENT::StopPortAccess();
+  COMPORT::SetBinaryMode();
+  if (updownHooks.enableTransferMenu) updownHooks.enableTransferMenu(false);
+  if (updownHooks.addinEvent) updownHooks.addinEvent(true);
+  TICK lastShown = GetTick();
+  if (updownHooks.openProgress) {
+    updownHooks.openProgress(t);
+    t.changed = [&t] {
+      if (updownHooks.refreshProgress) updownHooks.refreshProgress(t);
+    };
+  }
+  TRANSFERLOOPHOOKS hooks;
+  hooks.lineLost = [wasOnline] { return wasOnline && (!fOnline || (COMPORT::GetEvent() && !COMPORT::IsReceived())); };
+  hooks.afterPass = [&] {
+    COMPORT::CheckWriteThread();
+    if (!updownHooks.openProgress && GetTick() - lastShown >= 1000) {
+      // Without a window the figures go to standard error once a second.
+      lastShown = GetTick();
+      const TRANSFERFIGURES f = ProtocolFigures(t.stats, t.Now(), static_cast<long long>(line.OutQueue()));
+      std::fprintf(stderr, "quillnet: %s %s %s/%s %s %s B/s\n", ProtocolDisplayName(t.protocol),
+                   t.stats.shortName.c_str(), f.processed.c_str(), f.total.c_str(), f.time.c_str(),
+                   f.rate.empty() ? "-" : f.rate.c_str());
+    }
+  };
+  RunTransferLoop(t, *engine, hooks);
+  engine.reset();
+  t.changed = nullptr;
+  if (updownHooks.closeProgress) updownHooks.closeProgress();
+  COMPORT::RestoreBinaryMode();
+  timeAutoHangup = GetTick();
+  if (updownHooks.enableTransferMenu) updownHooks.enableTransferMenu(true);
+  if (updownHooks.addinEvent) updownHooks.addinEvent(false);
+  fUpDownProcessing = false;
+  CLIENT::StartPortAccess();
+  t.line = nullptr;
+  const int outcome = TransferOutcome(t);
+  // A stop ends without a message; so do a declined file and an exchange
+  // that moved nothing.
+  if (outcome > 0 && outcome < PROTOCOLERROR_COUNT) ErrorMessage(ProtocolErrorText(outcome));
+  return outcome == 0 ? 1 : 0;
+}
+
+}  // namespace
+
+int ProcessUpload(const std::string& file, int p) {
+  if (!fOnline || fUpDownProcessing) return 0;
+  const std::string dir = Dir(config.UploadPath);
+  if (p < 0) {
+    std::vector<int> allowed = Allowed(true);
+    if (allowed.empty()) {
+      p = PROTOCOL_TEXT;
+    } else {
+      if (UploadEngine(PROTOCOL_TEXT)) allowed.insert(allowed.begin(), PROTOCOL_TEXT);
+      p = updownHooks.choose ? updownHooks.choose(allowed, true) : allowed.front();
+      if (p < 0) return 0;
+    }
+  }
+  ENGINEFACTORY make = UploadEngine(p);
+  if (!make) {
+    DebugLogF("ProcessUpload: %s is not built\n", ProtocolDisplayName(p));
+    return 0;
+  }
+  TRANSFER& t = transfer;
+  t.protocol = static_cast<PROTOCOL>(p);
+  t.opt = TRANSFEROPTIONS{};
+  t.files.clear();
+  if (file.empty()) {
+    const bool several = p == PROTOCOL_ZMODEM || p == PROTOCOL_YMODEMBATCH || p == PROTOCOL_YMODEMGBATCH;
+    if (!updownHooks.chooseUpload) return 0;
+    t.files = updownHooks.chooseUpload(dir, several);
+    if (t.files.empty()) return 0;
+  } else {
+    const std::string path = file[0] == '/' ? file : dir + "/" + file;
+    struct stat st {};
+    if (p == PROTOCOL_ZMODEM && ::stat(path.c_str(), &st) != 0) {
+      for (const std::string& n : SplitNameList(file)) t.files.push_back(n[0] == '/' ? n : dir + "/" + n);
+    } else {
+      t.files.push_back(path);
+    }
+  }
+  t.szFileNameProtocol = file;
+  if (!t.BeginUpload()) {
+    ErrorMessage(ProtocolErrorText(t.protocolerror));
+    return 0;
+  }
+  return Run(t, make(t));
+}
+
+int ProcessDownload(const std::string& file, int p) {
+  if (!fOnline || fUpDownProcessing) return 0;
+  const std::string dir = Dir(config.DownloadPath);
+  if (p < 0) {
+    const std::vector<int> allowed = Allowed(false);
+    if (allowed.empty()) return 0;
+    if (allowed.size() == 1) p = allowed.front();
+    else p = updownHooks.choose ? updownHooks.choose(allowed, false) : allowed.front();
+    if (p < 0) return 0;
+  }
+  ENGINEFACTORY make = DownloadEngine(p);
+  if (!make) return 0;
+  TRANSFER& t = transfer;
+  t.protocol = static_cast<PROTOCOL>(p);
+  t.opt = TRANSFEROPTIONS{};
+  t.opt.downloadDir = dir;
+  t.askDownload = updownHooks.askDownload;
+  t.BeginDownload();
+  if (!ProtocolNamesFile(p)) {
+    std::string path = file;
+    if (path.empty() && updownHooks.chooseDownload) path = updownHooks.chooseDownload(dir);
+    if (path.empty()) return 0;
+    if (path[0] != '/') path = dir + "/" + path;
+    if (t.ProtocolOpenDownFile({}, -1, false, path) != OD_OPEN) return 0;
+  }
+  return Run(t, make(t));
+}
+
+int AutoZmodem() {
+  if (fUpDownProcessing) return 0;
+  TRANSFER& t = transfer;
+  t.protocol = PROTOCOL_ZMODEM;
+  t.opt = TRANSFEROPTIONS{};
+  t.opt.downloadDir = Dir(config.DownloadPath);
+  t.askDownload = updownHooks.askDownload;
+  t.BeginDownload();
+  return Run(t, MakeZmodemAutoDownload(t));
+}
+
+int AutoBplus() {
+  DebugLog("B Plus transfer not available\n");
+  return 0;
+}
+
+int ProcessClipboardUpload() {
+  ENGINEFACTORY make = UploadEngine(PROTOCOL_TEXT);
+  if (!make) {
+    DebugLog("ProcessClipboardUpload: text upload is not built\n");
+    return 0;
+  }
+  return 0;
+}
+
+void InstallTransferHooks() {
+  CLIENT::hooks.autoZmodem = [] {
+    AutoZmodem();
+    return true;
+  };
+  CLIENT::hooks.autoBplus = [] { return AutoBplus() != 0; };
+}
