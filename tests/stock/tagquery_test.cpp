@@ -45,14 +45,14 @@ TAGPROP ToRecord(const Rule& r) {
 }
 
 std::string WriteSyntax(const std::string& path, const std::vector<Rule>& rules) {
-  TagFileSpec spec;
-  spec.records = SystemRecords();
-  for (const Rule& r : rules) spec.records.push_back(ToRecord(r));
+  TagFileContents contents;
+  contents.records = SystemRecords();
+  for (const Rule& r : rules) contents.records.push_back(ToRecord(r));
   TAGAID aid;
   std::memset(&aid, 0, sizeof aid);
   aid.kind = 1;
-  spec.aids.push_back(aid);
-  std::ofstream(path, std::ios::binary) << BuildTagFile(spec);
+  contents.aids.push_back(aid);
+  std::ofstream(path, std::ios::binary) << BuildTagFile(contents);
   return path;
 }
 
@@ -401,10 +401,10 @@ class TagTitleTest : public TagQueryTest {
     r.lines = lines;
     TAGPROP p = ToRecord(r);
     PutSjis(p.szLibPattern, sizeof p.szLibPattern, jcode::SjisToUtf8(RemoveTitleMarks(p.szPattern)));
-    TagFileSpec spec;
-    spec.records = SystemRecords();
-    spec.records.push_back(p);
-    std::ofstream(dir.File("t.tag"), std::ios::binary) << BuildTagFile(spec);
+    TagFileContents contents;
+    contents.records = SystemRecords();
+    contents.records.push_back(p);
+    std::ofstream(dir.File("t.tag"), std::ios::binary) << BuildTagFile(contents);
     ASSERT_EQ(TAGMAKER::Open(dir.File("t.tag")), 1);
     STOCK::aTag[size_t(line.i)] = 4;
   }
