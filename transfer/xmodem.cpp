@@ -711,7 +711,7 @@ int Receiver::Process(TICK now) {
           }
           Take(1);
         }
-        if (finished || state == Y_BLOCK0 || state == X_COLLECT) break;
+        if (finished || state == Y_BLOCK0 || state == X_COLLECT || Avail() > 0) break;
         if (now - timer >= kStartWaitMs) {
           if (starts >= kStartLimit) {
             Abort(3);
@@ -763,7 +763,8 @@ int Receiver::Process(TICK now) {
         if (!finished) state = X_WAIT;
         break;
     }
-    if (Avail() == 0) break;
+    // A start state sends its character in this same pass.
+    if (Avail() == 0 && state != X_START && state != Y_START) break;
   }
   if (finished && fileOpen) {
     sink->Close(false);
