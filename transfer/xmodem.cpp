@@ -711,7 +711,7 @@ int Receiver::Process(TICK now) {
           }
           Take(1);
         }
-        if (finished || state == Y_BLOCK0 || state == X_COLLECT || Avail() > 0) break;
+        if (finished || state == Y_BLOCK0 || state == X_COLLECT || (Avail() > 0 && CancelAtFront() != 1)) break;
         if (now - timer >= kStartWaitMs) {
           if (starts >= kStartLimit) {
             Abort(3);
@@ -743,7 +743,7 @@ int Receiver::Process(TICK now) {
           }
           Take(1);
         }
-        if (finished || state != X_WAIT || Avail() > 0) break;
+        if (finished || state != X_WAIT || (Avail() > 0 && CancelAtFront() != 1)) break;
         PacketTimers(now);
         return finished ? 0 : 1;
       case Y_BLOCK0:
@@ -764,7 +764,7 @@ int Receiver::Process(TICK now) {
         break;
     }
     // A start state sends its character in this same pass.
-    if (Avail() == 0 && state != X_START && state != Y_START) break;
+    if ((Avail() == 0 || CancelAtFront() == 1) && state != X_START && state != Y_START) break;
   }
   if (finished && fileOpen) {
     sink->Close(false);
