@@ -1,0 +1,49 @@
+// Fuzzes the interpreter: the input up to its first NUL is a program, the
+// rest the bytes the host sends.  The program runs on fake time, a pass at a
+// time as the dispatcher runs it, with a bounded number of passes; the
+// interpreter must never crash, and the level count must stay within 0-20.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "script/script.h"
+#include "script/var.h"
+#include "terminal/waiter.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string in(reinterpret_cast<const char*>(data), size);
+  const size_t nul = in.find('\0');
+  const std::string program = in.substr(0, nul);
+  std::string host = nul == std::string::npos ? std::string() : in.substr(nul + 1);
+  SCRIPT::Reset();
+  VAR::Reset();
+  TICK now = 1000;
+  SCRIPT::tickSource = [&now] { return now += 1; };
+  WAITER::tickSource = [&now] { return now; };
+  SCRIPT::hooks.reportError = [](const SCRIPTERROR&) {};
+  SCRIPT::hooks.askYes = [](const std::string&) { return true; };
+  SCRIPT::hooks.send = [](const std::string&) {};
+  SCRIPT::hooks.debugInfo = [](const std::string&) {};
+  SCRIPT::searchDirs = {"/nonexistent-script-dir"};
+  if (SCRIPT::ExecuteFromMemory(program)) {
+    for (int pass = 0; pass < 2000 && SCRIPT::fExecuting; ++pass) {
+      if (SCRIPT::fPause) SCRIPT::PauseOrResume();
+      SCRIPT::Process();
+      if (SCRIPT::cNest() < 0 || SCRIPT::cNest() > SCRIPT::MAX_NEST) std::abort();
+      if (!host.empty()) {
+        while (!host.empty()) {
+          const char c = host[0];
+          host.erase(0, 1);
+          if (SCRIPT::Receive(c)) break;
+        }
+      } else {
+        now += 700;
+        SCRIPT::Receive('\0');
+      }
+    }
+  }
+  SCRIPT::Reset();
+  VAR::Reset();
+  WAITER::tickSource = nullptr;
+  return 0;
+}
