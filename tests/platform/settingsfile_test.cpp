@@ -221,6 +221,10 @@ TEST_F(SettingsFileStore, AKilledWriterLeavesTheOldOrTheNewFile) {
         if (!s.Flush()) _exit(1);
       }
     }
+    // On a slow machine the first writer may not reach its first save within
+    // the random delay: wait (bounded) until a file is there, so some round
+    // always checks one.
+    for (int i = 0; i < 5000 && !std::filesystem::exists(path); ++i) usleep(1000);
     usleep(std::uniform_int_distribution<useconds_t>(0, 15000)(rng));
     kill(pid, SIGKILL);
     int st;
