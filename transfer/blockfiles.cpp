@@ -11,6 +11,7 @@
 
 #include "platform/jcode.h"
 #include "platform/tick.h"
+#include "transfer/names.h"
 
 namespace xmodem {
 
@@ -221,12 +222,7 @@ bool DirSink::Close(bool ok) {
   f = nullptr;
   if (!good) return false;
   if (writePath != finalPath && std::rename(writePath.c_str(), finalPath.c_str()) != 0) return false;
-  if (applyTime && info.mtime) {
-    struct timespec times[2];
-    times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(*info.mtime);
-    times[0].tv_nsec = times[1].tv_nsec = 0;
-    utimensat(AT_FDCWD, finalPath.c_str(), times, 0);
-  }
+  if (applyTime && info.mtime) ApplyReceivedTime(finalPath, *info.mtime);
   received.push_back(finalPath);
   return true;
 }

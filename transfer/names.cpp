@@ -3,7 +3,10 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "platform/jcode.h"
 
@@ -120,4 +123,12 @@ std::vector<std::string> SplitNameList(std::string_view list) {
   }
   if (any) names.push_back(cur);
   return names;
+}
+
+bool ApplyReceivedTime(const std::string& path, long long mtime) {
+  using namespace std::chrono;
+  const auto when = file_clock::from_sys(system_clock::time_point(seconds(mtime)));
+  std::error_code ec;
+  std::filesystem::last_write_time(path, when, ec);
+  return !ec;
 }

@@ -21,6 +21,9 @@ bool SendNameForPath(const std::string& path, std::string* out);
 // The first spare name "TEMP.000" .. "TEMP.999" that exists neither as such
 // nor as ".part" in dir; empty when all are taken.
 std::string SpareName(const std::string& dir);
+// Gives a received file the sender's modification time (seconds since 1970,
+// UTC); its access time stays.  False when the file system refuses.
+bool ApplyReceivedTime(const std::string& path, long long mtime);
 // A ZMODEM name list: split at blanks outside double quotes (the quotes are
 // dropped).
 std::vector<std::string> SplitNameList(std::string_view list);

@@ -318,16 +318,14 @@ bool TRANSFER::ProtocolSeekDown(long long pos) {
 
 bool TRANSFER::ProtocolFinishDownFile() {
   if (down.fd < 0) return false;
-  if (opt.saveTimeStamp && down.mtime) {
-    const timespec ts[2] = {{0, UTIME_OMIT}, {*down.mtime, 0}};
-    ::futimens(down.fd, ts);
-  }
   const bool closed = ::close(down.fd) == 0;
   down.fd = -1;
   if (!closed || (down.replacesFinal && ::rename(down.writePath.c_str(), down.finalPath.c_str()) != 0)) {
     protocolerror = PE_WRITE;
     return false;
   }
+  // The data is under its final name now, whichever way it was written.
+  if (opt.saveTimeStamp && down.mtime) ApplyReceivedTime(down.finalPath, *down.mtime);
   fMovedFile = true;
   const TICK secs = (Now() - stats.startTick) / 1000;
   history.push_back({BaseName(down.finalPath), stats.resume + stats.processed, false, ::time(nullptr),

@@ -194,6 +194,28 @@ TEST(Zmodem, SenderAndReceiverInMemory) {
   EXPECT_EQ(p.up.history.size(), 3u);
 }
 
+// The sender's file time reaches the received file only when asked for.
+TEST(Zmodem, ReceivedTimesOnlyWithSaveTimeStamp) {
+  const long long kWhen = 1000000000;  // 2001-09-09 01:46:40 UTC
+  for (const bool save : {true, false}) {
+    SCOPED_TRACE(save ? "saveTimeStamp" : "no saveTimeStamp");
+    TempDir src, dst;
+    WriteWholeFile(src.File("t.txt"), "dated");
+    ASSERT_TRUE(ApplyReceivedTime(src.File("t.txt"), kWhen));
+    Pair p({src.File("t.txt")}, dst.Path());
+    p.down.opt.saveTimeStamp = save;
+    ASSERT_TRUE(p.Start());
+    p.Run();
+    ASSERT_EQ(TransferOutcome(p.down), 0);
+    struct stat st {};
+    ASSERT_EQ(::stat(dst.File("t.txt").c_str(), &st), 0);
+    if (save)
+      EXPECT_EQ(st.st_mtime, kWhen);
+    else
+      EXPECT_GT(st.st_mtime, kWhen + 3600LL * 24 * 365 * 20);  // written now, not 2001
+  }
+}
+
 TEST(Zmodem, NoiseIsRepairedByZrpos) {
   TempDir src, dst;
   const std::string data = RandomBytes(300000, 2);
