@@ -6,14 +6,11 @@
 // the same launcher.
 #include "shell/editor_launcher.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
-#include <chrono>
-#include <cstring>
-#include <thread>
+#include <cstdio>
 
+#include "editor_recorder.h"
 #include "settings_fixture.h"
 #include "support/test_app.h"
 #include "terminal/log.h"
@@ -73,13 +70,7 @@ class EditorLaunch : public SettingsTest {
   void SetUp() override {
     SettingsTest::SetUp();
     LOG::ResetForTest();
-    // The recording editor: its working directory, then one argument a line.
-    recorder = dir.File("bin dir/record editor");
-    ASSERT_TRUE(MakeDirs(dir.File("bin dir")));
-    ASSERT_TRUE(WriteWholeFile(recorder, "#!/bin/sh\nout=\"$(dirname \"$0\")/argv\"\n"
-                                         "{ pwd; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } > \"$out.tmp\"\n"
-                                         "mv \"$out.tmp\" \"$out\"\n"));
-    ASSERT_EQ(chmod(recorder.c_str(), 0755), 0);
+    ASSERT_TRUE(recorder.ok);
     work = dir.File("work");
     ASSERT_TRUE(MakeDirs(work));
   }
@@ -88,33 +79,17 @@ class EditorLaunch : public SettingsTest {
     SettingsTest::TearDown();
   }
   void SetEditor(const std::string& text) { std::snprintf(config.Editor, sizeof config.Editor, "%s", text.c_str()); }
-  // The recorder's lines once it has written them (within 10 s).
-  std::vector<std::string> Recorded() {
-    const std::string out = dir.File("bin dir/argv");
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (access(out.c_str(), F_OK) != 0 && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    std::vector<std::string> lines;
-    std::string text = ReadWholeFile(out), cur;
-    for (char c : text) {
-      if (c == '\n') {
-        lines.push_back(cur);
-        cur.clear();
-      } else {
-        cur += c;
-      }
-    }
-    return lines;
-  }
+  std::vector<std::string> Recorded() { return recorder.Lines(); }
 
   TestApp app;
-  std::string recorder, work;
+  EDITORRECORDER recorder{dir};
+  std::string work;
 };
 
 TEST_F(EditorLaunch, TheFileReachesTheEditorAsOneArgumentWithoutAShell) {
   const std::string file = work + "/a b; touch PWNED $(touch PWNED2) `touch PWNED3`.hsc";
   ASSERT_TRUE(WriteWholeFile(file, "send \"x\"\n"));
-  SetEditor("\"" + recorder + "\" --goto {line}");
+  SetEditor(recorder.Command("--goto {line}"));
   ASSERT_TRUE(LaunchEditor(file, 42, 0, work));
   EXPECT_EQ(Recorded(), (std::vector<std::string>{work, "--goto", "42", file}));
   for (const char* p : {"PWNED", "PWNED2", "PWNED3"}) EXPECT_NE(access((work + "/" + p).c_str(), F_OK), 0) << p;
@@ -162,7 +137,7 @@ TEST_F(EditorLaunch, AnEditorThatCannotStartIsReported) {
 TEST_F(EditorLaunch, TheLogEditCommandUsesTheLauncher) {
   const std::string log = work + "/call; 1.log";
   ASSERT_TRUE(WriteWholeFile(log, "text\r\n"));
-  SetEditor("\"" + recorder + "\" {file}");
+  SetEditor(recorder.Command("{file}"));
   boxes.rec.files = {log};
   LOG::Edit();
   const std::vector<std::string> r = Recorded();
