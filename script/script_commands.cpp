@@ -35,6 +35,16 @@ bool EndsWithScriptExtension(const std::string& name) {
   return ext == ".hsc" || ext == ".scr";
 }
 
+// Bytes of the character at i: a lead byte takes the next byte only when
+// that can be a trail byte (0x40 and above), so a broken pair never swallows
+// a line end or a tab.
+size_t CharLength(std::string_view s, size_t i) {
+  return jcode::IsKanji1(static_cast<unsigned char>(s[i])) && i + 1 < s.size() &&
+                 static_cast<unsigned char>(s[i + 1]) >= 0x40
+             ? 2
+             : 1;
+}
+
 // Blanks before and inside a description: space, tab, the full-width space.
 size_t BlankAt(std::string_view s, size_t i) {
   if (i < s.size() && (s[i] == ' ' || s[i] == '\t')) return 1;
@@ -89,12 +99,14 @@ std::vector<SCRIPTFILEENTRY> ListScriptFiles(const std::string& dir, bool byName
 }
 
 std::string ScriptDescription(std::string_view head) {
-  // Only whole characters of the first 119 bytes.
+  // Only whole characters of the first 119 bytes: a lead byte at the end of
+  // them is left out, as is one whose trail byte lies past them.
+  const size_t limit = std::min(head.size(), kDescriptionBytes);
   size_t end = 0;
-  while (end < head.size() && end < kDescriptionBytes) {
-    const size_t n = jcode::IsKanji1(static_cast<unsigned char>(head[end])) ? 2 : 1;
-    if (end + n > kDescriptionBytes || end + n > head.size()) break;
-    end += n;
+  while (end < limit) {
+    const bool lead = jcode::IsKanji1(static_cast<unsigned char>(head[end]));
+    if (lead && end + 1 >= limit) break;
+    end += CharLength(head, end);
   }
   head = head.substr(0, end);
   size_t i = 0;
@@ -104,7 +116,11 @@ std::string ScriptDescription(std::string_view head) {
   while (size_t n = BlankAt(head, i)) i += n;
   std::string out;
   while (i < head.size() && head[i] != '\r' && head[i] != '\n') {
-    const size_t n = jcode::IsKanji1(static_cast<unsigned char>(head[i])) ? 2 : 1;
+    const size_t n = CharLength(head, i);
+    if (n == 1 && jcode::IsKanji1(static_cast<unsigned char>(head[i]))) {
+      ++i;  // a lead byte without its trail byte is dropped, not shown as garbage
+      continue;
+    }
     if (head[i] == '\t')
       out += ' ';
     else
@@ -117,7 +133,8 @@ std::string ScriptDescription(std::string_view head) {
 std::string ScriptFileDescription(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return {};
-  std::string head(kDescriptionBytes, '\0');
+  // One byte more than counts, to see whether the last one's pair is whole.
+  std::string head(kDescriptionBytes + 1, '\0');
   in.read(head.data(), static_cast<std::streamsize>(head.size()));
   head.resize(static_cast<size_t>(in.gcount()));
   return ScriptDescription(head);

@@ -48,7 +48,8 @@ std::vector<SCRIPTFILEENTRY> ListScriptFiles(const std::string& dir, bool byName
 // when the first character that is not a blank (space, tab, full-width
 // space) is ";", the rest of that line after further blanks, tabs made
 // spaces, up to the CR or LF; otherwise empty.  Only the first 119 bytes
-// count, and a double-byte character is never cut in half.
+// count, a double-byte character is never cut in half, and a lead byte
+// without its trail byte is dropped.
 std::string ScriptDescription(std::string_view head);
 // The same read from a file (UTF-8 path): its first 119 bytes.
 std::string ScriptFileDescription(const std::string& path);

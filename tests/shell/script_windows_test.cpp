@@ -98,7 +98,7 @@ class ScriptWindows : public SettingsTest {
     return l ? l->text() : QStringLiteral("<none>");
   }
   static bool Screenshot(QWidget& w, const char* file, const std::string& tmp) {
-    w.adjustSize();
+    w.resize(w.size().expandedTo(w.sizeHint()));
     const QImage image = w.grab().toImage();
     if (image.isNull()) return false;
     bool varied = false;
@@ -135,6 +135,8 @@ TEST(ScriptDescriptionText, FirstLineAfterASemicolon) {
       {"only blanks", "  \t ", ""},
       {"empty", "", ""},
       {"the semicolon alone", ";\r\n", ""},
+      {"a lead byte before the line end is dropped, the line end kept", ";ab\x88\r\nsend\n", "ab"},
+      {"a lead byte before a tab is dropped, the tab a space", ";a\x88\tb\n", "a b"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
