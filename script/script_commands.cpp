@@ -1,6 +1,7 @@
 #include "script/script_commands.h"
 
 #include <dirent.h>
+#include <strings.h>
 #include <sys/stat.h>
 
 #include <QCoreApplication>
@@ -13,7 +14,6 @@
 #include "platform/jcode.h"
 #include "platform/paths.h"
 #include "script/script.h"
-#include "script/scriptmsg.h"
 #include "script/scriptname.h"
 #include "script/var.h"
 #include "shell/config.h"
@@ -27,13 +27,6 @@ SPEECHHOOKS speechHooks;
 namespace {
 
 constexpr size_t kDescriptionBytes = 119;
-
-bool EndsWithScriptExtension(const std::string& name) {
-  if (name.size() < 5) return false;
-  std::string ext = name.substr(name.size() - 4);
-  for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-  return ext == ".hsc" || ext == ".scr";
-}
 
 // Bytes of the character at i: a lead byte takes the next byte only when
 // that can be a trail byte (0x40 and above), so a broken pair never swallows
@@ -62,6 +55,14 @@ void QueueScriptProcess() {
     QMetaObject::invokeMethod(QCoreApplication::instance(), [] { SCRIPT::Process(); }, Qt::QueuedConnection);
 }
 
+bool IsScriptFileName(const std::string& name) {
+  const size_t slash = name.rfind('/');
+  const size_t base = slash == std::string::npos ? 0 : slash + 1;
+  if (name.size() - base < 5) return false;  // a name before the extension
+  const char* ext = name.c_str() + name.size() - 4;
+  return strcasecmp(ext, ".hsc") == 0 || strcasecmp(ext, ".scr") == 0;
+}
+
 std::string ScriptDirectory() {
   if (config.ScriptPath[0]) return config.ScriptPath;
   if (config.HomeDir[0]) return config.HomeDir;
@@ -74,7 +75,7 @@ std::vector<SCRIPTFILEENTRY> ListScriptFiles(const std::string& dir, bool byName
   if (!d) return files;
   while (dirent* e = readdir(d)) {
     std::string name = e->d_name;
-    if (!EndsWithScriptExtension(name)) continue;
+    if (!IsScriptFileName(name)) continue;
     SCRIPTFILEENTRY f;
     f.name = name;
     f.path = dir.empty() || dir.back() == '/' ? dir + name : dir + "/" + name;
@@ -85,15 +86,10 @@ std::vector<SCRIPTFILEENTRY> ListScriptFiles(const std::string& dir, bool byName
   }
   closedir(d);
   // Names compare without regard to ASCII case, as script names are found.
-  auto folded = [](const std::string& s) {
-    std::string f = s;
-    for (char& c : f) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    return f;
-  };
-  std::sort(files.begin(), files.end(), [byName, &folded](const SCRIPTFILEENTRY& a, const SCRIPTFILEENTRY& b) {
+  std::sort(files.begin(), files.end(), [byName](const SCRIPTFILEENTRY& a, const SCRIPTFILEENTRY& b) {
     if (!byName && a.mtime != b.mtime) return a.mtime > b.mtime;
-    const std::string fa = folded(a.name), fb = folded(b.name);
-    return fa != fb ? fa < fb : a.name < b.name;
+    const int c = strcasecmp(a.name.c_str(), b.name.c_str());
+    return c != 0 ? c < 0 : a.name < b.name;
   });
   return files;
 }
@@ -169,10 +165,9 @@ void RunScriptCommand(int command) {
 }
 
 bool OpenScriptInEditor(const std::string& path, int line) {
-  const std::string full = path.empty() ? path : QDir::current().absoluteFilePath(QString::fromUtf8(path.c_str())).toStdString();
-  if (LaunchEditor(full, line, 0, ScriptDirectory())) return true;
-  ErrorMessage(scriptmsg::Text(scriptmsg::EDITOR_FAILED));
-  return false;
+  const std::string full =
+      path.empty() ? path : QDir::current().absoluteFilePath(QString::fromUtf8(path.c_str())).toStdString();
+  return LaunchEditorOrReport(full, line, 0, ScriptDirectory());
 }
 
 namespace {

@@ -32,6 +32,10 @@ enum : int {
 // ScriptPath setting, else HomeDir, else the program's data directory.
 std::string ScriptDirectory();
 
+// Whether a file name (a path's last part counts) ends in ".hsc" or ".scr",
+// in any case, after at least one character.
+bool IsScriptFileName(const std::string& name);
+
 // One script file of the list.
 struct SCRIPTFILEENTRY {
   std::string name;  // file name (UTF-8), without the folder
@@ -74,7 +78,7 @@ SCRIPTMENUSTATE ScriptMenuState();
 void RunScriptCommand(int command);
 
 // Opens a script in the editor at a line (0: none) from the script folder.
-// A start failure shows "エディタの起動に失敗しました。".  A relative path
+// A start failure shows the editor command and "エディタの起動に失敗しました。".  A relative path
 // is taken from the current directory, where the interpreter found it.
 bool OpenScriptInEditor(const std::string& path, int line);
 

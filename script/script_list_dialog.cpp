@@ -22,15 +22,6 @@ namespace {
 
 constexpr int kPathRole = Qt::UserRole;
 
-bool HasScriptExtension(const std::string& name) {
-  const size_t slash = name.rfind('/');
-  const std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
-  if (base.size() < 4) return false;
-  std::string ext = base.substr(base.size() - 4);
-  for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-  return ext == ".hsc" || ext == ".scr";
-}
-
 }  // namespace
 
 SCRIPTLISTDIALOG::SCRIPTLISTDIALOG(MODE m, QWidget* parent, const std::string& folder)
@@ -147,7 +138,7 @@ void SCRIPTLISTDIALOG::CreateNew() {
   std::string path = ui::Current().ChooseFile("スクリプトの新規作成", dir, "スクリプト (*.hsc *.scr)", true);
   if (path.empty()) return;
   if (path[0] != '/') path = dir + "/" + path;
-  if (!HasScriptExtension(path)) path += ".hsc";
+  if (!IsScriptFileName(path)) path += ".hsc";
   // O_EXCL: an existing script is opened as it is, never emptied.
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd >= 0) {

@@ -2,7 +2,6 @@
 
 #include <QFileInfo>
 #include <QProcess>
-#include <cstdlib>
 
 #include "shell/config.h"
 #include "shell/helpers.h"
@@ -25,9 +24,7 @@ std::string ConfiguredEditorCommand() {
   if (config.EditorType == 1 && !other.empty()) return other;
   if (!editor.empty()) return editor;
   if (!other.empty()) return other;
-  for (const char* var : {"VISUAL", "EDITOR"})
-    if (const char* e = std::getenv(var); e && *e) return e;
-  return "xdg-open";
+  return DefaultEditor();
 }
 
 std::optional<EDITORCOMMAND> BuildEditorCommand(const std::string& command, const std::string& file, int line,
@@ -75,8 +72,10 @@ bool LaunchEditor(const std::string& file, int line, int column, const std::stri
   return QProcess::startDetached(c->program, c->arguments, QString::fromUtf8(workDir.c_str()));
 }
 
+void ReportEditorFailure() { ErrorMessage(ConfiguredEditorCommand() + "\nエディタの起動に失敗しました。"); }
+
 bool LaunchEditorOrReport(const std::string& file, int line, int column, const std::string& workDir) {
   if (LaunchEditor(file, line, column, workDir)) return true;
-  ErrorMessage(ConfiguredEditorCommand() + "\nエディタの起動に失敗しました。");
+  ReportEditorFailure();
   return false;
 }

@@ -37,6 +37,10 @@ std::optional<EDITORCOMMAND> BuildEditorCommand(const std::string& command, cons
 // not found, not executable); the caller says so to the user.
 bool LaunchEditor(const std::string& file, int line = 0, int column = 0, const std::string& workDir = {});
 
+// The editor command followed by "エディタの起動に失敗しました。" in an
+// error box.
+void ReportEditorFailure();
+
 // LaunchEditor, and on failure the editor command followed by
 // "エディタの起動に失敗しました。" in an error box.
 bool LaunchEditorOrReport(const std::string& file, int line = 0, int column = 0, const std::string& workDir = {});

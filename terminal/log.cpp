@@ -358,7 +358,7 @@ void LOG::Edit() {
   std::string path = ui::Current().ChooseFile("ログ編集", dir, kFilter, false);
   if (path.empty()) return;
   if (hooks.openEditor) {
-    if (!hooks.openEditor(path)) ErrorMessage(ConfiguredEditorCommand() + "\nエディタの起動に失敗しました。");
+    if (!hooks.openEditor(path)) ReportEditorFailure();
     return;
   }
   LaunchEditorOrReport(path);
