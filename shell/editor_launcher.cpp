@@ -36,7 +36,7 @@ std::optional<EDITORCOMMAND> BuildEditorCommand(const std::string& command, cons
   const QString qcolumn = QString::number(column > 0 ? column : 1);
   bool sawFile = false, sawLine = false;
   for (QString& w : words) {
-    if (w.contains(QLatin1String("{file}"))) sawFile = true;
+    if (w.contains(QLatin1String("{file}")) || w.contains(QLatin1String("%1"))) sawFile = true;
     if (w.contains(QLatin1String("{line}"))) sawLine = true;
     // One pass over the word, so that a file name holding "{line}" stays as it is.
     QString out;
@@ -44,6 +44,9 @@ std::optional<EDITORCOMMAND> BuildEditorCommand(const std::string& command, cons
       if (w.mid(i, 6) == QLatin1String("{file}")) {
         out += qfile;
         i += 6;
+      } else if (w.mid(i, 2) == QLatin1String("%1")) {  // the older settings' way to place the file
+        out += qfile;
+        i += 2;
       } else if (w.mid(i, 6) == QLatin1String("{line}")) {
         out += qline;
         i += 6;

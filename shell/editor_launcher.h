@@ -4,12 +4,14 @@
 // The command comes from the settings: `Editor`, else `OtherEditor` (with
 // EditorType 1, `OtherEditor` first), else $VISUAL, $EDITOR, xdg-open.  The
 // command text is split into words at blanks (double quotes keep blanks
-// inside a word, as QProcess::splitCommand reads them), but no shell ever runs: each word becomes one argument of QProcess, and the
-// placeholders {file}, {line} and {column} are replaced inside the words, so a
-// file name with spaces, quotes or ";" always reaches the editor as a single
-// argument.  Without a {file} the file is appended as the last argument;
-// without a {line}, editors known to take "+LINE" (vi, vim, nvim, nano, emacs,
-// gedit and a few more) get it before the file, others just the file.
+// inside a word, as QProcess::splitCommand reads them), but no shell ever
+// runs: each word becomes one argument of QProcess, and the placeholders
+// {file} (also "%1", as older settings write it), {line} and {column} are
+// replaced inside the words, so a file name with spaces, quotes or ";"
+// always reaches the editor as a single argument.  Without a {file} the file
+// is appended as the last argument; without a {line}, editors known to take
+// "+LINE" (vi, vim, nvim, nano, emacs, gedit and a few more) get it before
+// the file, others just the file.
 #pragma once
 
 #include <QString>

@@ -49,6 +49,7 @@ TEST(EditorCommand, ArgumentListsAndPlaceholders) {
       {"a file name holding a placeholder stays as it is", "ed {file} {line}", "{line}.hsc", 5, 0, "ed",
        L({"{line}.hsc", "5"})},
       {"the editor alone", "vim -R", "", 4, 0, "vim", L({"-R"})},
+      {"%1 of older settings places the file", "\"/opt/ed\" \"%1\" -x", odd, 2, 0, "/opt/ed", L({odd, "-x"})},
       {"a shell operator in the command is just a word", "ed ; touch z", "f.hsc", 0, 0, "ed",
        L({";", "touch", "z", "f.hsc"})},
   };
