@@ -381,22 +381,40 @@ TEST_F(ScriptWindows, TheStatusWindowChangesAtMostTwentyTimesASecond) {
 }
 
 TEST_F(ScriptWindows, StepRunsOneStatementThenPausesAgain) {
-  const std::string p = Script("steps.hsc", "send \"1\"\nsend \"2\"\nsend \"3\"\n");
+  const std::string p = Script("steps.hsc", "send \"1\"\n@x = 2\nsend \"3\"\n");
   ASSERT_TRUE(SCRIPT::Execute(p));
   SCRIPT::PauseOrResume();
+  int64_t now = 0;
   SCRIPTSTATUSDIALOG d;
+  d.clock = [&] { return now; };
   auto* step = d.findChild<QPushButton*>("step");
   ASSERT_TRUE(step->isEnabled());
-  for (size_t n = 1; n <= 2; ++n) {
+  EXPECT_EQ(Text(&d, "line"), Q("1"));
+  EXPECT_EQ(Text(&d, "command"), Q("SEND"));
+  // Each click runs one statement; the window then shows the next one.
+  const struct {
+    size_t sends;
+    int x;
+    const char* line;
+    const char* command;
+  } steps[] = {{1, 0, "2", "代入"}, {1, 2, "3", "SEND"}};
+  for (const auto& st : steps) {
+    SCOPED_TRACE(st.line);
     step->click();
-    ASSERT_TRUE(Pump([&] { return sends.size() == n && SCRIPT::fPause; })) << n;
+    ASSERT_TRUE(Pump([&] { return SCRIPT::fPause && SCRIPT::Current() && SCRIPT::Current()->line == std::stoi(st.line); }));
     QApplication::processEvents();
-    EXPECT_EQ(sends.size(), n);
+    EXPECT_EQ(sends.size(), st.sends);
+    EXPECT_EQ(VAR::GetVar("@X"), st.x ? std::to_string(st.x) : std::string());
+    now += 100;
+    d.Tick();
+    EXPECT_EQ(Text(&d, "line"), Q(st.line));
+    EXPECT_EQ(Text(&d, "command"), Q(st.command));
+    EXPECT_EQ(d.findChild<QPushButton*>("pause")->text(), Q("再開"));
   }
   EXPECT_TRUE(SCRIPT::fExecuting);
   d.findChild<QPushButton*>("pause")->click();  // resume
   ASSERT_TRUE(Pump([&] { return !SCRIPT::fExecuting; }));
-  EXPECT_EQ(sends, (std::vector<std::string>{"1", "2", "3"}));
+  EXPECT_EQ(sends, (std::vector<std::string>{"1", "3"}));
 }
 
 class ScriptMenu : public ScriptWindows {
