@@ -29,6 +29,7 @@
 #include "port/tapisub.h"
 #include "port/telnet.h"
 #include "port/telnet_dialog.h"
+#include "script/script_menu_window.h"
 #include "shell/config.h"
 #include "shell/frame_window.h"
 #include "shell/headless.h"
@@ -172,6 +173,7 @@ int main(int argc, char** argv) {
     frame = std::make_unique<FRAMEWINDOW>(opt.oldShell);
     frame->dial = [](const std::string& sjis) { return TAPISUB::Dial(sjis.c_str()); };
     frame->hangup = [] { TAPISUB::Hangup(); };
+    InstallScriptWindows(frame.get());
     frame->PlaceBySettings();
     TELNET::windowSizeSource = [](int* columns, int* lines) {
       *columns = STOCK::cColumn;

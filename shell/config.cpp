@@ -53,14 +53,13 @@ void SetText(char (&buf)[N], const std::string& text) {
   buf[N - 1] = 0;
 }
 
-// The editor a Linux user expects when none is set.
+}  // namespace
+
 std::string DefaultEditor() {
   for (const char* var : {"VISUAL", "EDITOR"})
     if (const char* e = std::getenv(var); e && *e) return e;
   return "xdg-open";
 }
-
-}  // namespace
 
 std::vector<CONFIG::Field> CONFIG::Fields() {
   std::vector<Field> f;

@@ -201,6 +201,10 @@ class CONFIG {
 };
 
 extern CONFIG config;
+
+// The editor a Linux user expects when the settings name none: $VISUAL,
+// then $EDITOR, then xdg-open.
+std::string DefaultEditor();
 // The values as last loaded or saved: SaveRegistry writes only what differs.
 extern CONFIG configBackup;
 

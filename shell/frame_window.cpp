@@ -213,12 +213,38 @@ void FRAMEWINDOW::BuildMenus() {
     });
   }
 
+  QMenu* script = menuBar()->addMenu(U("スクリプト(&S)"));
+  script->setObjectName("ScriptMenu");
+  auto scriptAction = [this, script](const char* text, int command) {
+    return script->addAction(U(text), this, [this, command] {
+      if (scriptCommand) scriptCommand(command);
+      RefreshScriptMenu();
+    });
+  };
+  actScriptExec = scriptAction("実行(&X)...", 44);
+  actScriptStop = scriptAction("中断(&S)", 56);
+  actScriptPause = scriptAction("ポーズ(&P)", 57);
+  actScriptStopAll = scriptAction("全中断(&A)", 62);
+  script->addSeparator();
+  actScriptStatus = scriptAction("状態表示(&T)", 58);
+  actScriptEdit = scriptAction("ｽｸﾘﾌﾟﾄ編集(&E)...", 59);
+  connect(script, &QMenu::aboutToShow, this, [this] { RefreshScriptMenu(); });
+  RefreshScriptMenu();
+
   QMenu* help = menuBar()->addMenu(U("ヘルプ(&H)"));
   help->addAction(U("バージョン情報(&A)..."), this, [this] {
     QMessageBox::about(this, U("バージョン情報"),
                        U("Quillnet ") + QCoreApplication::applicationVersion() +
                            U("\n日本語 BBS のための通信端末"));
   });
+}
+
+void FRAMEWINDOW::RefreshScriptMenu() {
+  const bool hooked = bool(scriptCommand);
+  const auto [running, paused] = scriptState ? scriptState() : std::pair<bool, bool>(false, false);
+  for (QAction* a : {actScriptExec, actScriptStatus, actScriptEdit}) a->setEnabled(hooked);
+  for (QAction* a : {actScriptStop, actScriptPause, actScriptStopAll}) a->setEnabled(hooked && running);
+  actScriptPause->setText(U(running && paused ? "再開(&R)" : "ポーズ(&P)"));
 }
 
 void FRAMEWINDOW::BuildStatusBar() {

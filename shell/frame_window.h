@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 
 class QAction;
 class QDockWidget;
@@ -49,6 +50,14 @@ class FRAMEWINDOW : public QMainWindow {
   // A function key (1 to 12) was pressed or released while the terminal had
   // the focus.
   std::function<void(int key, bool down)> functionKey;
+  // The script menu's commands by number (44 run, 56 stop, 57 pause or
+  // resume, 58 status, 59 edit, 62 stop all) and its state, asked each time
+  // the menu opens: whether a script runs, whether it is paused.  Unset: the
+  // menu's items are disabled.
+  std::function<void(int command)> scriptCommand;
+  std::function<std::pair<bool, bool>()> scriptState;
+  // Brings the script menu's items up to date (the menu does so as it opens).
+  void RefreshScriptMenu();
 
   // Places the frame by the saved position and size (or the default).
   void PlaceBySettings();
@@ -100,6 +109,12 @@ class FRAMEWINDOW : public QMainWindow {
   QAction* actShowTree = nullptr;
   QAction* actShowFuncKey = nullptr;
   QAction* actStockProperty = nullptr;
+  QAction* actScriptExec = nullptr;
+  QAction* actScriptStop = nullptr;
+  QAction* actScriptPause = nullptr;
+  QAction* actScriptStatus = nullptr;
+  QAction* actScriptEdit = nullptr;
+  QAction* actScriptStopAll = nullptr;
   QLabel* statusLine = nullptr;
   QLabel* statusConnection = nullptr;
   QLabel* statusCode = nullptr;

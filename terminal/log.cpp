@@ -4,9 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QProcess>
-#include <QString>
-#include <QStringList>
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -18,6 +15,7 @@
 #include "platform/paths.h"
 #include "port/linecode.h"
 #include "shell/config.h"
+#include "shell/editor_launcher.h"
 #include "shell/helpers.h"
 #include "shell/hostprop.h"
 #include "stock/stock.h"
@@ -359,19 +357,11 @@ void LOG::Edit() {
   if (dir.size() > 1) dir.pop_back();
   std::string path = ui::Current().ChooseFile("ログ編集", dir, kFilter, false);
   if (path.empty()) return;
-  bool ok;
   if (hooks.openEditor) {
-    ok = hooks.openEditor(path);
-  } else {
-    QStringList args = QProcess::splitCommand(QString::fromUtf8(config.OtherEditor));
-    ok = !args.isEmpty();
-    if (ok) {
-      QString program = args.takeFirst();
-      args << QString::fromUtf8(path.c_str());
-      ok = QProcess::startDetached(program, args);
-    }
+    if (!hooks.openEditor(path)) ReportEditorFailure();
+    return;
   }
-  if (!ok) ErrorMessage(std::string(config.OtherEditor) + "\nエディタを起動できません。");
+  LaunchEditorOrReport(path);
 }
 
 // ---- writing ----

@@ -63,7 +63,7 @@ struct LOGHOOKS {
   // cancels.  Default: keeps the values (no limit, the host's RemoveCtrls).
   std::function<bool(int& kbLimit, int& textLog)> startOptions;
   // Opens a file in the external editor.  False when it could not be started.
-  // Default: starts the OtherEditor setting with the path.
+  // Default: the shared editor launcher (shell/editor_launcher).
   std::function<bool(const std::string& path)> openEditor;
 };
 
