@@ -30,6 +30,15 @@ bool SCRIPT::stepRequested_ = false;
 bool SCRIPT::inProcess_ = false;
 bool SCRIPT::sliceContinues_ = false;
 TICK SCRIPT::watchdogStart_ = 0;
+int SCRIPT::loopDepth_ = 0;
+bool SCRIPT::inStatement_ = false;
+std::optional<SCRIPT::QUEUEDSTART> SCRIPT::queued_;
+int SCRIPT::heldStops_ = 0;
+bool SCRIPT::heldStopAll_ = false;
+
+namespace {
+bool inExecute = false;
+}
 
 void SCRIPTPROGRAM::IndexLines() {
   linenoOffsets.clear();
@@ -164,6 +173,8 @@ class SCRIPTSTATEMENTS {
       case atom::RETURN: return Return();
       case atom::GOTO: return Goto();
       case atom::CALL: return Call();
+      case atom::CALLVARLABEL: return CallVarLabel();
+      case atom::CHECKLABEL: return CheckLabel();
       case atom::IF: return If(false);
       case atom::ELSEIF:
       case atom::ELSE: return SkipBranch(a);
@@ -244,9 +255,7 @@ class SCRIPTSTATEMENTS {
         return false;
       }
       if (!Value(s)) return false;
-      // FIXME: the matchers keep their quiet time in 16 bits; longer ones are
-      // held at 65,535 ms until the matcher's field is widened.
-      const auto q = static_cast<unsigned short>(std::min<int64_t>(quiet, 65535));
+      const auto q = static_cast<TICK>(quiet);
       if (!w) {
         if (wildcard)
           w = std::make_unique<WILDCARDWAITER>(s.text.c_str(), q);
@@ -448,6 +457,99 @@ class SCRIPTSTATEMENTS {
                                                       : CallTarget(target, args);
   }
 
+  // CALLVARLABEL expr {"," expr}: CALL with the target computed.
+  static bool CallVarLabel() {
+    ++L().pos;
+    if (AtEnd()) {
+      SCRIPT::ParameterError(atom::CALLVARLABEL);
+      return false;
+    }
+    SCRIPTVALUE t;
+    if (!Value(t)) return false;
+    std::vector<std::string> args;
+    while (Peek() == atom::COMMA) {
+      ++L().pos;
+      SCRIPTVALUE v;
+      if (!Value(v)) return false;
+      args.push_back(v.text);
+    }
+    if (!AtEnd()) {
+      SCRIPT::ParameterError(atom::CALLVARLABEL);
+      return false;
+    }
+    // An empty target would otherwise call the running file from its start.
+    if (t.text.empty()) {
+      SCRIPT::RuntimeError(scriptmsg::NO_LABEL);
+      return false;
+    }
+    if (SCRIPT::levels_.size() >= SCRIPT::MAX_NEST) {
+      SCRIPT::RuntimeError(scriptmsg::NEST_LIMIT);
+      return false;
+    }
+    return CallTarget(t.text, args);
+  }
+
+  // CHECKLABEL label | file | file ":" label, as a bare word or an
+  // expression: RESULT 1 when the label (or, for a file alone, the file) is
+  // there, otherwise 0.
+  static bool CheckLabel() {
+    ++L().pos;
+    if (AtEnd()) {
+      SCRIPT::RuntimeError(scriptmsg::NO_LABEL);
+      return false;
+    }
+    std::string target;
+    const ATOMREF t = Read(L(), L().pos);
+    const bool alone = AtomAt(L(), t.Next()) == atom::LINENO;
+    if (alone && t.atom == atom::WORD) {
+      target = std::string(t.Text());
+      L().pos = t.Next();
+    } else if (alone && t.atom >= atom::YES && t.atom <= atom::WILDCARD) {
+      target = atom::Name(t.atom);  // a label named like a keyword value
+      L().pos = t.Next();
+    } else {
+      SCRIPTVALUE v;
+      if (!Value(v)) return false;
+      if (!AtEnd()) {
+        SCRIPT::ParameterError(atom::CHECKLABEL);
+        return false;
+      }
+      target = v.text;
+    }
+    if (target.empty()) {
+      SCRIPT::RuntimeError(scriptmsg::NO_LABEL);
+      return false;
+    }
+    L().result = LabelExists(target) ? 1 : 0;
+    return true;
+  }
+
+  // Whether a CALL of the target would find its label (a file alone: the
+  // file).  A file that does not compile has no labels; nothing is reported.
+  static bool LabelExists(const std::string& target) {
+    if (target.find('.') == std::string::npos)
+      return L().program->code.GetLabelAddress(UpperAscii(target)).has_value();
+    std::string file = target, label;
+    const size_t colon = target.find(':', target.find('.'));
+    if (colon != std::string::npos) {
+      file = target.substr(0, colon);
+      label = target.substr(colon + 1);
+    }
+    std::vector<std::string> dirs = SCRIPT::searchDirs;
+    if (dirs.empty()) dirs = {".", config.ScriptPath};
+    const std::string path = FindScriptFile(file, dirs);
+    if (path.empty()) return false;
+    if (label.empty()) return true;
+    for (const SCRIPTPOS& l : SCRIPT::levels_)
+      if (l.file == path) return l.program->code.GetLabelAddress(UpperAscii(label)).has_value();
+    NEWSCRIPT code;
+    auto saved = NEWSCRIPT::reportError;
+    NEWSCRIPT::reportError = nullptr;
+    const bool ok = code.Load(path);
+    NEWSCRIPT::reportError = saved;
+    return ok && code.GetLabelAddress(UpperAscii(label)).has_value();
+  }
+
   static bool CallTarget(const std::string& target, const std::vector<std::string>& args) {
     SCRIPTPOS next;
     std::string label = target;
@@ -622,6 +724,7 @@ std::shared_ptr<SCRIPTPROGRAM> SCRIPT::LoadShared(const std::string& path) {
   auto saved = NEWSCRIPT::reportError;
   NEWSCRIPT::reportError = [path](const NEWSCRIPT::DIAGNOSTIC& d) {
     SCRIPTERROR e{path, d.line, d.id, d.message, jcode::SjisToUtf8(d.source)};
+    NESTEDLOOP dialog;
     if (hooks.reportError)
       hooks.reportError(e);
     else
@@ -645,7 +748,66 @@ bool SCRIPT::Push(SCRIPTPOS level) {
   return true;
 }
 
+bool SCRIPT::Queue(bool fromMemory, const std::string& fileOrText, const std::string& label, bool silent) {
+  if (queued_) {
+    // Only one start waits for the statement; this one is refused.
+    const bool stopping = stopAfterStatement_;
+    Report(scriptmsg::NEST_LIMIT, scriptmsg::Text(scriptmsg::NEST_LIMIT), "");
+    stopAfterStatement_ = stopping;
+    return false;
+  }
+  queued_ = QUEUEDSTART{fromMemory, fileOrText, label, silent};
+  return true;
+}
+
+void SCRIPT::RunQueued() {
+  if (loopDepth_ > 0 || inStatement_) return;
+  if (heldStopAll_) {
+    heldStopAll_ = false;
+    heldStops_ = 0;
+    while (!levels_.empty()) StopNow();
+  }
+  for (; heldStops_ > 0; --heldStops_)
+    if (!levels_.empty()) StopNow();
+  heldStops_ = 0;
+  if (!queued_) return;
+  QUEUEDSTART q = std::move(*queued_);
+  queued_.reset();
+  if (q.fromMemory)
+    ExecuteFromMemory(q.fileOrText);
+  else
+    Execute(q.fileOrText, q.label, q.silent);
+}
+
 bool SCRIPT::Execute(const std::string& file, const std::string& label, bool silent) {
+  if (loopDepth_ > 0) return Queue(false, file, label, silent);
+  const bool outer = !inExecute;
+  inExecute = true;
+  const bool ok = ExecuteNow(file, label, silent);
+  if (outer) {
+    inExecute = false;
+    RunQueued();
+  }
+  return ok;
+}
+
+bool SCRIPT::ExecuteFromMemory(const std::string& text) {
+  if (loopDepth_ > 0) return Queue(true, text, {}, false);
+  const bool outer = !inExecute;
+  inExecute = true;
+  const bool ok = ExecuteFromMemoryNow(text);
+  if (outer) {
+    inExecute = false;
+    RunQueued();
+  }
+  return ok;
+}
+
+void SCRIPT::NESTEDLOOP::Ended() {
+  if (!inStatement_ && !inProcess_ && !inExecute) RunQueued();
+}
+
+bool SCRIPT::ExecuteNow(const std::string& file, const std::string& label, bool silent) {
   if (levels_.size() >= MAX_NEST) {
     Report(scriptmsg::NEST_LIMIT, scriptmsg::Text(scriptmsg::NEST_LIMIT), "");
     return false;
@@ -677,7 +839,7 @@ bool SCRIPT::Execute(const std::string& file, const std::string& label, bool sil
   return Push(std::move(l));
 }
 
-bool SCRIPT::ExecuteFromMemory(const std::string& text) {
+bool SCRIPT::ExecuteFromMemoryNow(const std::string& text) {
   auto p = std::make_shared<SCRIPTPROGRAM>();
   auto saved = NEWSCRIPT::reportError;
   NEWSCRIPT::reportError = [](const NEWSCRIPT::DIAGNOSTIC& d) { SyntaxError(d); };
@@ -693,6 +855,7 @@ bool SCRIPT::ExecuteFromMemory(const std::string& text) {
 
 void SCRIPT::SyntaxError(const NEWSCRIPT::DIAGNOSTIC& d) {
   SCRIPTERROR e{"@memory", d.line, d.id, d.message, jcode::SjisToUtf8(d.source)};
+  NESTEDLOOP dialog;
   if (hooks.reportError)
     hooks.reportError(e);
   else
@@ -716,10 +879,13 @@ void SCRIPT::Report(int id, const std::string& message, const std::string& comma
   // The level counts as sleeping while the report is up.
   const bool wasPaused = fPause;
   fPause = true;
-  if (hooks.reportError)
-    hooks.reportError(e);
-  else
-    ErrorMessage(message);
+  {
+    NESTEDLOOP dialog;
+    if (hooks.reportError)
+      hooks.reportError(e);
+    else
+      ErrorMessage(message);
+  }
   fPause = wasPaused;
   stopAfterStatement_ = true;
 }
@@ -766,7 +932,7 @@ void SCRIPT::EndWait(int32_t result) {
 }
 
 bool SCRIPT::Receive(char c) {
-  if (levels_.empty() || fPause) return false;
+  if (levels_.empty() || fPause || loopDepth_ > 0) return false;
   SCRIPTPOS& l = levels_.back();
   if (!l.waiting) return false;
   if (l.captureChar) {
@@ -799,7 +965,7 @@ std::optional<int64_t> SCRIPT::DueIn() {
 }
 
 void SCRIPT::Process() {
-  if (inProcess_ || levels_.empty() || fPause) return;
+  if (inProcess_ || levels_.empty() || fPause || loopDepth_ > 0) return;
   inProcess_ = true;
   const TICK sliceStart = Now();
   if (!sliceContinues_) watchdogStart_ = sliceStart;
@@ -830,16 +996,28 @@ void SCRIPT::Process() {
     const TICK now = Now();
     if (now - watchdogStart_ > static_cast<TICK>(WATCHDOG_MS)) {
       const std::string q = scriptmsg::Text(scriptmsg::WATCHDOG_ASK);
-      const bool yes = hooks.askYes ? hooks.askYes(q)
-                                    : ui::Current().MessageBox(q, "Quillnet", ui::MB_YESNO | ui::MB_ICONQUESTION) ==
-                                          ui::IDYES;
+      bool yes;
+      {
+        NESTEDLOOP question;
+        yes = hooks.askYes ? hooks.askYes(q)
+                           : ui::Current().MessageBox(q, "Quillnet", ui::MB_YESNO | ui::MB_ICONQUESTION) == ui::IDYES;
+      }
+      if (heldStops_ > 0 || heldStopAll_) {
+        // Stopped during the question: the stop ends the loop, whatever the answer.
+        RunQueued();
+        watchdogStart_ = Now();
+        continue;
+      }
       if (yes) {
         RuntimeError(scriptmsg::WATCHDOG_STOP);
         stopAfterStatement_ = false;
         Stop();
+        RunQueued();
         continue;
       }
       watchdogStart_ = Now();
+      RunQueued();  // a start asked for during the question
+      continue;
     }
     if (now - sliceStart >= static_cast<TICK>(SLICE_MS)) {
       sliceContinues_ = true;
@@ -849,6 +1027,11 @@ void SCRIPT::Process() {
     if (!RunStatement()) continue;
   }
   inProcess_ = false;
+  if (queued_ || heldStops_ > 0 || heldStopAll_) {
+    // Asked for during a report that ended the last level.
+    RunQueued();
+    if (fExecuting && hooks.queueProcess) hooks.queueProcess();
+  }
 }
 
 // Runs the statement at the top level's position.  false when the level
@@ -871,6 +1054,7 @@ bool SCRIPT::RunStatement() {
     fPause = true;
     return false;
   }
+  inStatement_ = true;
   if (a > atom::LAST_STATEMENT || a == 0) {
     RuntimeError(scriptmsg::SYNTAX);
   } else {
@@ -888,10 +1072,20 @@ bool SCRIPT::RunStatement() {
     stepRequested_ = false;
     stepArmed_ = true;
   }
+  inStatement_ = false;
+  RunQueued();
   return true;
 }
 
 void SCRIPT::Stop() {
+  if (loopDepth_ > 0) {
+    ++heldStops_;
+    return;
+  }
+  StopNow();
+}
+
+void SCRIPT::StopNow() {
   while (!levels_.empty()) {
     const bool called = levels_.back().called;
     VAR::ClearLocal(LocalPrefix(cNest()));
@@ -913,7 +1107,12 @@ void SCRIPT::Stop() {
 }
 
 void SCRIPT::StopAll() {
-  while (!levels_.empty()) Stop();
+  if (loopDepth_ > 0) {
+    heldStopAll_ = true;
+    queued_.reset();  // whatever was to start would start on a line being hung up
+    return;
+  }
+  while (!levels_.empty()) StopNow();
 }
 
 void SCRIPT::PauseOrResume() { fPause = !fPause; }
@@ -932,4 +1131,10 @@ void SCRIPT::Reset() {
   searchDirs.clear();
   stopAfterStatement_ = stepArmed_ = stepRequested_ = inProcess_ = sliceContinues_ = false;
   watchdogStart_ = 0;
+  loopDepth_ = 0;
+  inStatement_ = false;
+  queued_.reset();
+  heldStops_ = 0;
+  heldStopAll_ = false;
+  inExecute = false;
 }

@@ -133,6 +133,32 @@ class SCRIPT {
 
   static void Reset();
 
+  // Held by a statement (or the interpreter) while it runs an event loop of
+  // its own: a dialog, dialling, a program it waits for, a transfer.  Until
+  // the statement returns, a start asked for meanwhile (a host's script at a
+  // dial, a function key, an add-in) is queued, one at a time (a second gets
+  // message 40), and Stop / StopAll are held; they take effect when the
+  // statement returns, the stops first.  A StopAll drops a start queued
+  // before it.  Meanwhile Process runs no statements and Receive matches
+  // nothing.
+  class NESTEDLOOP {
+   public:
+    NESTEDLOOP() { ++loopDepth_; }
+    ~NESTEDLOOP() {
+      if (--loopDepth_ == 0) Ended();
+    }
+    NESTEDLOOP(const NESTEDLOOP&) = delete;
+    NESTEDLOOP& operator=(const NESTEDLOOP&) = delete;
+
+   private:
+    // Outside a statement, an Execute and Process, the held requests run here.
+    static void Ended();
+  };
+  // Whether such a loop is running now.
+  static bool InNestedLoop() { return loopDepth_ > 0; }
+  // Whether a start is queued.
+  static bool StartQueued() { return queued_.has_value(); }
+
  private:
   static TICK Now() { return tickSource ? tickSource() : GetTick(); }
   static bool Push(SCRIPTPOS level);
@@ -145,6 +171,14 @@ class SCRIPT {
   static void Report(int id, const std::string& message, const std::string& command);
   static std::string KeywordOf(const SCRIPTPOS& p);
   static std::shared_ptr<SCRIPTPROGRAM> LoadShared(const std::string& path);
+  static bool ExecuteNow(const std::string& file, const std::string& label, bool silent);
+  static bool ExecuteFromMemoryNow(const std::string& text);
+  static void StopNow();
+  // A start or stop that arrived during a nested loop.
+  static bool Queue(bool fromMemory, const std::string& fileOrText, const std::string& label, bool silent);
+  // Carries out the held stops and the queued start, when no statement and
+  // no nested loop is under way.
+  static void RunQueued();
 
   friend class SCRIPTSTATEMENTS;
   static std::vector<SCRIPTPOS> levels_;
@@ -153,4 +187,15 @@ class SCRIPT {
   static bool inProcess_;
   static bool sliceContinues_;
   static TICK watchdogStart_;
+
+  struct QUEUEDSTART {
+    bool fromMemory = false;
+    std::string fileOrText, label;
+    bool silent = false;
+  };
+  static int loopDepth_;
+  static bool inStatement_;
+  static std::optional<QUEUEDSTART> queued_;
+  static int heldStops_;
+  static bool heldStopAll_;
 };

@@ -19,7 +19,7 @@ bool IsLead(char c) { return jcode::IsKanji1(static_cast<unsigned char>(c)); }
 
 TICK WAITER::Now() { return tickSource ? tickSource() : GetTick(); }
 
-WAITER::WAITER(const char* pattern, unsigned short msQuiet)
+WAITER::WAITER(const char* pattern, TICK msQuiet)
     : szPattern(nullptr), pchNext(nullptr), pNext(nullptr), msQuiet(msQuiet), timeMatched(0), fTiming(0),
       fSkipTrail(0) {
   if (!pattern) pattern = "";
@@ -157,7 +157,7 @@ void WAITER::Reset(int n) {
   fSkipTrail = 0;
 }
 
-void WAITER::Link(const char* pattern, unsigned short ms, int fWildcard) {
+void WAITER::Link(const char* pattern, TICK ms, int fWildcard) {
   WAITER* last = this;
   while (last->pNext) last = last->pNext;
   WAITER* w = fWildcard ? static_cast<WAITER*>(new (std::nothrow) WILDCARDWAITER(pattern, ms))
@@ -167,7 +167,7 @@ void WAITER::Link(const char* pattern, unsigned short ms, int fWildcard) {
 
 // --- WILDCARDWAITER ----------------------------------------------------------
 
-WILDCARDWAITER::WILDCARDWAITER(const char* pattern, unsigned short msQuiet)
+WILDCARDWAITER::WILDCARDWAITER(const char* pattern, TICK msQuiet)
     : WAITER(pattern, msQuiet), szSegmentBytes(nullptr), pchSegment(nullptr), cbSegmentBytes(0) {
   if (!szPattern) return;  // the base already said so
   std::size_t cb = std::strlen(szPattern) + 1;

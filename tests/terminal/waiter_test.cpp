@@ -48,7 +48,7 @@ std::pair<int, int> FirstReport(WAITER& w, std::string_view bytes) {
   return {-1, 0};
 }
 
-std::unique_ptr<WAITER> Make(const char* pattern, bool wildcard, unsigned short msQuiet = 0) {
+std::unique_ptr<WAITER> Make(const char* pattern, bool wildcard, TICK msQuiet = 0) {
   if (wildcard) return std::make_unique<WILDCARDWAITER>(pattern, msQuiet);
   return std::make_unique<WAITER>(pattern, msQuiet);
 }
@@ -170,6 +170,31 @@ TEST_F(WaiterTest, QuietTimeBrokenByTextThenReportedAfterSilence) {
     EXPECT_EQ(Feed(*w, "OK"), (std::vector<int>{0, 0}));
     now += 1000;
     EXPECT_EQ(w->Process(0), 1);    // and ready to match again
+  }
+}
+
+TEST_F(WaiterTest, QuietTimesPastSixteenBitsAreKeptWhole) {
+  // Two minutes, a day and a POSTIDLE of the largest 32-bit second count:
+  // none may be cut to 65,535 ms or wrap.
+  const TICK cases[] = {65536, 120000, 86400000, TICK(2147483647) * 1000};
+  for (bool wildcard : {false, true}) {
+    for (TICK quiet : cases) {
+      SCOPED_TRACE(std::to_string(quiet) + (wildcard ? " wildcard" : ""));
+      auto w = Make("OK", wildcard, quiet);
+      EXPECT_EQ(w->msQuiet, quiet);
+      Feed(*w, "OK");
+      now += 65535;
+      EXPECT_EQ(w->Process(0), 0);
+      now += quiet - 65535 - 1;
+      EXPECT_EQ(w->Process(0), 0);  // one millisecond short
+      now += 1;
+      EXPECT_EQ(w->Process(0), 1);
+      auto silence = Make("", wildcard, quiet);
+      now += quiet - 1;
+      EXPECT_EQ(silence->Process(0), 0);
+      now += 1;
+      EXPECT_EQ(silence->Process(0), 1);
+    }
   }
 }
 
