@@ -132,18 +132,25 @@ std::string UpperAscii(std::string s) {
 class SCRIPTSTATEMENTS {
  public:
   static SCRIPTPOS& L() { return SCRIPT::levels_.back(); }
-  static EVALCONTEXT Context() {
-    EVALCONTEXT c;
+  // The running level's view for the evaluator.  One context serves every
+  // statement: only the program, the level and RESULT change, and the screen
+  // and line hooks are read when an expression asks for them.
+  static const EVALCONTEXT& Context() {
+    static EVALCONTEXT c = [] {
+      EVALCONTEXT init;
+      init.lineCount = [] { return SCRIPT::hooks.lineCount ? SCRIPT::hooks.lineCount() : 0; };
+      init.baudRate = [] { return SCRIPT::hooks.baudRate ? SCRIPT::hooks.baudRate() : 0; };
+      return init;
+    }();
     c.program = &L().program->code;
     c.level = SCRIPT::cNest();
     c.result = L().result;
-    c.lineCount = SCRIPT::hooks.lineCount;
-    c.baudRate = SCRIPT::hooks.baudRate;
+    c.vars = &L().program->vars;
     return c;
   }
   // Evaluates the expression at the level's position and moves past it.
   static bool Value(SCRIPTVALUE& v) {
-    EVALCONTEXT c = Context();
+    const EVALCONTEXT& c = Context();
     EVALUATOR e(c, L().pos);
     if (!e.GetValue(v)) {
       SCRIPT::ExpressionError(e.errorId, e.errorKeyword);
@@ -194,11 +201,13 @@ class SCRIPTSTATEMENTS {
 
   // 代入: NAME {"[" expr "]"} "=" expr
   static bool Assign() {
-    ATOMREF a = Read(L(), L().pos);
-    EVALCONTEXT c = Context();
+    const size_t at = L().pos;
+    ATOMREF a = Read(L(), at);
+    const EVALCONTEXT& c = Context();
     EVALUATOR e(c, a.Next());
     std::string name;
-    if (!e.GetDim(a.Text(), name)) {
+    const bool plain = e.Peek() != atom::OPENBRACKET;
+    if (!plain && !e.GetDim(a.Text(), name)) {
       SCRIPT::RuntimeError(e.errorId);
       return false;
     }
@@ -213,7 +222,33 @@ class SCRIPTSTATEMENTS {
       SCRIPT::RuntimeError(scriptmsg::SYNTAX);
       return false;
     }
-    const bool ok = VAR::IsNumeric(name) ? VAR::SetNumVar(name, v.AsNumber()) : VAR::SetVar(name, v.text);
+    if (plain) {
+      // A variable without subscripts that exists is replaced where it was
+      // last found; making and deleting go the long way.
+      const std::string_view written = a.Text();
+      const int level = SCRIPT::cNest();
+      auto form = [&] {
+        FormVarNameInto(name, written, level);
+        return std::string_view(name);
+      };
+      VARCACHE& cache = L().program->vars;
+      if (VAR::IsNumeric(written)) {
+        if (const int32_t n = v.AsNumber()) {
+          if (int32_t* slot = cache.Find<int32_t>(at, level, [&] { return VAR::FindNumber(form()); })) {
+            VAR::ReplaceNumber(slot, n);
+            return true;
+          }
+        }
+      } else if (const std::string& t = v.Text(); !t.empty()) {
+        if (std::string* slot = cache.Find<std::string>(at, level, [&] { return VAR::FindString(form()); })) {
+          const bool ok = VAR::ReplaceString(slot, t, written[0] == '%');
+          if (!ok) SCRIPT::RuntimeError(scriptmsg::VARIABLE_MEMORY);
+          return ok;
+        }
+      }
+      if (name.empty()) form();
+    }
+    const bool ok = VAR::IsNumeric(name) ? VAR::SetNumVar(name, v.AsNumber()) : VAR::SetVar(name, v.Text());
     if (!ok) SCRIPT::RuntimeError(scriptmsg::VARIABLE_MEMORY);
     return ok;
   }
@@ -258,11 +293,11 @@ class SCRIPTSTATEMENTS {
       const auto q = static_cast<TICK>(quiet);
       if (!w) {
         if (wildcard)
-          w = std::make_unique<WILDCARDWAITER>(s.text.c_str(), q);
+          w = std::make_unique<WILDCARDWAITER>(s.Text().c_str(), q);
         else
-          w = std::make_unique<WAITER>(s.text.c_str(), q);
+          w = std::make_unique<WAITER>(s.Text().c_str(), q);
       } else {
-        w->Link(s.text.c_str(), q, wildcard);
+        w->Link(s.Text().c_str(), q, wildcard);
       }
       if (Peek() == atom::COMMA) {
         ++L().pos;
@@ -290,7 +325,7 @@ class SCRIPTSTATEMENTS {
       SCRIPT::ParameterError(atom::SEND);
       return false;
     }
-    if (SCRIPT::hooks.send) SCRIPT::hooks.send(v.text);
+    if (SCRIPT::hooks.send) SCRIPT::hooks.send(v.Text());
     return true;
   }
 
@@ -337,7 +372,7 @@ class SCRIPTSTATEMENTS {
       SCRIPT::ParameterError(a);
       return false;
     }
-    EVALCONTEXT c = Context();
+    const EVALCONTEXT& c = Context();
     EVALUATOR e(c, v.Next());
     std::string name;
     if (!e.GetDim(v.Text(), name)) {
@@ -376,7 +411,7 @@ class SCRIPTSTATEMENTS {
     }
     if (!Value(v)) return false;
     if (SCRIPT::fDebugInfo) {
-      const std::string u = jcode::SjisToUtf8(v.text);
+      const std::string u = jcode::SjisToUtf8(v.Text());
       if (SCRIPT::hooks.debugInfo)
         SCRIPT::hooks.debugInfo(u);
       else
@@ -397,7 +432,7 @@ class SCRIPTSTATEMENTS {
     }
     const int caller = SCRIPT::cNest() - 1;
     const std::string name = FormVarName("#RETURN", caller);
-    VAR::SetVar(name, hasValue ? v.text : std::string());
+    VAR::SetVar(name, hasValue ? v.Text() : std::string());
     // End this level alone; the caller goes on after its CALL.
     VAR::ClearLocal(LocalPrefix(SCRIPT::cNest()));
     SCRIPT::levels_.pop_back();
@@ -422,7 +457,7 @@ class SCRIPTSTATEMENTS {
         return false;
       }
       if (!Value(v)) return false;
-      target = UpperAscii(v.text);
+      target = UpperAscii(v.Text());
     }
     std::optional<uint32_t> to = L().program->code.GetLabelAddress(target);
     if (!to) {
@@ -447,7 +482,7 @@ class SCRIPTSTATEMENTS {
       ++L().pos;
       SCRIPTVALUE v;
       if (!Value(v)) return false;
-      args.push_back(v.text);
+      args.push_back(v.Text());
     }
     if (!AtEnd()) {
       SCRIPT::ParameterError(atom::CALL);
@@ -471,14 +506,14 @@ class SCRIPTSTATEMENTS {
       ++L().pos;
       SCRIPTVALUE v;
       if (!Value(v)) return false;
-      args.push_back(v.text);
+      args.push_back(v.Text());
     }
     if (!AtEnd()) {
       SCRIPT::ParameterError(atom::CALLVARLABEL);
       return false;
     }
     // An empty target would otherwise call the running file from its start.
-    if (t.text.empty()) {
+    if (t.Text().empty()) {
       SCRIPT::RuntimeError(scriptmsg::NO_LABEL);
       return false;
     }
@@ -486,7 +521,7 @@ class SCRIPTSTATEMENTS {
       SCRIPT::RuntimeError(scriptmsg::NEST_LIMIT);
       return false;
     }
-    return CallTarget(t.text, args);
+    return CallTarget(t.Text(), args);
   }
 
   // CHECKLABEL label | file | file ":" label, as a bare word or an
@@ -514,7 +549,7 @@ class SCRIPTSTATEMENTS {
         SCRIPT::ParameterError(atom::CHECKLABEL);
         return false;
       }
-      target = v.text;
+      target = v.Text();
     }
     if (target.empty()) {
       SCRIPT::RuntimeError(scriptmsg::NO_LABEL);
@@ -908,6 +943,13 @@ void SCRIPT::ExpressionError(int id, const std::string& keyword) {
 
 bool SCRIPT::Step() {
   SCRIPTPOS& l = levels_.back();
+  const std::vector<uint8_t>& c = CodeOf(l);
+  if (l.pos + 3 <= c.size() && c[l.pos] == atom::LINENO) {
+    // The usual case: a statement that read its whole line stands on its LINENO.
+    l.line = atom::Get16(c.data() + l.pos + 1);
+    l.pos += 3;
+    return l.pos < c.size();
+  }
   l.pos = AfterLine(l, l.pos, &l.line);
   return l.pos < CodeOf(l).size();
 }
@@ -970,6 +1012,10 @@ void SCRIPT::Process() {
   const TICK sliceStart = Now();
   if (!sliceContinues_) watchdogStart_ = sliceStart;
   sliceContinues_ = false;
+  // Reading the clock costs more than a simple statement: the watchdog and
+  // the slice look at it before every CLOCK_EVERY-th statement.
+  TICK now = sliceStart;
+  unsigned untilClock = 0;
   while (!levels_.empty() && !fPause) {
     SCRIPTPOS& l = levels_.back();
     if (l.waiting) {
@@ -993,8 +1039,11 @@ void SCRIPT::Process() {
         continue;
       }
     }
-    const TICK now = Now();
-    if (now - watchdogStart_ > static_cast<TICK>(WATCHDOG_MS)) {
+    if (untilClock-- == 0) {
+      now = Now();
+      untilClock = CLOCK_EVERY - 1;
+    }
+    if (now > watchdogStart_ && now - watchdogStart_ > static_cast<TICK>(WATCHDOG_MS)) {
       const std::string q = scriptmsg::Text(scriptmsg::WATCHDOG_ASK);
       bool yes;
       {
@@ -1073,7 +1122,7 @@ bool SCRIPT::RunStatement() {
     stepArmed_ = true;
   }
   inStatement_ = false;
-  RunQueued();
+  if (queued_ || heldStops_ > 0 || heldStopAll_) RunQueued();
   return true;
 }
 

@@ -28,6 +28,7 @@
 
 #include "platform/tick.h"
 #include "script/newscript.h"
+#include "script/var.h"
 
 class WAITER;
 
@@ -37,6 +38,7 @@ struct SCRIPTPROGRAM {
   NEWSCRIPT code;
   std::vector<uint32_t> linenoOffsets;
   std::vector<uint16_t> linenoNumbers;
+  VARCACHE vars;  // where its statements last found their variables
   void IndexLines();
   // The source line of the statement at a code offset.
   int LineAt(size_t offset) const;
@@ -98,6 +100,7 @@ class SCRIPT {
   static constexpr int MAX_NEST = 20;
   static constexpr int64_t WATCHDOG_MS = 30000;
   static constexpr int64_t SLICE_MS = 50;
+  static constexpr unsigned CLOCK_EVERY = 16;
   static constexpr size_t CAPTURE_SIZE = 1024;
 
   // Starts a script file (UTF-8 name, found in dirs as CALL finds it; empty
