@@ -190,7 +190,12 @@ class SCRIPTSTATEMENTS {
       case atom::WHILE: return While();
       case atom::ENDLOOP:
       case atom::ENDWHILE:
-      case atom::LOOPAGAIN: L().pos = Read(L(), L().pos).Offset(); return false;
+      case atom::LOOPAGAIN: {
+        const std::vector<uint8_t>& c = CodeOf(L());
+        if (L().pos + 5 > c.size()) return true;  // a damaged closer: the next line
+        L().pos = atom::Get32(c.data() + L().pos + 1);
+        return false;
+      }
       case atom::BREAKLOOP: return BreakLoop();
       default:
         SCRIPT::Report(scriptmsg::NOT_YET, std::string(atom::Name(a)) + " " + scriptmsg::Text(scriptmsg::NOT_YET),
@@ -202,7 +207,18 @@ class SCRIPTSTATEMENTS {
   // 代入: NAME {"[" expr "]"} "=" expr
   static bool Assign() {
     const size_t at = L().pos;
-    ATOMREF a = Read(L(), at);
+    ATOMREF a;
+    {
+      // The target's name, up to its NUL (a plain scan: names are short).
+      const std::vector<uint8_t>& code = CodeOf(L());
+      size_t nul = at + 1;
+      while (nul < code.size() && code[nul]) ++nul;
+      if (nul >= code.size()) {
+        SCRIPT::RuntimeError(scriptmsg::SYNTAX);
+        return false;
+      }
+      a = ATOMREF{static_cast<uint32_t>(at), atom::ASSIGN, code.data() + at + 1, static_cast<uint32_t>(nul - at)};
+    }
     const EVALCONTEXT& c = Context();
     EVALUATOR e(c, a.Next());
     std::string name;
@@ -258,7 +274,9 @@ class SCRIPTSTATEMENTS {
     L().waiting = true;
     L().waitStart = SCRIPT::Now();
     L().waitMs = L().timeoutMs;
+    L().quietArmed = 0;
     if (L().waitMs > 0 && SCRIPT::hooks.armTimer) SCRIPT::hooks.armTimer(L().waitMs);
+    SCRIPT::ArmQuietTimer(L());  // a silence alone is awaited from now
   }
 
   // WAIT item {"," item}; item := [WILDCARD] [POSTIDLE(n) | POSTMILLIIDLE(n)] expr
@@ -988,19 +1006,35 @@ bool SCRIPT::Receive(char c) {
   const int r = l.waiter->Process(c);
   if (r == 0) {
     if (l.capture && c != 0 && l.captureBuf.size() < CAPTURE_SIZE) l.captureBuf += c;
+    ArmQuietTimer(l);
     return false;
   }
   EndWait(r);
   return true;
 }
 
+void SCRIPT::ArmQuietTimer(SCRIPTPOS& l) {
+  // A pattern that completed with a quiet time reports on the first idle
+  // tick after it: ask for one at that moment rather than at the next pass.
+  TICK due;
+  if (!l.waiter || !l.waiter->QuietDue(due) || due == l.quietArmed) return;
+  l.quietArmed = due;
+  const TICK now = Now();
+  if (hooks.armTimer) hooks.armTimer(due > now ? static_cast<int64_t>(due - now) : 0);
+}
+
 std::optional<int64_t> SCRIPT::DueIn() {
   if (levels_.empty()) return std::nullopt;
   const SCRIPTPOS& l = levels_.back();
   const TICK now = Now();
-  if (l.waiting && l.waitMs > 0) {
-    const TICK due = l.waitStart + static_cast<TICK>(l.waitMs);
-    return due > now ? static_cast<int64_t>(due - now) : 0;
+  if (l.waiting) {
+    // The time-out or a matcher's quiet time, whichever comes first.
+    std::optional<TICK> due;
+    if (l.waitMs > 0) due = l.waitStart + static_cast<TICK>(l.waitMs);
+    TICK quiet;
+    if (l.waiter && l.waiter->QuietDue(quiet) && (!due || quiet < *due)) due = quiet;
+    if (!due) return std::nullopt;
+    return *due > now ? static_cast<int64_t>(*due - now) : 0;
   }
   if (l.sleeping && !l.yieldOnce) return l.sleepUntil > now ? static_cast<int64_t>(l.sleepUntil - now) : 0;
   return std::nullopt;

@@ -58,6 +58,7 @@ struct SCRIPTPOS {
   std::unique_ptr<WAITER> waiter;
   bool waiting = false;
   bool captureChar = false;
+  TICK quietArmed = 0;  // the matcher's quiet due a timer was last asked for (0: none)
   TICK waitStart = 0;
   int64_t waitMs = 0;  // 0: no time-out
   // Capture (GETLINE, GETCHAR): the target and what was received.
@@ -168,6 +169,7 @@ class SCRIPT {
   static bool RunStatement();
   static bool Step();
   static void EndWait(int32_t result);
+  static void ArmQuietTimer(SCRIPTPOS& l);
   static void RuntimeError(int id);
   static void ParameterError(uint8_t keyword);
   static void ExpressionError(int id, const std::string& keyword);

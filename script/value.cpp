@@ -117,11 +117,9 @@ EVALUATOR::EVALUATOR(const EVALCONTEXT& ctx, size_t pos)
 
 bool EVALUATOR::GetValue(SCRIPTVALUE& out) {
   errorId = 0;
-  errorKeyword.clear();
-  SCRIPTVALUE v;
-  if (!Expression(v, 0)) return false;
+  if (!errorKeyword.empty()) errorKeyword.clear();
+  if (!Expression(out, 0)) return false;
   if (!IsStop(Peek())) return Fail(scriptmsg::EXPRESSION);
-  out = std::move(v);
   return true;
 }
 
@@ -225,6 +223,11 @@ bool EVALUATOR::Operand(SCRIPTVALUE& v, int depth) {
       return true;
     }
     if (first == atom::VARIABLE) return Variable(v, depth);
+    if (first == atom::STRING && size_ - pos_ >= 5) {
+      v = SCRIPTVALUE::String(ctx_.program->Constant(atom::Get32(code_ + pos_ + 1)));
+      pos_ += 5;
+      return true;
+    }
   }
   ATOMITERATOR it(code_, size_, pos_);
   ATOMREF a;
@@ -287,10 +290,11 @@ bool EVALUATOR::Function(uint8_t a, SCRIPTVALUE& v, int depth) {
 bool EVALUATOR::Variable(SCRIPTVALUE& v, int) {
   const uint32_t key = static_cast<uint32_t>(pos_);
   const uint8_t* start = code_ + pos_ + 1;
-  const void* nul = std::memchr(start, 0, size_ - pos_ - 1);
-  if (!nul) return Fail(scriptmsg::EXPRESSION);
-  const std::string_view written(reinterpret_cast<const char*>(start),
-                                 static_cast<size_t>(static_cast<const uint8_t*>(nul) - start));
+  const uint8_t* end = code_ + size_;
+  const uint8_t* nul = start;
+  while (nul < end && *nul) ++nul;  // names are short: a plain scan beats memchr's call
+  if (nul == end) return Fail(scriptmsg::EXPRESSION);
+  const std::string_view written(reinterpret_cast<const char*>(start), static_cast<size_t>(nul - start));
   pos_ += 1 + written.size() + 1;
   if (Peek() != atom::OPENBRACKET) {
     // No subscripts: the stored name is formed on the stack.

@@ -77,6 +77,17 @@ WAITER::Quiet WAITER::QuietWait(char c) {
   return Quiet::PassOn;
 }
 
+bool WAITER::QuietDue(TICK& due) const {
+  bool any = false;
+  for (const WAITER* w = this; w; w = w->pNext) {
+    if (!w->szPattern || !w->fTiming) continue;
+    const TICK d = w->timeMatched + w->msQuiet;
+    if (!any || d < due) due = d;
+    any = true;
+  }
+  return any;
+}
+
 int WAITER::NextLinkProcess(char c) {
   if (!pNext) return 0;
   int r = pNext->Process(c);

@@ -73,6 +73,10 @@ class WAITER {
   // Feeds c to the successor: its result + 1 when it reports, else 0.
   int NextLinkProcess(char c);
 
+  // The earliest moment at which a matcher of the chain from here, now in
+  // its quiet wait, reports on an idle tick; false when none is waiting.
+  bool QuietDue(TICK& due) const;
+
   char* szPattern;          // owned copy of the pattern; null only after an allocation failure
   char* pchNext;            // next pattern byte to match
   WAITER* pNext;            // owned successor in the chain, or null

@@ -143,6 +143,8 @@ TEST_F(LabelStatements, CheckLabelErrors) {
 }
 
 TEST_F(LabelStatements, QuietTimesPastSixtyFiveSeconds) {
+  // The quiet time is due before the level's two-hour time-out: the match
+  // reports at its own moment, and a timer is asked for that moment.
   struct Case {
     const char* modifier;
     TICK quietMs;
@@ -151,16 +153,33 @@ TEST_F(LabelStatements, QuietTimesPastSixtyFiveSeconds) {
       {"postmilliidle(100000)", 100000},
       {"postidle(3600)", 3600000},
   };
+  std::vector<int64_t> timers;
+  SCRIPT::hooks.armTimer = [&timers](int64_t ms) { timers.push_back(ms); };
   for (const Case& c : cases) {
     peer.timedSends.clear();
+    timers.clear();
     peer.Host("x");
-    ASSERT_TRUE(SCRIPT::ExecuteFromMemory(std::string("wait ") + c.modifier + " \"x\"\nsend \"r\" + result\n"));
+    ASSERT_TRUE(SCRIPT::ExecuteFromMemory(std::string("timeout 7200\nwait ") + c.modifier +
+                                          " \"x\"\nsend \"r\" + result\n"));
     const TICK start = peer.now;
     EXPECT_TRUE(peer.Run(int64_t(c.quietMs) + 60000)) << c.modifier;
     ASSERT_EQ(peer.timedSends.size(), 1u) << c.modifier;
     EXPECT_EQ(peer.timedSends[0].second, "r1") << c.modifier;
     EXPECT_EQ(peer.timedSends[0].first - start, c.quietMs) << c.modifier;
+    EXPECT_EQ(timers, (std::vector<int64_t>{7200000, int64_t(c.quietMs)})) << c.modifier;
   }
+}
+
+TEST_F(LabelStatements, ASilenceAloneIsTimedFromTheWaitsStart) {
+  std::vector<int64_t> timers;
+  SCRIPT::hooks.armTimer = [&timers](int64_t ms) { timers.push_back(ms); };
+  ASSERT_TRUE(SCRIPT::ExecuteFromMemory("wait postidle(90) \"\", \"never\"\nsend \"r\" + result\n"));
+  const TICK start = peer.now;
+  EXPECT_TRUE(peer.Run(200000));
+  ASSERT_EQ(peer.timedSends.size(), 1u);
+  EXPECT_EQ(peer.timedSends[0].second, "r1");
+  EXPECT_EQ(peer.timedSends[0].first - start, 90000u);
+  EXPECT_EQ(timers, std::vector<int64_t>{90000});
 }
 
 // --- starts and stops during a statement's own event loop ---------------------

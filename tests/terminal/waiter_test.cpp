@@ -198,6 +198,30 @@ TEST_F(WaiterTest, QuietTimesPastSixteenBitsAreKeptWhole) {
   }
 }
 
+TEST_F(WaiterTest, QuietDueIsTheEarliestPendingReportOfTheChain) {
+  WAITER w("ab", 5000);
+  w.Link("cd", 2000, 0);
+  w.Link("", 90000, 1);  // silence alone: due from the start, restarted by every byte
+  TICK due = 0;
+  const TICK t0 = now;
+  ASSERT_TRUE(w.QuietDue(due));
+  EXPECT_EQ(due, t0 + 90000);
+  now += 100;
+  Feed(w, "ab");  // the silence restarts at each byte; "ab" waits 5 s from here
+  ASSERT_TRUE(w.QuietDue(due));
+  EXPECT_EQ(due, now + 5000);
+  now += 1000;
+  Feed(w, "cd");  // "cd" is due sooner; "ab" was broken by these bytes
+  ASSERT_TRUE(w.QuietDue(due));
+  EXPECT_EQ(due, now + 2000);
+  now += 2000;
+  EXPECT_EQ(w.Process(0), 2);
+  ASSERT_TRUE(w.QuietDue(due));
+  EXPECT_EQ(due, now - 2000 + 90000);  // only the silence is left
+  WAITER plain("ab", 0);
+  EXPECT_FALSE(plain.QuietDue(due));
+}
+
 TEST_F(WaiterTest, ByteBreakingTheSilenceIsMatchedFromTheStart) {
   for (bool wildcard : {false, true}) {
     SCOPED_TRACE(wildcard);
