@@ -125,6 +125,23 @@ std::string UpperAscii(std::string s) {
   return s;
 }
 
+// Where a relative script name is looked for.
+std::vector<std::string> ScriptDirs() {
+  if (!SCRIPT::searchDirs.empty()) return SCRIPT::searchDirs;
+  return {".", config.ScriptPath};
+}
+
+// A CALL target: a label, a file (it holds a "."), or a file, ":" and a label.
+struct CALLTARGET {
+  std::string file, label;
+};
+CALLTARGET SplitTarget(const std::string& target) {
+  if (target.find('.') == std::string::npos) return {{}, target};
+  const size_t colon = target.find(':', target.find('.'));
+  if (colon == std::string::npos) return {target, {}};
+  return {target.substr(0, colon), target.substr(colon + 1)};
+}
+
 }  // namespace
 
 // The statement handlers.  Each returns true when the rest of the line is to
@@ -496,6 +513,13 @@ class SCRIPTSTATEMENTS {
     std::string target(t.Text());
     L().pos = t.Next();
     std::vector<std::string> args;
+    if (!Arguments(atom::CALL, args)) return false;
+    return SCRIPT::levels_.size() >= SCRIPT::MAX_NEST ? (SCRIPT::RuntimeError(scriptmsg::NEST_LIMIT), false)
+                                                      : CallTarget(target, args);
+  }
+
+  // {"," expr} to the end of the statement, evaluated here in the caller.
+  static bool Arguments(uint8_t keyword, std::vector<std::string>& args) {
     while (Peek() == atom::COMMA) {
       ++L().pos;
       SCRIPTVALUE v;
@@ -503,11 +527,10 @@ class SCRIPTSTATEMENTS {
       args.push_back(v.Text());
     }
     if (!AtEnd()) {
-      SCRIPT::ParameterError(atom::CALL);
+      SCRIPT::ParameterError(keyword);
       return false;
     }
-    return SCRIPT::levels_.size() >= SCRIPT::MAX_NEST ? (SCRIPT::RuntimeError(scriptmsg::NEST_LIMIT), false)
-                                                      : CallTarget(target, args);
+    return true;
   }
 
   // CALLVARLABEL expr {"," expr}: CALL with the target computed.
@@ -520,16 +543,7 @@ class SCRIPTSTATEMENTS {
     SCRIPTVALUE t;
     if (!Value(t)) return false;
     std::vector<std::string> args;
-    while (Peek() == atom::COMMA) {
-      ++L().pos;
-      SCRIPTVALUE v;
-      if (!Value(v)) return false;
-      args.push_back(v.Text());
-    }
-    if (!AtEnd()) {
-      SCRIPT::ParameterError(atom::CALLVARLABEL);
-      return false;
-    }
+    if (!Arguments(atom::CALLVARLABEL, args)) return false;
     // An empty target would otherwise call the running file from its start.
     if (t.Text().empty()) {
       SCRIPT::RuntimeError(scriptmsg::NO_LABEL);
@@ -580,17 +594,9 @@ class SCRIPTSTATEMENTS {
   // Whether a CALL of the target would find its label (a file alone: the
   // file).  A file that does not compile has no labels; nothing is reported.
   static bool LabelExists(const std::string& target) {
-    if (target.find('.') == std::string::npos)
-      return L().program->code.GetLabelAddress(UpperAscii(target)).has_value();
-    std::string file = target, label;
-    const size_t colon = target.find(':', target.find('.'));
-    if (colon != std::string::npos) {
-      file = target.substr(0, colon);
-      label = target.substr(colon + 1);
-    }
-    std::vector<std::string> dirs = SCRIPT::searchDirs;
-    if (dirs.empty()) dirs = {".", config.ScriptPath};
-    const std::string path = FindScriptFile(file, dirs);
+    const auto [file, label] = SplitTarget(target);
+    if (file.empty()) return L().program->code.GetLabelAddress(UpperAscii(label)).has_value();
+    const std::string path = FindScriptFile(file, ScriptDirs());
     if (path.empty()) return false;
     if (label.empty()) return true;
     for (const SCRIPTPOS& l : SCRIPT::levels_)
@@ -605,18 +611,9 @@ class SCRIPTSTATEMENTS {
 
   static bool CallTarget(const std::string& target, const std::vector<std::string>& args) {
     SCRIPTPOS next;
-    std::string label = target;
-    if (target.find('.') != std::string::npos) {
-      std::string file = target;
-      label.clear();
-      const size_t colon = target.find(':', target.find('.'));
-      if (colon != std::string::npos) {
-        file = target.substr(0, colon);
-        label = target.substr(colon + 1);
-      }
-      std::vector<std::string> dirs = SCRIPT::searchDirs;
-      if (dirs.empty()) dirs = {".", config.ScriptPath};
-      const std::string path = FindScriptFile(file, dirs);
+    const auto [file, label] = SplitTarget(target);
+    if (!file.empty()) {
+      const std::string path = FindScriptFile(file, ScriptDirs());
       if (path.empty()) {
         SCRIPT::RuntimeError(scriptmsg::NO_CALL_FILE);
         return false;
@@ -822,7 +819,6 @@ void SCRIPT::RunQueued() {
   }
   for (; heldStops_ > 0; --heldStops_)
     if (!levels_.empty()) StopNow();
-  heldStops_ = 0;
   if (!queued_) return;
   QUEUEDSTART q = std::move(*queued_);
   queued_.reset();
@@ -865,9 +861,7 @@ bool SCRIPT::ExecuteNow(const std::string& file, const std::string& label, bool 
     Report(scriptmsg::NEST_LIMIT, scriptmsg::Text(scriptmsg::NEST_LIMIT), "");
     return false;
   }
-  std::vector<std::string> dirs = searchDirs;
-  if (dirs.empty()) dirs = {".", config.ScriptPath};
-  std::string path = FindScriptPath(file, dirs);
+  std::string path = FindScriptPath(file, ScriptDirs());
   if (path.empty()) path = file;  // Load reports it
   SCRIPTPOS l;
   l.file = path;
@@ -1110,7 +1104,7 @@ void SCRIPT::Process() {
     if (!RunStatement()) continue;
   }
   inProcess_ = false;
-  if (queued_ || heldStops_ > 0 || heldStopAll_) {
+  if (AnythingHeld()) {
     // Asked for during a report that ended the last level.
     RunQueued();
     if (fExecuting && hooks.queueProcess) hooks.queueProcess();
@@ -1156,7 +1150,7 @@ bool SCRIPT::RunStatement() {
     stepArmed_ = true;
   }
   inStatement_ = false;
-  if (queued_ || heldStops_ > 0 || heldStopAll_) RunQueued();
+  if (AnythingHeld()) RunQueued();
   return true;
 }
 

@@ -184,6 +184,7 @@ class SCRIPT {
   // Carries out the held stops and the queued start, when no statement and
   // no nested loop is under way.
   static void RunQueued();
+  static bool AnythingHeld() { return queued_ || heldStops_ > 0 || heldStopAll_; }
 
   friend class SCRIPTSTATEMENTS;
   static std::vector<SCRIPTPOS> levels_;
