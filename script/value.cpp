@@ -100,7 +100,7 @@ bool ApplyOperator(uint8_t op, SCRIPTVALUE& acc, const SCRIPTVALUE& b, int& erro
       case atom::MOD: r = y == 0 || y == -1 ? 0 : static_cast<int32_t>(x % y); break;
       default: errorId = scriptmsg::EXPRESSION; return false;
     }
-    acc = SCRIPTVALUE::Number(r);
+    acc.SetNumber(r);
     return true;
   }
   if (op != atom::ADD) {
@@ -130,7 +130,7 @@ bool EVALUATOR::Expression(SCRIPTVALUE& v, int depth) {
     ++pos_;
     SCRIPTVALUE b;
     if (!Term(b, depth)) return false;
-    v = SCRIPTVALUE::Truth(op == atom::AND ? v.IsTrue() && b.IsTrue() : v.IsTrue() || b.IsTrue());
+    v.SetTruth(op == atom::AND ? v.IsTrue() && b.IsTrue() : v.IsTrue() || b.IsTrue());
   }
   return true;
 }
@@ -169,15 +169,16 @@ bool EVALUATOR::Term(SCRIPTVALUE& v, int depth) {
       case atom::LE: r = c <= 0; break;
       case atom::GE: r = c >= 0; break;
     }
-    v = SCRIPTVALUE::Truth(r);
+    v.SetTruth(r);
   }
-  if (negateTerm) v = SCRIPTVALUE::Truth(!v.IsTrue());
+  if (negateTerm) v.SetTruth(!v.IsTrue());
   return true;
 }
 
 bool EVALUATOR::Sum(SCRIPTVALUE& v, int depth, bool negateFirst) {
   uint8_t op = atom::ADD;
   bool first = true;
+  SCRIPTVALUE x;  // the operands after the first, one at a time
   for (;;) {
     // Signs before the operand: "-" after "+" or "-" flips it.
     while (Peek() == atom::SUB) {
@@ -190,18 +191,18 @@ bool EVALUATOR::Sum(SCRIPTVALUE& v, int depth, bool negateFirst) {
       ++pos_;
     }
     const bool isValue = Peek() == atom::VALUE;
-    SCRIPTVALUE x;
-    if (!Operand(x, depth)) return false;
     if (first) {
-      if (negateFirst) x = SCRIPTVALUE::Truth(!x.IsTrue());
-      // The accumulator's initial 0 is never joined to a string.
+      // The first operand is the accumulator; its initial 0 is never joined
+      // to a string.
+      if (!Operand(v, depth)) return false;
+      if (negateFirst) v.SetTruth(!v.IsTrue());
       if (op == atom::SUB) {
-        if (!x.fNum) return Fail(scriptmsg::STRING_ARITHMETIC);
-        x = SCRIPTVALUE::Number(Wrap(-static_cast<int64_t>(x.num)));
+        if (!v.fNum) return Fail(scriptmsg::STRING_ARITHMETIC);
+        v.SetNumber(Wrap(-static_cast<int64_t>(v.num)));
       }
-      v = std::move(x);
       first = false;
     } else {
+      if (!Operand(x, depth)) return false;
       if (isValue && !v.fNum) return Fail(scriptmsg::VALUE_AFTER_STRING);
       int id = 0;
       if (!ApplyOperator(op, v, x, id)) return Fail(id);
@@ -218,13 +219,13 @@ bool EVALUATOR::Operand(SCRIPTVALUE& v, int depth) {
   if (pos_ < size_) {
     const uint8_t first = code_[pos_];
     if (first == atom::NUMBER && size_ - pos_ >= 5) {
-      v = SCRIPTVALUE::Number(static_cast<int32_t>(atom::Get32(code_ + pos_ + 1)));
+      v.SetNumber(static_cast<int32_t>(atom::Get32(code_ + pos_ + 1)));
       pos_ += 5;
       return true;
     }
     if (first == atom::VARIABLE) return Variable(v, depth);
     if (first == atom::STRING && size_ - pos_ >= 5) {
-      v = SCRIPTVALUE::String(ctx_.program->Constant(atom::Get32(code_ + pos_ + 1)));
+      v.SetString(ctx_.program->Constant(atom::Get32(code_ + pos_ + 1)));
       pos_ += 5;
       return true;
     }
@@ -310,10 +311,10 @@ bool EVALUATOR::Variable(SCRIPTVALUE& v, int) {
     if (ctx_.vars) {
       if (numeric) {
         const int32_t* n = ctx_.vars->Find<int32_t>(key, ctx_.level, [&] { return VAR::FindNumber(form()); });
-        v = SCRIPTVALUE::Number(n ? *n : 0);
+        v.SetNumber(n ? *n : 0);
       } else {
         const std::string* t = ctx_.vars->Find<std::string>(key, ctx_.level, [&] { return VAR::FindString(form()); });
-        v = SCRIPTVALUE::String(t ? *t : std::string());
+        v.SetString(t ? std::string_view(*t) : std::string_view());
       }
       return true;
     }

@@ -42,6 +42,19 @@ struct SCRIPTVALUE {
   static SCRIPTVALUE String(std::string_view s) { return String(std::string(s)); }
   static SCRIPTVALUE String(const char* s) { return String(std::string(s)); }
   static SCRIPTVALUE Truth(bool t) { return String(t ? std::string_view("T", 1) : std::string_view()); }
+  // The same in place, keeping the text's storage for the next string.
+  void SetNumber(int32_t n) {
+    fNum = true;
+    num = n;
+    textValid_ = false;
+  }
+  void SetString(std::string_view s) {
+    fNum = false;
+    num = 0;
+    text_.assign(s.data(), s.size());
+    textValid_ = true;
+  }
+  void SetTruth(bool t) { SetString(t ? std::string_view("T", 1) : std::string_view()); }
   bool IsTrue() const { return fNum ? num != 0 : !text_.empty(); }
   // The value as a number: a string converted by ScriptToNumber.
   int32_t AsNumber() const;
