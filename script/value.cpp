@@ -329,22 +329,18 @@ bool EVALUATOR::Variable(SCRIPTVALUE& v, int) {
 }
 
 bool EVALUATOR::GetDim(std::string_view written, std::string& name) {
-  if (Peek() != atom::OPENBRACKET) {
-    FormVarNameInto(name, written, ctx_.level);
-    return true;
-  }
-  std::string subscripts;
+  // The written name's part first; each subscript then adds "[" and its text.
+  FormVarNameInto(name, written, ctx_.level);
+  SCRIPTVALUE s;
   while (Peek() == atom::OPENBRACKET) {
     ++pos_;
-    SCRIPTVALUE s;
     if (!Expression(s, 1) || Peek() != atom::CLOSE) {
       errorId = scriptmsg::SUBSCRIPT;
       return false;
     }
     ++pos_;
-    subscripts += '[';
-    subscripts += s.Text();
+    name += '[';
+    name += s.Text();
   }
-  FormVarNameInto(name, written, ctx_.level, subscripts);
   return true;
 }
