@@ -99,7 +99,7 @@ class EVALUATOR {
   // Evaluates the expression at the position; stops before a comma, a
   // closing bracket, the end of the statement or a statement keyword.  false
   // after an error (errorId, and errorKeyword for a function's own message;
-  // `out` is then left unspecified).
+  // `out` then holds nothing of use).
   bool GetValue(SCRIPTVALUE& out);
   // Reads the subscripts after a variable's name and forms the stored name
   // (message 99 when a subscript fails).
