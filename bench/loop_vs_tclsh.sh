@@ -42,17 +42,27 @@ proc loop {} {
 }
 loop
 TCL
-ms() { local s e; s=$(date +%s%N); "$@" > /dev/null; e=$(date +%s%N); echo $(( (e - s) / 1000000 )); }
+# Wall and CPU (user + system) milliseconds of one run; a loaded machine
+# inflates wall time for both programs, CPU time much less.
+work_t=$work/t
+run_ms() {
+  local s e
+  s=$(date +%s%N)
+  /usr/bin/time -f '%U %S' -o "$work_t" "$@" > /dev/null
+  e=$(date +%s%N)
+  echo "$(( (e - s) / 1000000 )) $(awk '{ printf "%d", ($1 + $2) * 1000 }' "$work_t")"
+}
 median() { printf '%s\n' "$@" | sort -n | sed -n 3p; }
-q=(); t=(); p=()
+q=(); t=(); p=(); qc=(); tc=(); pc=()
 for _ in 1 2 3 4 5; do
-  q+=("$(ms "$run" "$work/loop.hsc")")
-  t+=("$(ms tclsh "$work/top.tcl")")
-  p+=("$(ms tclsh "$work/proc.tcl")")
+  read -r w c < <(run_ms "$run" "$work/loop.hsc"); q+=("$w"); qc+=("$c")
+  read -r w c < <(run_ms tclsh "$work/top.tcl"); t+=("$w"); tc+=("$c")
+  read -r w c < <(run_ms tclsh "$work/proc.tcl"); p+=("$w"); pc+=("$c")
 done
 mq=$(median "${q[@]}"); mt=$(median "${t[@]}"); mp=$(median "${p[@]}")
-echo "script:          ${q[*]} ms, median $mq"
-echo "tclsh top level: ${t[*]} ms, median $mt"
-echo "tclsh proc:      ${p[*]} ms, median $mp"
-python3 -c "print('ratio against tclsh top level: %.2fx, against a proc: %.2fx' % ($mt / $mq, $mp / $mq))"
+cq=$(median "${qc[@]}"); ct=$(median "${tc[@]}"); cp=$(median "${pc[@]}")
+echo "script:          wall ${q[*]} ms, median $mq; cpu ${qc[*]} ms, median $cq"
+echo "tclsh top level: wall ${t[*]} ms, median $mt; cpu ${tc[*]} ms, median $ct"
+echo "tclsh proc:      wall ${p[*]} ms, median $mp; cpu ${pc[*]} ms, median $cp"
+python3 -c "print('ratio against tclsh top level: %.2fx wall, %.2fx cpu; against a proc: %.2fx wall, %.2fx cpu' % ($mt / $mq, $ct / max($cq, 1), $mp / $mq, $cp / max($cq, 1)))"
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"

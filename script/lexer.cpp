@@ -189,16 +189,18 @@ std::string SCRIPTLEXER::Raw() {
   return out;
 }
 
-void UpperCaseLine(std::string& line) {
+void UpperCaseLine(std::string& line) { UpperCaseLine(line.data(), line.size()); }
+
+void UpperCaseLine(char* line, size_t size) {
   bool inString = false;
-  for (size_t i = 0; i < line.size(); ++i) {
+  for (size_t i = 0; i < size; ++i) {
     const unsigned char c = static_cast<unsigned char>(line[i]);
     if (jcode::IsKanji1(c)) {
       ++i;  // the trail byte stays as it is
     } else if (c == '"') {
       inString = !inString;
     } else if (inString) {
-      if (c == '^' && i + 1 < line.size()) {
+      if (c == '^' && i + 1 < size) {
         ++i;
         if (jcode::IsKanji1(static_cast<unsigned char>(line[i]))) ++i;
       }

@@ -48,3 +48,4 @@ class SCRIPTLEXER {
 // strings (inside one, a caret protects the next character); double-byte
 // characters are kept whole.
 void UpperCaseLine(std::string& line);
+void UpperCaseLine(char* line, size_t size);

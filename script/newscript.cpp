@@ -28,23 +28,27 @@ bool EndsWithScr(const std::string& path) {
 // The compiler proper: statement forms over the lexer's tokens.
 class SCRIPTCOMPILER {
  public:
-  SCRIPTCOMPILER(NEWSCRIPT& s, std::string_view text) : s_(s) {
+  // The lines are cut out of one copy of the text (each upper-cased in
+  // place when it is reached), not copied one by one.
+  SCRIPTCOMPILER(NEWSCRIPT& s, std::string_view text) : s_(s), text_(text) {
     size_t p = 0;
-    while (p < text.size()) {
-      size_t lf = text.find('\n', p);
-      if (lf == std::string_view::npos) {
-        lines_.emplace_back(text.substr(p));  // a non-empty tail after the last LF
+    while (p < text_.size()) {
+      size_t lf = text_.find('\n', p);
+      if (lf == std::string::npos) {
+        lines_.emplace_back(text_.data() + p, text_.size() - p);  // a non-empty tail after the last LF
         break;
       }
-      lines_.emplace_back(text.substr(p, lf - p));
+      lines_.emplace_back(text_.data() + p, lf - p);
       p = lf + 1;
     }
   }
+  SCRIPTCOMPILER(const SCRIPTCOMPILER&) = delete;
+  SCRIPTCOMPILER& operator=(const SCRIPTCOMPILER&) = delete;
 
   bool Run() {
     s_.code_.reserve(4096);
     for (index_ = 0; index_ < lines_.size(); ++index_) {
-      UpperCaseLine(lines_[index_]);
+      UpperCase(index_);
       lexer_ = SCRIPTLEXER(lines_[index_]);
       SCRIPTTOKEN t = NextToken();
       if (t.kind != SCRIPTTOKEN::END && !Statement(t)) return false;
@@ -97,7 +101,7 @@ class SCRIPTCOMPILER {
         break;
       }
       ++index_;
-      UpperCaseLine(lines_[index_]);
+      UpperCase(index_);
       lexer_ = SCRIPTLEXER(lines_[index_]);
       t = lexer_.Next();
     }
@@ -290,8 +294,14 @@ class SCRIPTCOMPILER {
     }
   }
 
+  void UpperCase(size_t i) {
+    std::string_view l = lines_[i];
+    UpperCaseLine(text_.data() + (l.data() - text_.data()), l.size());
+  }
+
   NEWSCRIPT& s_;
-  std::vector<std::string> lines_;
+  std::string text_;
+  std::vector<std::string_view> lines_;
   size_t index_ = 0;
   SCRIPTLEXER lexer_;
   std::vector<LOOP> loops_;
@@ -323,7 +333,23 @@ bool NEWSCRIPT::Load(const std::string& path) {
     if (reportError) reportError(error);
     return false;
   }
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // One read of the whole file.
+  std::string text;
+  in.seekg(0, std::ios::end);
+  const std::streamoff size = in.tellg();
+  in.seekg(0, std::ios::beg);
+  if (size > 0) {
+    text.resize(static_cast<size_t>(size));
+    in.read(text.data(), size);
+    text.resize(static_cast<size_t>(in.gcount()));
+    if (in.eof() && !in.bad()) in.clear();  // shorter than it was a moment ago: what was read counts
+  } else {
+    // No size to go by (empty, or not a plain file): read it as a stream.
+    in.clear();
+    in.seekg(0, std::ios::beg);
+    in.clear();
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
   if (in.bad()) {
     error = {0, scriptmsg::FILE_READ, scriptmsg::Text(scriptmsg::FILE_READ), ""};
     if (reportError) reportError(error);

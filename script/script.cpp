@@ -30,6 +30,15 @@ bool SCRIPT::stepRequested_ = false;
 bool SCRIPT::inProcess_ = false;
 bool SCRIPT::sliceContinues_ = false;
 TICK SCRIPT::watchdogStart_ = 0;
+int SCRIPT::loopDepth_ = 0;
+bool SCRIPT::inStatement_ = false;
+std::optional<SCRIPT::QUEUEDSTART> SCRIPT::queued_;
+int SCRIPT::heldStops_ = 0;
+bool SCRIPT::heldStopAll_ = false;
+
+namespace {
+bool inExecute = false;
+}
 
 void SCRIPTPROGRAM::IndexLines() {
   linenoOffsets.clear();
@@ -116,6 +125,23 @@ std::string UpperAscii(std::string s) {
   return s;
 }
 
+// Where a relative script name is looked for.
+std::vector<std::string> ScriptDirs() {
+  if (!SCRIPT::searchDirs.empty()) return SCRIPT::searchDirs;
+  return {".", config.ScriptPath};
+}
+
+// A CALL target: a label, a file (it holds a "."), or a file, ":" and a label.
+struct CALLTARGET {
+  std::string file, label;
+};
+CALLTARGET SplitTarget(const std::string& target) {
+  if (target.find('.') == std::string::npos) return {{}, target};
+  const size_t colon = target.find(':', target.find('.'));
+  if (colon == std::string::npos) return {target, {}};
+  return {target.substr(0, colon), target.substr(colon + 1)};
+}
+
 }  // namespace
 
 // The statement handlers.  Each returns true when the rest of the line is to
@@ -123,18 +149,25 @@ std::string UpperAscii(std::string s) {
 class SCRIPTSTATEMENTS {
  public:
   static SCRIPTPOS& L() { return SCRIPT::levels_.back(); }
-  static EVALCONTEXT Context() {
-    EVALCONTEXT c;
+  // The running level's view for the evaluator.  One context serves every
+  // statement: only the program, the level and RESULT change, and the screen
+  // and line hooks are read when an expression asks for them.
+  static const EVALCONTEXT& Context() {
+    static EVALCONTEXT c = [] {
+      EVALCONTEXT init;
+      init.lineCount = [] { return SCRIPT::hooks.lineCount ? SCRIPT::hooks.lineCount() : 0; };
+      init.baudRate = [] { return SCRIPT::hooks.baudRate ? SCRIPT::hooks.baudRate() : 0; };
+      return init;
+    }();
     c.program = &L().program->code;
     c.level = SCRIPT::cNest();
     c.result = L().result;
-    c.lineCount = SCRIPT::hooks.lineCount;
-    c.baudRate = SCRIPT::hooks.baudRate;
+    c.vars = &L().program->vars;
     return c;
   }
   // Evaluates the expression at the level's position and moves past it.
   static bool Value(SCRIPTVALUE& v) {
-    EVALCONTEXT c = Context();
+    const EVALCONTEXT& c = Context();
     EVALUATOR e(c, L().pos);
     if (!e.GetValue(v)) {
       SCRIPT::ExpressionError(e.errorId, e.errorKeyword);
@@ -164,6 +197,8 @@ class SCRIPTSTATEMENTS {
       case atom::RETURN: return Return();
       case atom::GOTO: return Goto();
       case atom::CALL: return Call();
+      case atom::CALLVARLABEL: return CallVarLabel();
+      case atom::CHECKLABEL: return CheckLabel();
       case atom::IF: return If(false);
       case atom::ELSEIF:
       case atom::ELSE: return SkipBranch(a);
@@ -172,7 +207,12 @@ class SCRIPTSTATEMENTS {
       case atom::WHILE: return While();
       case atom::ENDLOOP:
       case atom::ENDWHILE:
-      case atom::LOOPAGAIN: L().pos = Read(L(), L().pos).Offset(); return false;
+      case atom::LOOPAGAIN: {
+        const std::vector<uint8_t>& c = CodeOf(L());
+        if (L().pos + 5 > c.size()) return true;  // a damaged closer: the next line
+        L().pos = atom::Get32(c.data() + L().pos + 1);
+        return false;
+      }
       case atom::BREAKLOOP: return BreakLoop();
       default:
         SCRIPT::Report(scriptmsg::NOT_YET, std::string(atom::Name(a)) + " " + scriptmsg::Text(scriptmsg::NOT_YET),
@@ -183,11 +223,24 @@ class SCRIPTSTATEMENTS {
 
   // 代入: NAME {"[" expr "]"} "=" expr
   static bool Assign() {
-    ATOMREF a = Read(L(), L().pos);
-    EVALCONTEXT c = Context();
+    const size_t at = L().pos;
+    ATOMREF a;
+    {
+      // The target's name, up to its NUL (a plain scan: names are short).
+      const std::vector<uint8_t>& code = CodeOf(L());
+      size_t nul = at + 1;
+      while (nul < code.size() && code[nul]) ++nul;
+      if (nul >= code.size()) {
+        SCRIPT::RuntimeError(scriptmsg::SYNTAX);
+        return false;
+      }
+      a = ATOMREF{static_cast<uint32_t>(at), atom::ASSIGN, code.data() + at + 1, static_cast<uint32_t>(nul - at)};
+    }
+    const EVALCONTEXT& c = Context();
     EVALUATOR e(c, a.Next());
     std::string name;
-    if (!e.GetDim(a.Text(), name)) {
+    const bool plain = e.Peek() != atom::OPENBRACKET;
+    if (!plain && !e.GetDim(a.Text(), name)) {
       SCRIPT::RuntimeError(e.errorId);
       return false;
     }
@@ -202,7 +255,33 @@ class SCRIPTSTATEMENTS {
       SCRIPT::RuntimeError(scriptmsg::SYNTAX);
       return false;
     }
-    const bool ok = VAR::IsNumeric(name) ? VAR::SetNumVar(name, v.AsNumber()) : VAR::SetVar(name, v.text);
+    if (plain) {
+      // A variable without subscripts that exists is replaced where it was
+      // last found; making and deleting go the long way.
+      const std::string_view written = a.Text();
+      const int level = SCRIPT::cNest();
+      auto form = [&] {
+        FormVarNameInto(name, written, level);
+        return std::string_view(name);
+      };
+      VARCACHE& cache = L().program->vars;
+      if (VAR::IsNumeric(written)) {
+        if (const int32_t n = v.AsNumber()) {
+          if (int32_t* slot = cache.Find<int32_t>(at, level, [&] { return VAR::FindNumber(form()); })) {
+            VAR::ReplaceNumber(slot, n);
+            return true;
+          }
+        }
+      } else if (const std::string& t = v.Text(); !t.empty()) {
+        if (std::string* slot = cache.Find<std::string>(at, level, [&] { return VAR::FindString(form()); })) {
+          const bool ok = VAR::ReplaceString(slot, t, written[0] == '%');
+          if (!ok) SCRIPT::RuntimeError(scriptmsg::VARIABLE_MEMORY);
+          return ok;
+        }
+      }
+      if (name.empty()) form();
+    }
+    const bool ok = VAR::IsNumeric(name) ? VAR::SetNumVar(name, v.AsNumber()) : VAR::SetVar(name, v.Text());
     if (!ok) SCRIPT::RuntimeError(scriptmsg::VARIABLE_MEMORY);
     return ok;
   }
@@ -212,7 +291,9 @@ class SCRIPTSTATEMENTS {
     L().waiting = true;
     L().waitStart = SCRIPT::Now();
     L().waitMs = L().timeoutMs;
+    L().quietArmed = 0;
     if (L().waitMs > 0 && SCRIPT::hooks.armTimer) SCRIPT::hooks.armTimer(L().waitMs);
+    SCRIPT::ArmQuietTimer(L());  // a silence alone is awaited from now
   }
 
   // WAIT item {"," item}; item := [WILDCARD] [POSTIDLE(n) | POSTMILLIIDLE(n)] expr
@@ -244,16 +325,14 @@ class SCRIPTSTATEMENTS {
         return false;
       }
       if (!Value(s)) return false;
-      // FIXME: the matchers keep their quiet time in 16 bits; longer ones are
-      // held at 65,535 ms until the matcher's field is widened.
-      const auto q = static_cast<unsigned short>(std::min<int64_t>(quiet, 65535));
+      const auto q = static_cast<TICK>(quiet);
       if (!w) {
         if (wildcard)
-          w = std::make_unique<WILDCARDWAITER>(s.text.c_str(), q);
+          w = std::make_unique<WILDCARDWAITER>(s.Text().c_str(), q);
         else
-          w = std::make_unique<WAITER>(s.text.c_str(), q);
+          w = std::make_unique<WAITER>(s.Text().c_str(), q);
       } else {
-        w->Link(s.text.c_str(), q, wildcard);
+        w->Link(s.Text().c_str(), q, wildcard);
       }
       if (Peek() == atom::COMMA) {
         ++L().pos;
@@ -281,7 +360,7 @@ class SCRIPTSTATEMENTS {
       SCRIPT::ParameterError(atom::SEND);
       return false;
     }
-    if (SCRIPT::hooks.send) SCRIPT::hooks.send(v.text);
+    if (SCRIPT::hooks.send) SCRIPT::hooks.send(v.Text());
     return true;
   }
 
@@ -328,7 +407,7 @@ class SCRIPTSTATEMENTS {
       SCRIPT::ParameterError(a);
       return false;
     }
-    EVALCONTEXT c = Context();
+    const EVALCONTEXT& c = Context();
     EVALUATOR e(c, v.Next());
     std::string name;
     if (!e.GetDim(v.Text(), name)) {
@@ -367,7 +446,7 @@ class SCRIPTSTATEMENTS {
     }
     if (!Value(v)) return false;
     if (SCRIPT::fDebugInfo) {
-      const std::string u = jcode::SjisToUtf8(v.text);
+      const std::string u = jcode::SjisToUtf8(v.Text());
       if (SCRIPT::hooks.debugInfo)
         SCRIPT::hooks.debugInfo(u);
       else
@@ -388,7 +467,7 @@ class SCRIPTSTATEMENTS {
     }
     const int caller = SCRIPT::cNest() - 1;
     const std::string name = FormVarName("#RETURN", caller);
-    VAR::SetVar(name, hasValue ? v.text : std::string());
+    VAR::SetVar(name, hasValue ? v.Text() : std::string());
     // End this level alone; the caller goes on after its CALL.
     VAR::ClearLocal(LocalPrefix(SCRIPT::cNest()));
     SCRIPT::levels_.pop_back();
@@ -413,7 +492,7 @@ class SCRIPTSTATEMENTS {
         return false;
       }
       if (!Value(v)) return false;
-      target = UpperAscii(v.text);
+      target = UpperAscii(v.Text());
     }
     std::optional<uint32_t> to = L().program->code.GetLabelAddress(target);
     if (!to) {
@@ -434,34 +513,107 @@ class SCRIPTSTATEMENTS {
     std::string target(t.Text());
     L().pos = t.Next();
     std::vector<std::string> args;
-    while (Peek() == atom::COMMA) {
-      ++L().pos;
-      SCRIPTVALUE v;
-      if (!Value(v)) return false;
-      args.push_back(v.text);
-    }
-    if (!AtEnd()) {
-      SCRIPT::ParameterError(atom::CALL);
-      return false;
-    }
+    if (!Arguments(atom::CALL, args)) return false;
     return SCRIPT::levels_.size() >= SCRIPT::MAX_NEST ? (SCRIPT::RuntimeError(scriptmsg::NEST_LIMIT), false)
                                                       : CallTarget(target, args);
   }
 
+  // {"," expr} to the end of the statement, evaluated here in the caller.
+  static bool Arguments(uint8_t keyword, std::vector<std::string>& args) {
+    while (Peek() == atom::COMMA) {
+      ++L().pos;
+      SCRIPTVALUE v;
+      if (!Value(v)) return false;
+      args.push_back(v.Text());
+    }
+    if (!AtEnd()) {
+      SCRIPT::ParameterError(keyword);
+      return false;
+    }
+    return true;
+  }
+
+  // CALLVARLABEL expr {"," expr}: CALL with the target computed.
+  static bool CallVarLabel() {
+    ++L().pos;
+    if (AtEnd()) {
+      SCRIPT::ParameterError(atom::CALLVARLABEL);
+      return false;
+    }
+    SCRIPTVALUE t;
+    if (!Value(t)) return false;
+    std::vector<std::string> args;
+    if (!Arguments(atom::CALLVARLABEL, args)) return false;
+    // An empty target would otherwise call the running file from its start.
+    if (t.Text().empty()) {
+      SCRIPT::RuntimeError(scriptmsg::NO_LABEL);
+      return false;
+    }
+    if (SCRIPT::levels_.size() >= SCRIPT::MAX_NEST) {
+      SCRIPT::RuntimeError(scriptmsg::NEST_LIMIT);
+      return false;
+    }
+    return CallTarget(t.Text(), args);
+  }
+
+  // CHECKLABEL label | file | file ":" label, as a bare word or an
+  // expression: RESULT 1 when the label (or, for a file alone, the file) is
+  // there, otherwise 0.
+  static bool CheckLabel() {
+    ++L().pos;
+    if (AtEnd()) {
+      SCRIPT::RuntimeError(scriptmsg::NO_LABEL);
+      return false;
+    }
+    std::string target;
+    const ATOMREF t = Read(L(), L().pos);
+    const bool alone = AtomAt(L(), t.Next()) == atom::LINENO;
+    if (alone && t.atom == atom::WORD) {
+      target = std::string(t.Text());
+      L().pos = t.Next();
+    } else if (alone && t.atom >= atom::YES && t.atom <= atom::WILDCARD) {
+      target = atom::Name(t.atom);  // a label named like a keyword value
+      L().pos = t.Next();
+    } else {
+      SCRIPTVALUE v;
+      if (!Value(v)) return false;
+      if (!AtEnd()) {
+        SCRIPT::ParameterError(atom::CHECKLABEL);
+        return false;
+      }
+      target = v.Text();
+    }
+    if (target.empty()) {
+      SCRIPT::RuntimeError(scriptmsg::NO_LABEL);
+      return false;
+    }
+    L().result = LabelExists(target) ? 1 : 0;
+    return true;
+  }
+
+  // Whether a CALL of the target would find its label (a file alone: the
+  // file).  A file that does not compile has no labels; nothing is reported.
+  static bool LabelExists(const std::string& target) {
+    const auto [file, label] = SplitTarget(target);
+    if (file.empty()) return L().program->code.GetLabelAddress(UpperAscii(label)).has_value();
+    const std::string path = FindScriptFile(file, ScriptDirs());
+    if (path.empty()) return false;
+    if (label.empty()) return true;
+    for (const SCRIPTPOS& l : SCRIPT::levels_)
+      if (l.file == path) return l.program->code.GetLabelAddress(UpperAscii(label)).has_value();
+    NEWSCRIPT code;
+    auto saved = NEWSCRIPT::reportError;
+    NEWSCRIPT::reportError = nullptr;
+    const bool ok = code.Load(path);
+    NEWSCRIPT::reportError = saved;
+    return ok && code.GetLabelAddress(UpperAscii(label)).has_value();
+  }
+
   static bool CallTarget(const std::string& target, const std::vector<std::string>& args) {
     SCRIPTPOS next;
-    std::string label = target;
-    if (target.find('.') != std::string::npos) {
-      std::string file = target;
-      label.clear();
-      const size_t colon = target.find(':', target.find('.'));
-      if (colon != std::string::npos) {
-        file = target.substr(0, colon);
-        label = target.substr(colon + 1);
-      }
-      std::vector<std::string> dirs = SCRIPT::searchDirs;
-      if (dirs.empty()) dirs = {".", config.ScriptPath};
-      const std::string path = FindScriptFile(file, dirs);
+    const auto [file, label] = SplitTarget(target);
+    if (!file.empty()) {
+      const std::string path = FindScriptFile(file, ScriptDirs());
       if (path.empty()) {
         SCRIPT::RuntimeError(scriptmsg::NO_CALL_FILE);
         return false;
@@ -622,6 +774,7 @@ std::shared_ptr<SCRIPTPROGRAM> SCRIPT::LoadShared(const std::string& path) {
   auto saved = NEWSCRIPT::reportError;
   NEWSCRIPT::reportError = [path](const NEWSCRIPT::DIAGNOSTIC& d) {
     SCRIPTERROR e{path, d.line, d.id, d.message, jcode::SjisToUtf8(d.source)};
+    NESTEDLOOP dialog;
     if (hooks.reportError)
       hooks.reportError(e);
     else
@@ -645,14 +798,70 @@ bool SCRIPT::Push(SCRIPTPOS level) {
   return true;
 }
 
+bool SCRIPT::Queue(bool fromMemory, const std::string& fileOrText, const std::string& label, bool silent) {
+  if (queued_) {
+    // Only one start waits for the statement; this one is refused.
+    const bool stopping = stopAfterStatement_;
+    Report(scriptmsg::NEST_LIMIT, scriptmsg::Text(scriptmsg::NEST_LIMIT), "");
+    stopAfterStatement_ = stopping;
+    return false;
+  }
+  queued_ = QUEUEDSTART{fromMemory, fileOrText, label, silent};
+  return true;
+}
+
+void SCRIPT::RunQueued() {
+  if (loopDepth_ > 0 || inStatement_) return;
+  if (heldStopAll_) {
+    heldStopAll_ = false;
+    heldStops_ = 0;
+    while (!levels_.empty()) StopNow();
+  }
+  for (; heldStops_ > 0; --heldStops_)
+    if (!levels_.empty()) StopNow();
+  if (!queued_) return;
+  QUEUEDSTART q = std::move(*queued_);
+  queued_.reset();
+  if (q.fromMemory)
+    ExecuteFromMemory(q.fileOrText);
+  else
+    Execute(q.fileOrText, q.label, q.silent);
+}
+
 bool SCRIPT::Execute(const std::string& file, const std::string& label, bool silent) {
+  if (loopDepth_ > 0) return Queue(false, file, label, silent);
+  const bool outer = !inExecute;
+  inExecute = true;
+  const bool ok = ExecuteNow(file, label, silent);
+  if (outer) {
+    inExecute = false;
+    RunQueued();
+  }
+  return ok;
+}
+
+bool SCRIPT::ExecuteFromMemory(const std::string& text) {
+  if (loopDepth_ > 0) return Queue(true, text, {}, false);
+  const bool outer = !inExecute;
+  inExecute = true;
+  const bool ok = ExecuteFromMemoryNow(text);
+  if (outer) {
+    inExecute = false;
+    RunQueued();
+  }
+  return ok;
+}
+
+void SCRIPT::NESTEDLOOP::Ended() {
+  if (!inStatement_ && !inProcess_ && !inExecute) RunQueued();
+}
+
+bool SCRIPT::ExecuteNow(const std::string& file, const std::string& label, bool silent) {
   if (levels_.size() >= MAX_NEST) {
     Report(scriptmsg::NEST_LIMIT, scriptmsg::Text(scriptmsg::NEST_LIMIT), "");
     return false;
   }
-  std::vector<std::string> dirs = searchDirs;
-  if (dirs.empty()) dirs = {".", config.ScriptPath};
-  std::string path = FindScriptPath(file, dirs);
+  std::string path = FindScriptPath(file, ScriptDirs());
   if (path.empty()) path = file;  // Load reports it
   SCRIPTPOS l;
   l.file = path;
@@ -677,7 +886,7 @@ bool SCRIPT::Execute(const std::string& file, const std::string& label, bool sil
   return Push(std::move(l));
 }
 
-bool SCRIPT::ExecuteFromMemory(const std::string& text) {
+bool SCRIPT::ExecuteFromMemoryNow(const std::string& text) {
   auto p = std::make_shared<SCRIPTPROGRAM>();
   auto saved = NEWSCRIPT::reportError;
   NEWSCRIPT::reportError = [](const NEWSCRIPT::DIAGNOSTIC& d) { SyntaxError(d); };
@@ -693,6 +902,7 @@ bool SCRIPT::ExecuteFromMemory(const std::string& text) {
 
 void SCRIPT::SyntaxError(const NEWSCRIPT::DIAGNOSTIC& d) {
   SCRIPTERROR e{"@memory", d.line, d.id, d.message, jcode::SjisToUtf8(d.source)};
+  NESTEDLOOP dialog;
   if (hooks.reportError)
     hooks.reportError(e);
   else
@@ -716,10 +926,13 @@ void SCRIPT::Report(int id, const std::string& message, const std::string& comma
   // The level counts as sleeping while the report is up.
   const bool wasPaused = fPause;
   fPause = true;
-  if (hooks.reportError)
-    hooks.reportError(e);
-  else
-    ErrorMessage(message);
+  {
+    NESTEDLOOP dialog;
+    if (hooks.reportError)
+      hooks.reportError(e);
+    else
+      ErrorMessage(message);
+  }
   fPause = wasPaused;
   stopAfterStatement_ = true;
 }
@@ -742,6 +955,13 @@ void SCRIPT::ExpressionError(int id, const std::string& keyword) {
 
 bool SCRIPT::Step() {
   SCRIPTPOS& l = levels_.back();
+  const std::vector<uint8_t>& c = CodeOf(l);
+  if (l.pos + 3 <= c.size() && c[l.pos] == atom::LINENO) {
+    // The usual case: a statement that read its whole line stands on its LINENO.
+    l.line = atom::Get16(c.data() + l.pos + 1);
+    l.pos += 3;
+    return l.pos < c.size();
+  }
   l.pos = AfterLine(l, l.pos, &l.line);
   return l.pos < CodeOf(l).size();
 }
@@ -766,7 +986,7 @@ void SCRIPT::EndWait(int32_t result) {
 }
 
 bool SCRIPT::Receive(char c) {
-  if (levels_.empty() || fPause) return false;
+  if (levels_.empty() || fPause || loopDepth_ > 0) return false;
   SCRIPTPOS& l = levels_.back();
   if (!l.waiting) return false;
   if (l.captureChar) {
@@ -780,30 +1000,50 @@ bool SCRIPT::Receive(char c) {
   const int r = l.waiter->Process(c);
   if (r == 0) {
     if (l.capture && c != 0 && l.captureBuf.size() < CAPTURE_SIZE) l.captureBuf += c;
+    ArmQuietTimer(l);
     return false;
   }
   EndWait(r);
   return true;
 }
 
+void SCRIPT::ArmQuietTimer(SCRIPTPOS& l) {
+  // A pattern that completed with a quiet time reports on the first idle
+  // tick after it: ask for one at that moment rather than at the next pass.
+  TICK due;
+  if (!l.waiter || !l.waiter->QuietDue(due) || due == l.quietArmed) return;
+  l.quietArmed = due;
+  const TICK now = Now();
+  if (hooks.armTimer) hooks.armTimer(due > now ? static_cast<int64_t>(due - now) : 0);
+}
+
 std::optional<int64_t> SCRIPT::DueIn() {
   if (levels_.empty()) return std::nullopt;
   const SCRIPTPOS& l = levels_.back();
   const TICK now = Now();
-  if (l.waiting && l.waitMs > 0) {
-    const TICK due = l.waitStart + static_cast<TICK>(l.waitMs);
-    return due > now ? static_cast<int64_t>(due - now) : 0;
+  if (l.waiting) {
+    // The time-out or a matcher's quiet time, whichever comes first.
+    std::optional<TICK> due;
+    if (l.waitMs > 0) due = l.waitStart + static_cast<TICK>(l.waitMs);
+    TICK quiet;
+    if (l.waiter && l.waiter->QuietDue(quiet) && (!due || quiet < *due)) due = quiet;
+    if (!due) return std::nullopt;
+    return *due > now ? static_cast<int64_t>(*due - now) : 0;
   }
   if (l.sleeping && !l.yieldOnce) return l.sleepUntil > now ? static_cast<int64_t>(l.sleepUntil - now) : 0;
   return std::nullopt;
 }
 
 void SCRIPT::Process() {
-  if (inProcess_ || levels_.empty() || fPause) return;
+  if (inProcess_ || levels_.empty() || fPause || loopDepth_ > 0) return;
   inProcess_ = true;
   const TICK sliceStart = Now();
   if (!sliceContinues_) watchdogStart_ = sliceStart;
   sliceContinues_ = false;
+  // Reading the clock costs more than a simple statement: the watchdog and
+  // the slice look at it before every CLOCK_EVERY-th statement.
+  TICK now = sliceStart;
+  unsigned untilClock = 0;
   while (!levels_.empty() && !fPause) {
     SCRIPTPOS& l = levels_.back();
     if (l.waiting) {
@@ -827,19 +1067,34 @@ void SCRIPT::Process() {
         continue;
       }
     }
-    const TICK now = Now();
-    if (now - watchdogStart_ > static_cast<TICK>(WATCHDOG_MS)) {
+    if (untilClock-- == 0) {
+      now = Now();
+      untilClock = CLOCK_EVERY - 1;
+    }
+    if (now > watchdogStart_ && now - watchdogStart_ > static_cast<TICK>(WATCHDOG_MS)) {
       const std::string q = scriptmsg::Text(scriptmsg::WATCHDOG_ASK);
-      const bool yes = hooks.askYes ? hooks.askYes(q)
-                                    : ui::Current().MessageBox(q, "Quillnet", ui::MB_YESNO | ui::MB_ICONQUESTION) ==
-                                          ui::IDYES;
+      bool yes;
+      {
+        NESTEDLOOP question;
+        yes = hooks.askYes ? hooks.askYes(q)
+                           : ui::Current().MessageBox(q, "Quillnet", ui::MB_YESNO | ui::MB_ICONQUESTION) == ui::IDYES;
+      }
+      if (heldStops_ > 0 || heldStopAll_) {
+        // Stopped during the question: the stop ends the loop, whatever the answer.
+        RunQueued();
+        watchdogStart_ = Now();
+        continue;
+      }
       if (yes) {
         RuntimeError(scriptmsg::WATCHDOG_STOP);
         stopAfterStatement_ = false;
         Stop();
+        RunQueued();
         continue;
       }
       watchdogStart_ = Now();
+      RunQueued();  // a start asked for during the question
+      continue;
     }
     if (now - sliceStart >= static_cast<TICK>(SLICE_MS)) {
       sliceContinues_ = true;
@@ -849,6 +1104,11 @@ void SCRIPT::Process() {
     if (!RunStatement()) continue;
   }
   inProcess_ = false;
+  if (AnythingHeld()) {
+    // Asked for during a report that ended the last level.
+    RunQueued();
+    if (fExecuting && hooks.queueProcess) hooks.queueProcess();
+  }
 }
 
 // Runs the statement at the top level's position.  false when the level
@@ -871,6 +1131,7 @@ bool SCRIPT::RunStatement() {
     fPause = true;
     return false;
   }
+  inStatement_ = true;
   if (a > atom::LAST_STATEMENT || a == 0) {
     RuntimeError(scriptmsg::SYNTAX);
   } else {
@@ -888,10 +1149,20 @@ bool SCRIPT::RunStatement() {
     stepRequested_ = false;
     stepArmed_ = true;
   }
+  inStatement_ = false;
+  if (AnythingHeld()) RunQueued();
   return true;
 }
 
 void SCRIPT::Stop() {
+  if (loopDepth_ > 0) {
+    ++heldStops_;
+    return;
+  }
+  StopNow();
+}
+
+void SCRIPT::StopNow() {
   while (!levels_.empty()) {
     const bool called = levels_.back().called;
     VAR::ClearLocal(LocalPrefix(cNest()));
@@ -913,7 +1184,12 @@ void SCRIPT::Stop() {
 }
 
 void SCRIPT::StopAll() {
-  while (!levels_.empty()) Stop();
+  if (loopDepth_ > 0) {
+    heldStopAll_ = true;
+    queued_.reset();  // whatever was to start would start on a line being hung up
+    return;
+  }
+  while (!levels_.empty()) StopNow();
 }
 
 void SCRIPT::PauseOrResume() { fPause = !fPause; }
@@ -932,4 +1208,10 @@ void SCRIPT::Reset() {
   searchDirs.clear();
   stopAfterStatement_ = stepArmed_ = stepRequested_ = inProcess_ = sliceContinues_ = false;
   watchdogStart_ = 0;
+  loopDepth_ = 0;
+  inStatement_ = false;
+  queued_.reset();
+  heldStops_ = 0;
+  heldStopAll_ = false;
+  inExecute = false;
 }

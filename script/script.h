@@ -28,6 +28,7 @@
 
 #include "platform/tick.h"
 #include "script/newscript.h"
+#include "script/var.h"
 
 class WAITER;
 
@@ -37,6 +38,7 @@ struct SCRIPTPROGRAM {
   NEWSCRIPT code;
   std::vector<uint32_t> linenoOffsets;
   std::vector<uint16_t> linenoNumbers;
+  VARCACHE vars;  // where its statements last found their variables
   void IndexLines();
   // The source line of the statement at a code offset.
   int LineAt(size_t offset) const;
@@ -56,6 +58,7 @@ struct SCRIPTPOS {
   std::unique_ptr<WAITER> waiter;
   bool waiting = false;
   bool captureChar = false;
+  TICK quietArmed = 0;  // the matcher's quiet due a timer was last asked for (0: none)
   TICK waitStart = 0;
   int64_t waitMs = 0;  // 0: no time-out
   // Capture (GETLINE, GETCHAR): the target and what was received.
@@ -98,6 +101,7 @@ class SCRIPT {
   static constexpr int MAX_NEST = 20;
   static constexpr int64_t WATCHDOG_MS = 30000;
   static constexpr int64_t SLICE_MS = 50;
+  static constexpr unsigned CLOCK_EVERY = 16;
   static constexpr size_t CAPTURE_SIZE = 1024;
 
   // Starts a script file (UTF-8 name, found in dirs as CALL finds it; empty
@@ -133,18 +137,54 @@ class SCRIPT {
 
   static void Reset();
 
+  // Held by a statement (or the interpreter) while it runs an event loop of
+  // its own: a dialog, dialling, a program it waits for, a transfer.  Until
+  // the statement returns, a start asked for meanwhile (a host's script at a
+  // dial, a function key, an add-in) is queued, one at a time (a second gets
+  // message 40), and Stop / StopAll are held; they take effect when the
+  // statement returns, the stops first.  A StopAll drops a start queued
+  // before it.  Meanwhile Process runs no statements and Receive matches
+  // nothing.
+  class NESTEDLOOP {
+   public:
+    NESTEDLOOP() { ++loopDepth_; }
+    ~NESTEDLOOP() {
+      if (--loopDepth_ == 0) Ended();
+    }
+    NESTEDLOOP(const NESTEDLOOP&) = delete;
+    NESTEDLOOP& operator=(const NESTEDLOOP&) = delete;
+
+   private:
+    // Outside a statement, an Execute and Process, the held requests run here.
+    static void Ended();
+  };
+  // Whether such a loop is running now.
+  static bool InNestedLoop() { return loopDepth_ > 0; }
+  // Whether a start is queued.
+  static bool StartQueued() { return queued_.has_value(); }
+
  private:
   static TICK Now() { return tickSource ? tickSource() : GetTick(); }
   static bool Push(SCRIPTPOS level);
   static bool RunStatement();
   static bool Step();
   static void EndWait(int32_t result);
+  static void ArmQuietTimer(SCRIPTPOS& l);
   static void RuntimeError(int id);
   static void ParameterError(uint8_t keyword);
   static void ExpressionError(int id, const std::string& keyword);
   static void Report(int id, const std::string& message, const std::string& command);
   static std::string KeywordOf(const SCRIPTPOS& p);
   static std::shared_ptr<SCRIPTPROGRAM> LoadShared(const std::string& path);
+  static bool ExecuteNow(const std::string& file, const std::string& label, bool silent);
+  static bool ExecuteFromMemoryNow(const std::string& text);
+  static void StopNow();
+  // A start or stop that arrived during a nested loop.
+  static bool Queue(bool fromMemory, const std::string& fileOrText, const std::string& label, bool silent);
+  // Carries out the held stops and the queued start, when no statement and
+  // no nested loop is under way.
+  static void RunQueued();
+  static bool AnythingHeld() { return queued_ || heldStops_ > 0 || heldStopAll_; }
 
   friend class SCRIPTSTATEMENTS;
   static std::vector<SCRIPTPOS> levels_;
@@ -153,4 +193,15 @@ class SCRIPT {
   static bool inProcess_;
   static bool sliceContinues_;
   static TICK watchdogStart_;
+
+  struct QUEUEDSTART {
+    bool fromMemory = false;
+    std::string fileOrText, label;
+    bool silent = false;
+  };
+  static int loopDepth_;
+  static bool inStatement_;
+  static std::optional<QUEUEDSTART> queued_;
+  static int heldStops_;
+  static bool heldStopAll_;
 };

@@ -1,5 +1,6 @@
 #include "script/value.h"
 
+#include <charconv>
 #include <climits>
 #include <cstring>
 
@@ -65,7 +66,27 @@ int32_t ScriptToNumber(std::string_view s) {
   return negative ? static_cast<int32_t>(0u - v) : static_cast<int32_t>(v);
 }
 
-int32_t SCRIPTVALUE::AsNumber() const { return fNum ? num : ScriptToNumber(text); }
+int32_t SCRIPTVALUE::AsNumber() const { return fNum ? num : ScriptToNumber(text_); }
+
+void SCRIPTVALUE::FormText() const {
+  char buf[16];
+  const auto r = std::to_chars(buf, buf + sizeof buf, num);
+  text_.assign(buf, r.ptr);
+  textValid_ = true;
+}
+
+void SCRIPTVALUE::Append(const SCRIPTVALUE& b, size_t limit) {
+  const std::string& t = b.Text();
+  if (text_.size() + t.size() <= limit) {
+    text_ += t;
+  } else {
+    std::string joined = text_ + t;
+    text_.assign(CutSjis(joined, limit));
+  }
+  fNum = false;
+  num = 0;
+  textValid_ = true;
+}
 
 bool ApplyOperator(uint8_t op, SCRIPTVALUE& acc, const SCRIPTVALUE& b, int& errorId) {
   if (acc.fNum && b.fNum) {
@@ -79,30 +100,26 @@ bool ApplyOperator(uint8_t op, SCRIPTVALUE& acc, const SCRIPTVALUE& b, int& erro
       case atom::MOD: r = y == 0 || y == -1 ? 0 : static_cast<int32_t>(x % y); break;
       default: errorId = scriptmsg::EXPRESSION; return false;
     }
-    acc = SCRIPTVALUE::Number(r);
+    acc.SetNumber(r);
     return true;
   }
   if (op != atom::ADD) {
     errorId = scriptmsg::STRING_ARITHMETIC;
     return false;
   }
-  std::string joined = acc.text + b.text;
-  acc = SCRIPTVALUE::String(std::string(CutSjis(joined, kMaxText)));
+  if (acc.fNum) acc = SCRIPTVALUE::String(acc.Text());
+  acc.Append(b, kMaxText);
   return true;
 }
 
-uint8_t EVALUATOR::Peek() const {
-  const std::vector<uint8_t>& code = ctx_.program->Code();
-  return pos_ < code.size() ? code[pos_] : 0;
-}
+EVALUATOR::EVALUATOR(const EVALCONTEXT& ctx, size_t pos)
+    : ctx_(ctx), code_(ctx.program->Code().data()), size_(ctx.program->Code().size()), pos_(pos) {}
 
 bool EVALUATOR::GetValue(SCRIPTVALUE& out) {
   errorId = 0;
-  errorKeyword.clear();
-  SCRIPTVALUE v;
-  if (!Expression(v, 0)) return false;
+  if (!errorKeyword.empty()) errorKeyword.clear();
+  if (!Expression(out, 0)) return false;
   if (!IsStop(Peek())) return Fail(scriptmsg::EXPRESSION);
-  out = std::move(v);
   return true;
 }
 
@@ -113,7 +130,7 @@ bool EVALUATOR::Expression(SCRIPTVALUE& v, int depth) {
     ++pos_;
     SCRIPTVALUE b;
     if (!Term(b, depth)) return false;
-    v = SCRIPTVALUE::Truth(op == atom::AND ? v.IsTrue() && b.IsTrue() : v.IsTrue() || b.IsTrue());
+    v.SetTruth(op == atom::AND ? v.IsTrue() && b.IsTrue() : v.IsTrue() || b.IsTrue());
   }
   return true;
 }
@@ -137,9 +154,11 @@ bool EVALUATOR::Term(SCRIPTVALUE& v, int depth) {
     if (v.fNum && b.fNum) {
       c = v.num < b.num ? -1 : v.num > b.num ? 1 : 0;  // by value, never by an overflowing subtraction
     } else {
-      const size_t n = std::min(v.text.size(), b.text.size());
-      c = std::memcmp(v.text.data(), b.text.data(), n);
-      if (c == 0) c = v.text.size() < b.text.size() ? -1 : v.text.size() > b.text.size() ? 1 : 0;
+      const std::string& x = v.Text();
+      const std::string& y = b.Text();
+      const size_t n = std::min(x.size(), y.size());
+      c = n ? std::memcmp(x.data(), y.data(), n) : 0;
+      if (c == 0) c = x.size() < y.size() ? -1 : x.size() > y.size() ? 1 : 0;
     }
     bool r = false;
     switch (cmp) {
@@ -150,15 +169,16 @@ bool EVALUATOR::Term(SCRIPTVALUE& v, int depth) {
       case atom::LE: r = c <= 0; break;
       case atom::GE: r = c >= 0; break;
     }
-    v = SCRIPTVALUE::Truth(r);
+    v.SetTruth(r);
   }
-  if (negateTerm) v = SCRIPTVALUE::Truth(!v.IsTrue());
+  if (negateTerm) v.SetTruth(!v.IsTrue());
   return true;
 }
 
 bool EVALUATOR::Sum(SCRIPTVALUE& v, int depth, bool negateFirst) {
   uint8_t op = atom::ADD;
   bool first = true;
+  SCRIPTVALUE x;  // the operands after the first, one at a time
   for (;;) {
     // Signs before the operand: "-" after "+" or "-" flips it.
     while (Peek() == atom::SUB) {
@@ -171,18 +191,18 @@ bool EVALUATOR::Sum(SCRIPTVALUE& v, int depth, bool negateFirst) {
       ++pos_;
     }
     const bool isValue = Peek() == atom::VALUE;
-    SCRIPTVALUE x;
-    if (!Operand(x, depth)) return false;
     if (first) {
-      if (negateFirst) x = SCRIPTVALUE::Truth(!x.IsTrue());
-      // The accumulator's initial 0 is never joined to a string.
+      // The first operand is the accumulator; its initial 0 is never joined
+      // to a string.
+      if (!Operand(v, depth)) return false;
+      if (negateFirst) v.SetTruth(!v.IsTrue());
       if (op == atom::SUB) {
-        if (!x.fNum) return Fail(scriptmsg::STRING_ARITHMETIC);
-        x = SCRIPTVALUE::Number(Wrap(-static_cast<int64_t>(x.num)));
+        if (!v.fNum) return Fail(scriptmsg::STRING_ARITHMETIC);
+        v.SetNumber(Wrap(-static_cast<int64_t>(v.num)));
       }
-      v = std::move(x);
       first = false;
     } else {
+      if (!Operand(x, depth)) return false;
       if (isValue && !v.fNum) return Fail(scriptmsg::VALUE_AFTER_STRING);
       int id = 0;
       if (!ApplyOperator(op, v, x, id)) return Fail(id);
@@ -195,21 +215,28 @@ bool EVALUATOR::Sum(SCRIPTVALUE& v, int depth, bool negateFirst) {
 }
 
 bool EVALUATOR::Operand(SCRIPTVALUE& v, int depth) {
-  const std::vector<uint8_t>& code = ctx_.program->Code();
-  ATOMITERATOR it(code.data(), code.size(), pos_);
+  // The operands of nearly every expression, decoded in place.
+  if (pos_ < size_) {
+    const uint8_t first = code_[pos_];
+    if (first == atom::NUMBER && size_ - pos_ >= 5) {
+      v.SetNumber(static_cast<int32_t>(atom::Get32(code_ + pos_ + 1)));
+      pos_ += 5;
+      return true;
+    }
+    if (first == atom::VARIABLE) return Variable(v, depth);
+    if (first == atom::STRING && size_ - pos_ >= 5) {
+      v.SetString(ctx_.program->Constant(atom::Get32(code_ + pos_ + 1)));
+      pos_ += 5;
+      return true;
+    }
+  }
+  ATOMITERATOR it(code_, size_, pos_);
   ATOMREF a;
   if (!it.Next(a)) return Fail(scriptmsg::EXPRESSION);
   const int32_t result = ctx_.result;
   switch (a.atom) {
     case atom::NUMBER: v = SCRIPTVALUE::Number(a.Number()); break;
-    case atom::STRING: v = SCRIPTVALUE::String(std::string(ctx_.program->Constant(a.Offset()))); break;
-    case atom::VARIABLE: {
-      pos_ = a.Next();
-      std::string name;
-      if (!GetDim(a.Text(), name)) return false;
-      v = VAR::IsNumeric(name) ? SCRIPTVALUE::Number(VAR::GetNumVar(name)) : SCRIPTVALUE::String(VAR::GetVar(name));
-      return true;
-    }
+    case atom::STRING: v = SCRIPTVALUE::String(ctx_.program->Constant(a.Offset())); break;
     case atom::YES:
     case atom::ENTER: v = SCRIPTVALUE::Truth(result == 1); break;
     case atom::NO:
@@ -254,25 +281,66 @@ bool EVALUATOR::Function(uint8_t a, SCRIPTVALUE& v, int depth) {
   }
   ++pos_;
   if (a == atom::LENGTH)
-    v = SCRIPTVALUE::Number(static_cast<int32_t>(arg.text.size()));
+    v = SCRIPTVALUE::Number(static_cast<int32_t>(arg.Text().size()));
   else
     v = SCRIPTVALUE::Number(arg.AsNumber());
   return true;
 }
 
+// VARIABLE name {"[" expression "]"}: its value.
+bool EVALUATOR::Variable(SCRIPTVALUE& v, int) {
+  const uint32_t key = static_cast<uint32_t>(pos_);
+  const uint8_t* start = code_ + pos_ + 1;
+  const uint8_t* end = code_ + size_;
+  const uint8_t* nul = start;
+  while (nul < end && *nul) ++nul;  // names are short: a plain scan beats memchr's call
+  if (nul == end) return Fail(scriptmsg::EXPRESSION);
+  const std::string_view written(reinterpret_cast<const char*>(start), static_cast<size_t>(nul - start));
+  pos_ += 1 + written.size() + 1;
+  if (Peek() != atom::OPENBRACKET) {
+    // No subscripts: the stored name is formed on the stack.
+    char buf[VAR::MAX_NAME];
+    auto form = [&] {
+      const size_t n = VarNameLength(written);
+      std::memcpy(buf, written.data(), n);
+      if (n && buf[0] == '#') buf[0] = LocalPrefix(ctx_.level);
+      return std::string_view(buf, n);
+    };
+    // The formed name differs from the written one in its first byte at most.
+    const bool numeric = VAR::IsNumeric(written);
+    if (ctx_.vars) {
+      if (numeric) {
+        const int32_t* n = ctx_.vars->Find<int32_t>(key, ctx_.level, [&] { return VAR::FindNumber(form()); });
+        v.SetNumber(n ? *n : 0);
+      } else {
+        const std::string* t = ctx_.vars->Find<std::string>(key, ctx_.level, [&] { return VAR::FindString(form()); });
+        v.SetString(t ? std::string_view(*t) : std::string_view());
+      }
+      return true;
+    }
+    const std::string_view name = form();
+    v = numeric ? SCRIPTVALUE::Number(VAR::GetNumVar(name)) : SCRIPTVALUE::String(VAR::GetVar(name));
+    return true;
+  }
+  std::string name;
+  if (!GetDim(written, name)) return false;
+  v = VAR::IsNumeric(name) ? SCRIPTVALUE::Number(VAR::GetNumVar(name)) : SCRIPTVALUE::String(VAR::GetVar(name));
+  return true;
+}
+
 bool EVALUATOR::GetDim(std::string_view written, std::string& name) {
-  std::string subscripts;
+  // The written name's part first; each subscript then adds "[" and its text.
+  FormVarNameInto(name, written, ctx_.level);
+  SCRIPTVALUE s;
   while (Peek() == atom::OPENBRACKET) {
     ++pos_;
-    SCRIPTVALUE s;
     if (!Expression(s, 1) || Peek() != atom::CLOSE) {
       errorId = scriptmsg::SUBSCRIPT;
       return false;
     }
     ++pos_;
-    subscripts += '[';
-    subscripts += s.text;
+    name += '[';
+    name += s.Text();
   }
-  name = FormVarName(written, ctx_.level, subscripts);
   return true;
 }

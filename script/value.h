@@ -21,18 +21,56 @@
 #include <string_view>
 
 class NEWSCRIPT;
+class VARCACHE;
 
 struct SCRIPTVALUE {
   bool fNum = true;
   int32_t num = 0;
-  std::string text;  // for a number, its decimal text
 
-  static SCRIPTVALUE Number(int32_t n) { return {true, n, std::to_string(n)}; }
-  static SCRIPTVALUE String(std::string s) { return {false, 0, std::move(s)}; }
-  static SCRIPTVALUE Truth(bool t) { return String(t ? "T" : ""); }
-  bool IsTrue() const { return fNum ? num != 0 : !text.empty(); }
+  static SCRIPTVALUE Number(int32_t n) {
+    SCRIPTVALUE v;
+    v.num = n;
+    v.textValid_ = false;
+    return v;
+  }
+  static SCRIPTVALUE String(std::string s) {
+    SCRIPTVALUE v;
+    v.fNum = false;
+    v.text_ = std::move(s);
+    return v;
+  }
+  static SCRIPTVALUE String(std::string_view s) { return String(std::string(s)); }
+  static SCRIPTVALUE String(const char* s) { return String(std::string(s)); }
+  static SCRIPTVALUE Truth(bool t) { return String(t ? std::string_view("T", 1) : std::string_view()); }
+  // The same in place, keeping the text's storage for the next string.
+  void SetNumber(int32_t n) {
+    fNum = true;
+    num = n;
+    textValid_ = false;
+  }
+  void SetString(std::string_view s) {
+    fNum = false;
+    num = 0;
+    text_.assign(s.data(), s.size());
+    textValid_ = true;
+  }
+  void SetTruth(bool t) { SetString(t ? std::string_view("T", 1) : std::string_view()); }
+  bool IsTrue() const { return fNum ? num != 0 : !text_.empty(); }
   // The value as a number: a string converted by ScriptToNumber.
   int32_t AsNumber() const;
+  // The text: a string's bytes, a number's decimal text (formed when first
+  // asked for; arithmetic on numbers never forms it).
+  const std::string& Text() const {
+    if (!textValid_) FormText();
+    return text_;
+  }
+  // Appends b's text to a string value, cut at `limit` bytes on a whole character.
+  void Append(const SCRIPTVALUE& b, size_t limit);
+
+ private:
+  void FormText() const;
+  mutable std::string text_;
+  mutable bool textValid_ = true;  // a default value is the number 0 with an empty text
 };
 
 // A string as a number: skip to the first ASCII or full-width digit, each
@@ -49,17 +87,19 @@ struct EVALCONTEXT {
   int32_t result = 0;      // RESULT of the level
   std::function<int32_t()> lineCount;  // LINECOUNT
   std::function<int32_t()> baudRate;   // BAUDRATE
+  VARCACHE* vars = nullptr;            // where the program's variables were last found (optional)
 };
 
 class EVALUATOR {
  public:
   static constexpr int MAX_DEPTH = 64;
 
-  EVALUATOR(const EVALCONTEXT& ctx, size_t pos) : ctx_(ctx), pos_(pos) {}
+  EVALUATOR(const EVALCONTEXT& ctx, size_t pos);
 
   // Evaluates the expression at the position; stops before a comma, a
   // closing bracket, the end of the statement or a statement keyword.  false
-  // after an error (errorId, and errorKeyword for a function's own message).
+  // after an error (errorId, and errorKeyword for a function's own message;
+  // `out` then holds nothing of use).
   bool GetValue(SCRIPTVALUE& out);
   // Reads the subscripts after a variable's name and forms the stored name
   // (message 99 when a subscript fails).
@@ -68,7 +108,7 @@ class EVALUATOR {
   size_t Position() const { return pos_; }
   void Seek(size_t pos) { pos_ = pos; }
   // The atom at the position (0 at the end of the code).
-  uint8_t Peek() const;
+  uint8_t Peek() const { return pos_ < size_ ? code_[pos_] : 0; }
 
   int errorId = 0;
   // For a function's parameter error or a function not built yet: its name.
@@ -85,7 +125,11 @@ class EVALUATOR {
     return false;
   }
 
+  bool Variable(SCRIPTVALUE& v, int depth);
+
   const EVALCONTEXT& ctx_;
+  const uint8_t* code_;  // the program's atoms
+  size_t size_;
   size_t pos_;
 };
 

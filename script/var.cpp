@@ -8,6 +8,7 @@
 VAR::ORDERED<std::string> VAR::strings_;
 VAR::ORDERED<int32_t> VAR::numbers_;
 size_t VAR::bytes_ = 0;
+uint64_t VAR::generation_ = 0;
 bool VAR::fPermanentChanged = false;
 std::function<void()> VAR::onChange;
 
@@ -43,6 +44,7 @@ bool VAR::SetVar(std::string_view name, std::string_view value) {
       auto item = it->second;
       strings_.index.erase(it);
       strings_.items.erase(item);
+      ++generation_;
     }
   } else if (it != strings_.index.end()) {
     const size_t old = it->second->second.size();
@@ -70,6 +72,7 @@ bool VAR::SetNumVar(std::string_view name, int32_t value) {
       auto item = it->second;
       numbers_.index.erase(it);
       numbers_.items.erase(item);
+      ++generation_;
     }
   } else if (it != numbers_.index.end()) {
     it->second->second = value;
@@ -119,8 +122,35 @@ void VAR::Reset() {
   numbers_.index.clear();
   numbers_.items.clear();
   bytes_ = 0;
+  ++generation_;
   fPermanentChanged = false;
   onChange = nullptr;
+}
+
+std::string* VAR::FindString(std::string_view name) {
+  auto it = Find(strings_, name);
+  return it == strings_.index.end() ? nullptr : &it->second->second;
+}
+
+int32_t* VAR::FindNumber(std::string_view name) {
+  auto it = Find(numbers_, name);
+  return it == numbers_.index.end() ? nullptr : &it->second->second;
+}
+
+bool VAR::ReplaceString(std::string* slot, std::string_view value, bool permanent) {
+  value = CutSjis(value, MAX_VALUE);
+  const size_t old = slot->size();
+  if (value.size() > old && bytes_ + value.size() - old > MAX_BYTES) return false;
+  bytes_ = bytes_ - old + value.size();
+  slot->assign(value);
+  if (permanent) fPermanentChanged = true;
+  if (onChange) onChange();
+  return true;
+}
+
+void VAR::ReplaceNumber(int32_t* slot, int32_t value) {
+  *slot = value;
+  if (onChange) onChange();
 }
 
 char LocalPrefix(int level) {
@@ -129,15 +159,26 @@ char LocalPrefix(int level) {
   return level <= 15 ? static_cast<char>('0' + level) : static_cast<char>('A' + level - 16);
 }
 
-std::string FormVarName(std::string_view written, int level, std::string_view subscripts) {
+size_t VarNameLength(std::string_view written) {
+  if (written.size() <= VAR::MAX_NAME) return written.size();
   size_t cut = 0;
   while (cut < written.size()) {
     const size_t n = jcode::IsKanji1(static_cast<unsigned char>(written[cut])) && cut + 1 < written.size() ? 2 : 1;
     if (cut + n > VAR::MAX_NAME) break;
     cut += n;
   }
-  std::string name(written.substr(0, cut));
-  if (!name.empty() && name[0] == '#') name[0] = LocalPrefix(level);
-  name += subscripts;
+  return cut;
+}
+
+void FormVarNameInto(std::string& out, std::string_view written, int level, std::string_view subscripts) {
+  const size_t cut = VarNameLength(written);
+  out.assign(written.data(), cut);
+  if (!out.empty() && out[0] == '#') out[0] = LocalPrefix(level);
+  out.append(subscripts);
+}
+
+std::string FormVarName(std::string_view written, int level, std::string_view subscripts) {
+  std::string name;
+  FormVarNameInto(name, written, level, subscripts);
   return name;
 }

@@ -12,6 +12,7 @@
 // names and values: past it an assignment fails with message 100.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <functional>
 #include <list>
@@ -52,6 +53,18 @@ class VAR {
   // Back to an empty store (tests).
   static void Reset();
 
+  // Where an existing variable's value lives (null when it does not exist).
+  // The storage stays put until some variable is deleted, which changes
+  // Generation.
+  static std::string* FindString(std::string_view name);
+  static int32_t* FindNumber(std::string_view name);
+  static uint64_t Generation() { return generation_; }
+  // Replaces a value found through FindString (value not empty); false at
+  // the store limit (message 100), the value unchanged.
+  static bool ReplaceString(std::string* slot, std::string_view value, bool permanent);
+  // Replaces a value found through FindNumber (value not 0).
+  static void ReplaceNumber(int32_t* slot, int32_t value);
+
  private:
   template <typename T>
   struct ORDERED {
@@ -61,11 +74,46 @@ class VAR {
   static ORDERED<std::string> strings_;
   static ORDERED<int32_t> numbers_;
   static size_t bytes_;
+  static uint64_t generation_;
+};
+
+// A small direct-mapped memory of where variables live, keyed by a number
+// the caller gives each place that names a variable (the interpreter: the
+// code position of the atom) and the nesting level, so that a loop finds its
+// variables without forming and hashing their names every time.  An entry
+// holds only while no variable has been deleted since it was made.
+class VARCACHE {
+ public:
+  // The storage of the variable the key names at that level; `find` (which
+  // forms the name and asks VAR) runs on a miss.  Null when it does not exist.
+  template <typename T, typename FIND>
+  T* Find(uint32_t key, int level, FIND&& find) {
+    ENTRY& e = entries_[(key * 2654435761u) >> (32 - kBits)];
+    if (e.key == key && e.level == level && e.generation == VAR::Generation()) return static_cast<T*>(e.slot);
+    T* slot = find();
+    if (slot) e = ENTRY{key, level, VAR::Generation(), slot};
+    return slot;
+  }
+
+ private:
+  static constexpr unsigned kBits = 8;
+  struct ENTRY {
+    uint32_t key = UINT32_MAX;
+    int level = -1;
+    uint64_t generation = 0;
+    void* slot = nullptr;
+  };
+  ENTRY entries_[1u << kBits];
 };
 
 // The stored name of a variable as a script writes it: the written name cut
 // to 40 bytes (never halving a double-byte character), a leading "#" made
 // the level's own character, then each subscript as "[" and its text, uncut.
 std::string FormVarName(std::string_view written, int level, std::string_view subscripts = {});
+// The same into `out`, reusing its storage.
+void FormVarNameInto(std::string& out, std::string_view written, int level, std::string_view subscripts = {});
+// How many bytes of a written name are kept: at most 40, never half a
+// double-byte character.
+size_t VarNameLength(std::string_view written);
 // The level's own first character for "#" names (1-15: "1".."?", 16-20: "A".."E").
 char LocalPrefix(int level);

@@ -19,7 +19,7 @@ bool IsLead(char c) { return jcode::IsKanji1(static_cast<unsigned char>(c)); }
 
 TICK WAITER::Now() { return tickSource ? tickSource() : GetTick(); }
 
-WAITER::WAITER(const char* pattern, unsigned short msQuiet)
+WAITER::WAITER(const char* pattern, TICK msQuiet)
     : szPattern(nullptr), pchNext(nullptr), pNext(nullptr), msQuiet(msQuiet), timeMatched(0), fTiming(0),
       fSkipTrail(0) {
   if (!pattern) pattern = "";
@@ -75,6 +75,17 @@ WAITER::Quiet WAITER::QuietWait(char c) {
   }
   timeMatched = now;  // empty pattern: a byte restarts the silence
   return Quiet::PassOn;
+}
+
+bool WAITER::QuietDue(TICK& due) const {
+  bool any = false;
+  for (const WAITER* w = this; w; w = w->pNext) {
+    if (!w->szPattern || !w->fTiming) continue;
+    const TICK d = w->timeMatched + w->msQuiet;
+    if (!any || d < due) due = d;
+    any = true;
+  }
+  return any;
 }
 
 int WAITER::NextLinkProcess(char c) {
@@ -157,7 +168,7 @@ void WAITER::Reset(int n) {
   fSkipTrail = 0;
 }
 
-void WAITER::Link(const char* pattern, unsigned short ms, int fWildcard) {
+void WAITER::Link(const char* pattern, TICK ms, int fWildcard) {
   WAITER* last = this;
   while (last->pNext) last = last->pNext;
   WAITER* w = fWildcard ? static_cast<WAITER*>(new (std::nothrow) WILDCARDWAITER(pattern, ms))
@@ -167,7 +178,7 @@ void WAITER::Link(const char* pattern, unsigned short ms, int fWildcard) {
 
 // --- WILDCARDWAITER ----------------------------------------------------------
 
-WILDCARDWAITER::WILDCARDWAITER(const char* pattern, unsigned short msQuiet)
+WILDCARDWAITER::WILDCARDWAITER(const char* pattern, TICK msQuiet)
     : WAITER(pattern, msQuiet), szSegmentBytes(nullptr), pchSegment(nullptr), cbSegmentBytes(0) {
   if (!szPattern) return;  // the base already said so
   std::size_t cb = std::strlen(szPattern) + 1;

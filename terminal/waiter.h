@@ -44,7 +44,7 @@ class WAITER {
  public:
   // Copies pattern (null counts as empty).  When the copy cannot be allocated
   // the error message is shown and the matcher never matches.
-  WAITER(const char* pattern, unsigned short msQuiet);
+  WAITER(const char* pattern, TICK msQuiet);
   virtual ~WAITER();
   WAITER(const WAITER&) = delete;
   WAITER& operator=(const WAITER&) = delete;
@@ -67,16 +67,20 @@ class WAITER {
   // the matcher itself cannot be allocated.  A matcher whose pattern copy
   // failed is appended all the same (it never matches), so that the matchers
   // after it keep their numbers in the chain's results.
-  void Link(const char* pattern, unsigned short msQuiet, int fWildcard);
+  void Link(const char* pattern, TICK msQuiet, int fWildcard);
   void Link(const char* pattern) { Link(pattern, 0, 0); }
 
   // Feeds c to the successor: its result + 1 when it reports, else 0.
   int NextLinkProcess(char c);
 
+  // The earliest moment at which a matcher of the chain from here, now in
+  // its quiet wait, reports on an idle tick; false when none is waiting.
+  bool QuietDue(TICK& due) const;
+
   char* szPattern;          // owned copy of the pattern; null only after an allocation failure
   char* pchNext;            // next pattern byte to match
   WAITER* pNext;            // owned successor in the chain, or null
-  unsigned short msQuiet;   // silence required after the pattern, 0 = none
+  TICK msQuiet;             // silence required after the pattern in ms, 0 = none
   TICK timeMatched;         // while fTiming: when the pattern completed (or the silence began)
   int fTiming;              // the quiet wait is running
   int fSkipTrail;           // the next byte is a trail byte and is passed over
@@ -105,7 +109,7 @@ class WAITER {
 
 class WILDCARDWAITER : public WAITER {
  public:
-  WILDCARDWAITER(const char* pattern, unsigned short msQuiet);
+  WILDCARDWAITER(const char* pattern, TICK msQuiet);
   ~WILDCARDWAITER() override;
 
   int Process(char c) override;

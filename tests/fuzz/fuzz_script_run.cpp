@@ -22,7 +22,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   WAITER::tickSource = [&now] { return now; };
   SCRIPT::hooks.reportError = [](const SCRIPTERROR&) {};
   SCRIPT::hooks.askYes = [](const std::string&) { return true; };
-  SCRIPT::hooks.send = [](const std::string&) {};
+  // A sent text beginning with "!" stands for a statement that runs an event
+  // loop of its own: inside it each following letter asks for a start ("e"),
+  // a start of a broken script ("b"), a stop ("s") or a stop of all ("a").
+  SCRIPT::hooks.send = [](const std::string& s) {
+    if (s.empty() || s[0] != '!') return;
+    SCRIPT::NESTEDLOOP loop;
+    for (char c : s.substr(1)) {
+      if (c == 'e') SCRIPT::ExecuteFromMemory("send \"queued\"\nmillisleep 5\n");
+      if (c == 'b') SCRIPT::ExecuteFromMemory("endloop\n");
+      if (c == 's') SCRIPT::Stop();
+      if (c == 'a') SCRIPT::StopAll();
+    }
+  };
   SCRIPT::hooks.debugInfo = [](const std::string&) {};
   SCRIPT::searchDirs = {"/nonexistent-script-dir"};
   if (SCRIPT::ExecuteFromMemory(program)) {
@@ -30,6 +42,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (SCRIPT::fPause) SCRIPT::PauseOrResume();
       SCRIPT::Process();
       if (SCRIPT::cNest() < 0 || SCRIPT::cNest() > SCRIPT::MAX_NEST) std::abort();
+      // Whatever was asked for inside a statement's own loop has been carried
+      // out once the statement returned.
+      if (SCRIPT::StartQueued() || SCRIPT::InNestedLoop()) std::abort();
       if (!host.empty()) {
         while (!host.empty()) {
           const char c = host[0];

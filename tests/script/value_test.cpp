@@ -141,7 +141,7 @@ TEST_F(ScriptValue, Expressions) {
     }
     ASSERT_TRUE(r.ok) << c.expression << " error " << r.errorId;
     EXPECT_EQ(r.v.fNum, c.numeric) << c.expression;
-    EXPECT_EQ(r.v.text, c.value) << c.expression;
+    EXPECT_EQ(r.v.Text(), c.value) << c.expression;
     if (c.numeric) {
       EXPECT_EQ(std::to_string(r.v.num), c.value) << c.expression;
     }
@@ -173,19 +173,19 @@ TEST_F(ScriptValue, VariablesInExpressions) {
       continue;
     }
     ASSERT_TRUE(r.ok) << c.expression << " error " << r.errorId;
-    EXPECT_EQ(r.v.text, c.value) << c.expression;
+    EXPECT_EQ(r.v.Text(), c.value) << c.expression;
     EXPECT_EQ(r.v.fNum, c.numeric) << c.expression;
   }
-  EXPECT_EQ(Evaluate("#S", 0, 2).v.text, "other level");
+  EXPECT_EQ(Evaluate("#S", 0, 2).v.Text(), "other level");
 }
 
 TEST_F(ScriptValue, JoinedTextIsCutOnAWholeCharacter) {
   VAR::SetVar("1A", std::string(1023, 'a'));
   Evaluated r = Evaluate("#A + \"\x8a\xbf\"");
   ASSERT_TRUE(r.ok);
-  EXPECT_EQ(r.v.text, std::string(1023, 'a'));
+  EXPECT_EQ(r.v.Text(), std::string(1023, 'a'));
   r = Evaluate("#A + \"bc\"");
-  EXPECT_EQ(r.v.text, std::string(1023, 'a') + "b");
+  EXPECT_EQ(r.v.Text(), std::string(1023, 'a') + "b");
 }
 
 TEST_F(ScriptValue, NamesScopesAndDeletion) {

@@ -48,7 +48,7 @@ std::pair<int, int> FirstReport(WAITER& w, std::string_view bytes) {
   return {-1, 0};
 }
 
-std::unique_ptr<WAITER> Make(const char* pattern, bool wildcard, unsigned short msQuiet = 0) {
+std::unique_ptr<WAITER> Make(const char* pattern, bool wildcard, TICK msQuiet = 0) {
   if (wildcard) return std::make_unique<WILDCARDWAITER>(pattern, msQuiet);
   return std::make_unique<WAITER>(pattern, msQuiet);
 }
@@ -171,6 +171,55 @@ TEST_F(WaiterTest, QuietTimeBrokenByTextThenReportedAfterSilence) {
     now += 1000;
     EXPECT_EQ(w->Process(0), 1);    // and ready to match again
   }
+}
+
+TEST_F(WaiterTest, QuietTimesPastSixteenBitsAreKeptWhole) {
+  // Two minutes, a day and a POSTIDLE of the largest 32-bit second count:
+  // none may be cut to 65,535 ms or wrap.
+  const TICK cases[] = {65536, 120000, 86400000, TICK(2147483647) * 1000};
+  for (bool wildcard : {false, true}) {
+    for (TICK quiet : cases) {
+      SCOPED_TRACE(std::to_string(quiet) + (wildcard ? " wildcard" : ""));
+      auto w = Make("OK", wildcard, quiet);
+      EXPECT_EQ(w->msQuiet, quiet);
+      Feed(*w, "OK");
+      now += 65535;
+      EXPECT_EQ(w->Process(0), 0);
+      now += quiet - 65535 - 1;
+      EXPECT_EQ(w->Process(0), 0);  // one millisecond short
+      now += 1;
+      EXPECT_EQ(w->Process(0), 1);
+      auto silence = Make("", wildcard, quiet);
+      now += quiet - 1;
+      EXPECT_EQ(silence->Process(0), 0);
+      now += 1;
+      EXPECT_EQ(silence->Process(0), 1);
+    }
+  }
+}
+
+TEST_F(WaiterTest, QuietDueIsTheEarliestPendingReportOfTheChain) {
+  WAITER w("ab", 5000);
+  w.Link("cd", 2000, 0);
+  w.Link("", 90000, 1);  // silence alone: due from the start, restarted by every byte
+  TICK due = 0;
+  const TICK t0 = now;
+  ASSERT_TRUE(w.QuietDue(due));
+  EXPECT_EQ(due, t0 + 90000);
+  now += 100;
+  Feed(w, "ab");  // the silence restarts at each byte; "ab" waits 5 s from here
+  ASSERT_TRUE(w.QuietDue(due));
+  EXPECT_EQ(due, now + 5000);
+  now += 1000;
+  Feed(w, "cd");  // "cd" is due sooner; "ab" was broken by these bytes
+  ASSERT_TRUE(w.QuietDue(due));
+  EXPECT_EQ(due, now + 2000);
+  now += 2000;
+  EXPECT_EQ(w.Process(0), 2);
+  ASSERT_TRUE(w.QuietDue(due));
+  EXPECT_EQ(due, now - 2000 + 90000);  // only the silence is left
+  WAITER plain("ab", 0);
+  EXPECT_FALSE(plain.QuietDue(due));
 }
 
 TEST_F(WaiterTest, ByteBreakingTheSilenceIsMatchedFromTheStart) {
