@@ -45,6 +45,7 @@
 #include "terminal/log_dialog.h"
 #include "terminal/mybitmap.h"
 #include "terminal/terminal_view.h"
+#include "transfer/updown.h"
 
 #ifndef QUILLNET_VERSION
 #define QUILLNET_VERSION "0"
@@ -148,6 +149,8 @@ int main(int argc, char** argv) {
     InstallDialingWindows();
   }
   TAPISUB::Install();
+  // A host that starts a ZMODEM send gets its files into the download directory.
+  InstallTransferHooks();
 
   // The headless screen's rows are the stock's frame before the stock opens,
   // so that every line the screen shows is one the stock writes back.  (The

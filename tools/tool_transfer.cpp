@@ -169,7 +169,9 @@ int Run(bool upload, const ARGS& a) {
     comport = true;
   }
   if (comport) {
-    COMPORT::SetBinaryMode();
+    // Text goes as typed text: the port drops the NULs a telnet host pads
+    // with, so the echo compares with what was sent.
+    if (a.protocol != PROTOCOL_TEXT) COMPORT::SetBinaryMode();
     line = std::make_unique<COMPORTLINE>();
   } else {
     auto fd = std::make_unique<FDTRANSFERLINE>(0, 1);

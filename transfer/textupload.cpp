@@ -312,9 +312,20 @@ class NOPROTOCOL : public PROTOCOLENGINE {
 
   STEPRESULT Step() override {
     if (t.fStopProtocol || t.fHangupOnProtocol) return End(PE_OK);
-    char buf[4096];
-    const size_t got = t.line->Read(reinterpret_cast<unsigned char*>(buf), sizeof buf);
-    if (got > 0 && !Received(buf, got)) return End(PE_COLLATE);
+    // The echo is taken while waiting for it (up to its line end) and for
+    // the pace character (up to it); what follows stays for the next state,
+    // so a prompt right behind the echo still releases the next line.
+    if ((state == ECHO && !sawLF) || state == PACE) {
+      if (held.empty()) {
+        char buf[4096];
+        held.assign(buf, t.line->Read(reinterpret_cast<unsigned char*>(buf), sizeof buf));
+      }
+      if (!held.empty()) {
+        const size_t used = Received(held.data(), held.size());
+        if (used == kMismatch) return End(PE_COLLATE);
+        held.erase(0, used);
+      }
+    }
     switch (state) {
       case SEND: return Send();
       case ECHO: return Echo();
@@ -351,6 +362,9 @@ class NOPROTOCOL : public PROTOCOLENGINE {
 
   STEPRESULT End(PROTOCOLERROR e) {
     if (e != PE_OK) t.protocolerror = e;
+    // What was read and not looked at is still the host's to show.
+    if (!held.empty() && u.echo) u.echo(held.data(), held.size());
+    held.clear();
     t.ProtocolExitProtocol();
     return STEP_DONE;
   }
@@ -368,23 +382,32 @@ class NOPROTOCOL : public PROTOCOLENGINE {
   }
 
   // The echo: collated, handed on, and watched for the line end and the pace
-  // character.  False when it differs from what was sent.
-  bool Received(const char* data, size_t n) {
-    for (size_t i = 0; i < n; ++i) {
-      const char c = data[i];
+  // character, where taking stops.  The bytes taken, or kMismatch when the
+  // echo differs from what was sent.
+  static constexpr size_t kMismatch = static_cast<size_t>(-1);
+  size_t Received(const char* data, size_t n) {
+    size_t i = 0;
+    while (i < n) {
+      const char c = data[i++];
       if (!Collate(c)) {
-        if (u.echo) u.echo(data, i + 1);
-        return false;
+        if (u.echo) u.echo(data, i);
+        return kMismatch;
       }
       lastActivity = t.Now();
-      if (state == ECHO && c == '\n') sawLF = true;
+      if (state == ECHO && c == '\n' && !u.fastSend) {
+        sawLF = true;
+        break;
+      }
       if (state == PACE && u.paceCharacter) {
         t.ProtocolBeginTimer();
-        if (static_cast<unsigned char>(c) == u.paceCharacter) state = SEND;
+        if (static_cast<unsigned char>(c) == u.paceCharacter) {
+          state = SEND;
+          break;
+        }
       }
     }
-    if (u.echo) u.echo(data, n);
-    return true;
+    if (u.echo) u.echo(data, i);
+    return i;
   }
 
   bool Collate(char c) {
@@ -473,6 +496,7 @@ class NOPROTOCOL : public PROTOCOLENGINE {
   std::string pending;  // the line being sent
   size_t sent = 0;
   long long consumed = 0;
+  std::string held;     // read from the line, not yet taken
   std::string collate;  // sent and not yet echoed
   size_t collateHead = 0;
   STATE state = SEND;

@@ -291,6 +291,26 @@ TEST(TextUpload, ThePaceCharacterReleasesTheNextLine) {
   EXPECT_LT(run.lineTimes[1], 400u);
 }
 
+TEST(TextUpload, APromptRightBehindTheEchoIsNotMissed) {
+  // The echo, its line end and the prompt come in one piece: the prompt must
+  // still release the next line (not the five-second time-out).
+  TEXTUPLOAD u;
+  u.paceCharacter = '>';
+  TextRun run(kThree, u);
+  run.answer = [](const std::string& chunk) {
+    std::string reply;
+    for (char c : chunk) {
+      reply += c;
+      if (c == '\r') reply += "\n>";
+    }
+    return reply;
+  };
+  EXPECT_EQ(run.Run(), 0);
+  EXPECT_EQ(run.got, "first line\rsecond line\rthird line\r");
+  ASSERT_EQ(run.lineTimes.size(), 3u);
+  EXPECT_LT(run.lineTimes.back(), 200u);
+}
+
 TEST(TextUpload, CollationEndsOnAWrongEcho) {
   TEXTUPLOAD u;
   u.collate = true;
