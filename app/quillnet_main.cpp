@@ -12,6 +12,7 @@
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QDockWidget>
+#include <QMenuBar>
 #include <QScreen>
 #include <QTimer>
 #include <cstdio>
@@ -45,6 +46,7 @@
 #include "terminal/log_dialog.h"
 #include "terminal/mybitmap.h"
 #include "terminal/terminal_view.h"
+#include "shell/transfer_window.h"
 #include "transfer/updown.h"
 
 #ifndef QUILLNET_VERSION
@@ -176,6 +178,7 @@ int main(int argc, char** argv) {
     frame->dial = [](const std::string& sjis) { return TAPISUB::Dial(sjis.c_str()); };
     frame->hangup = [] { TAPISUB::Hangup(); };
     frame->PlaceBySettings();
+    InstallTransferWindows(frame.get(), frame->menuBar()->addMenu(QStringLiteral("転送(&F)")), frame->Client());
     TELNET::windowSizeSource = [](int* columns, int* lines) {
       *columns = STOCK::cColumn;
       *lines = bitmap.cyLines;
