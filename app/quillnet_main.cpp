@@ -46,7 +46,7 @@
 #include "terminal/log_dialog.h"
 #include "terminal/mybitmap.h"
 #include "terminal/terminal_view.h"
-#include "shell/transfer_window.h"
+#include "transfer/transfer_window.h"
 #include "transfer/updown.h"
 
 #ifndef QUILLNET_VERSION

@@ -15,9 +15,9 @@
 #include "terminal/dispatch.h"
 #include "terminal/log.h"
 #include "terminal/mybitmap.h"
-#include "transfer/figures.h"
 #include "stock/codevram.h"
 #include "stock/stock.h"
+#include "transfer/figures.h"
 #include "transfer/names.h"
 #include "transfer/textupload.h"
 #include "transfer/zmodem.h"
@@ -274,3 +274,7 @@ void InstallTransferHooks() {
   };
   CLIENT::hooks.autoBplus = [] { return AutoBplus() != 0; };
 }
+
+std::string TransferProgramDir() { return ProgramDir(); }
+std::string TransferDownloadDir() { return config.DownloadPath[0] ? std::string(config.DownloadPath) : ProgramDir(); }
+std::string TransferUploadDir() { return config.UploadPath[0] ? std::string(config.UploadPath) : ProgramDir(); }

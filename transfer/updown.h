@@ -64,3 +64,8 @@ int AutoBplus();
 int ProcessClipboardUpload();
 // Installs AutoZmodem (and AutoBplus) into CLIENT::hooks.
 void InstallTransferHooks();
+// The program directory (TRANHIST.TXT lives there) and the download and
+// upload directories the settings name (the program directory when empty).
+std::string TransferProgramDir();
+std::string TransferDownloadDir();
+std::string TransferUploadDir();

@@ -4,7 +4,7 @@
 // list, open, delete and delete all; the transfer menu's commands.  With
 // QUILLNET_SCREENSHOT_DIR set, the progress and history windows are saved
 // there as transfer-progress.png and transfer-history.png.
-#include "shell/transfer_window.h"
+#include "transfer/transfer_window.h"
 
 #include <gtest/gtest.h>
 

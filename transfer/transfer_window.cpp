@@ -1,5 +1,5 @@
 // The transfer windows (see transfer_window.h).
-#include "shell/transfer_window.h"
+#include "transfer/transfer_window.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -25,7 +25,6 @@
 #include <iterator>
 
 #include "platform/jcode.h"
-#include "platform/paths.h"
 #include "platform/ui.h"
 #include "platform/usermessage.h"
 #include "shell/config.h"
@@ -241,9 +240,6 @@ struct TRANSFERUI {
 };
 TRANSFERUI ui_;
 
-std::string ProgramDir() { return config.HomeDir[0] ? std::string(config.HomeDir) : DataDir(); }
-std::string SettingDir(const char* setting) { return setting[0] ? std::string(setting) : ProgramDir(); }
-
 }  // namespace
 
 void InstallTransferWindows(QWidget* frame, QMenu* menu, QWidget* terminal) {
@@ -313,8 +309,8 @@ void InstallTransferWindows(QWidget* frame, QMenu* menu, QWidget* terminal) {
   menu->addSeparator();
   QAction* hist = menu->addAction(QStringLiteral("転送履歴(&H)..."), [] {
     if (!ui_.history) {
-      ui_.history = new TransferHistoryWindow(ProgramDir(), SettingDir(config.DownloadPath),
-                                              SettingDir(config.UploadPath), ui_.frame);
+      ui_.history =
+          new TransferHistoryWindow(TransferProgramDir(), TransferDownloadDir(), TransferUploadDir(), ui_.frame);
       ui_.history->setAttribute(Qt::WA_DeleteOnClose);
     } else {
       ui_.history->Reload();
