@@ -109,6 +109,7 @@ TEST_F(ProgramTextUpload, TextGoesInTheHostsCodeAndTheEchoIsShown) {
   std::snprintf(hostprop.szName, sizeof hostprop.szName, "ECHO-HOST");
   const std::string text = jcode::Utf8ToSjis("漢字の行です、十二文字もある。\nabc\n");
   ASSERT_TRUE(WriteWholeFile(dir.File("up.txt"), text));
+  ASSERT_EQ(LOG::Start(dir.File("d.log").c_str(), LOGOPEN_OVERWRITE, LOG::kNoLimit, 0), 1);
   StartEchoingHost();
 
   EXPECT_EQ(ProcessUpload("up.txt", PROTOCOL_TEXT), 1) << (quiet.boxes.empty() ? "" : quiet.boxes.back().text);
@@ -124,10 +125,33 @@ TEST_F(ProgramTextUpload, TextGoesInTheHostsCodeAndTheEchoIsShown) {
   const std::string screen = jcode::SjisToUtf8(Screen());
   for (const char* line : {"漢字の行です、十二文\n", "字もある。\n", "abc\n"})
     EXPECT_NE(screen.find(line), std::string::npos) << line << "\n" << screen;
+  // And in the log, as it came back.
+  LOG::FlushCache();
+  EXPECT_EQ(jcode::SjisToUtf8(ReadWholeFile(dir.File("d.log"))), "漢字の行です、十二文\r\n字もある。\r\nabc\r\n");
   // The history has the upload.
   const std::string hist = ReadWholeFile(dir.File("TRANHIST.TXT"));
   EXPECT_EQ(hist.rfind("up.txt\t" + std::to_string(text.size()) + "B\tUp\t", 0), 0u) << hist;
   EXPECT_NE(hist.find("\tECHO-HOST\tテキスト送信\t"), std::string::npos) << hist;
+}
+
+TEST_F(ProgramTextUpload, TheClipboardGoesOutWithoutAHistoryLineAndTooMuchIsRefused) {
+  static std::string clip;
+  updownHooks.clipboardText = []() -> std::optional<std::string> { return clip; };
+  StartEchoingHost();
+  // 65536 bytes or more: error 7, nothing sent.
+  clip.assign(kClipboardMax, 'x');
+  EXPECT_EQ(ProcessClipboardUpload(), 0);
+  ASSERT_FALSE(quiet.boxes.empty());
+  EXPECT_EQ(quiet.boxes.back().text, "未知のエラーが発生しました。");
+  // Then a clipboard text that fits; the host's capture holds only it, so
+  // the refused one sent nothing before it.
+  clip = jcode::Utf8ToSjis("貼り付け\n");
+  EXPECT_EQ(ProcessClipboardUpload(), 1);
+  stop = true;
+  host.join();
+  EXPECT_EQ(jcode::SjisToUtf8(wire), "貼り付け\r");
+  EXPECT_EQ(ReadWholeFile(dir.File("TRANHIST.TXT")), "");
+  updownHooks = UPDOWNHOOKS{};
 }
 
 }  // namespace
