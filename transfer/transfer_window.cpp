@@ -3,10 +3,12 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDateTime>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
 #include <QDialogButtonBox>
 #include <QEvent>
-#include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -158,6 +160,76 @@ QRadioButton* DownloadQuestionDialog::Choice(DOWNMODE m) const {
   return it == choices.end() ? nullptr : it->second;
 }
 
+// ---- the upload dialog ----------------------------------------------------------------
+
+UploadDialog::UploadDialog(const std::string& d, bool several, QWidget* parent) : QDialog(parent), dir(d) {
+  setWindowTitle(QStringLiteral("アップロード"));
+  list = new QTreeWidget;
+  list->setRootIsDecorated(false);
+  list->setHeaderLabels({QStringLiteral("ファイル"), QStringLiteral("サイズ"), QStringLiteral("日時")});
+  list->setSelectionMode(several ? QAbstractItemView::ExtendedSelection : QAbstractItemView::SingleSelection);
+  byName = new QRadioButton(QStringLiteral("名前順(&A)"));
+  byTime = new QRadioButton(QStringLiteral("日付順(&S)"));
+  byName->setChecked(true);
+  connect(byTime, &QRadioButton::toggled, this, [this](bool on) { SortByDate(on); });
+  connect(list, &QTreeWidget::itemDoubleClicked, this, &QDialog::accept);
+  auto* sort = new QHBoxLayout;
+  sort->addWidget(byName);
+  sort->addWidget(byTime);
+  sort->addStretch();
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  auto* box = new QVBoxLayout(this);
+  box->addWidget(new QLabel(U(dir)));
+  box->addWidget(list);
+  box->addLayout(sort);
+  box->addWidget(buttons);
+  resize(520, 360);
+  Fill();
+}
+
+void UploadDialog::SortByDate(bool on) {
+  byDate = on;
+  if (byTime->isChecked() != on) (on ? byTime : byName)->setChecked(true);
+  Fill();
+}
+
+void UploadDialog::Fill() {
+  list->clear();
+  QDir d(U(dir));
+  // By date: the newest first, what a user looks for.
+  const QFileInfoList files = d.entryInfoList(QDir::Files | QDir::Hidden, byDate ? QDir::Time : QDir::Name);
+  for (const QFileInfo& f : files)
+    list->addTopLevelItem(new QTreeWidgetItem(
+        {f.fileName(), QString::number(f.size()), f.lastModified().toString(QStringLiteral("yyyy.MM.dd HH:mm"))}));
+  for (int c = 0; c < list->columnCount(); ++c) list->resizeColumnToContents(c);
+}
+
+std::vector<std::string> UploadDialog::Shown() const {
+  std::vector<std::string> out;
+  for (int i = 0; i < list->topLevelItemCount(); ++i) out.push_back(list->topLevelItem(i)->text(0).toStdString());
+  return out;
+}
+
+void UploadDialog::Select(const std::vector<int>& rows) {
+  list->clearSelection();
+  for (int r : rows) {
+    QTreeWidgetItem* item = list->topLevelItem(r);
+    if (!item) continue;
+    item->setSelected(true);
+    // One file at a time where the protocol takes one.
+    if (list->selectionMode() == QAbstractItemView::SingleSelection) break;
+  }
+}
+
+std::vector<std::string> UploadDialog::Chosen() const {
+  std::vector<std::string> out;
+  for (int i = 0; i < list->topLevelItemCount(); ++i)
+    if (list->topLevelItem(i)->isSelected()) out.push_back(dir + "/" + list->topLevelItem(i)->text(0).toStdString());
+  return out;
+}
+
 // ---- history -----------------------------------------------------------------------
 
 TransferHistoryWindow::TransferHistoryWindow(std::string d, std::string down, std::string up, QWidget* parent)
@@ -257,15 +329,9 @@ void InstallTransferWindows(QWidget* frame, QMenu* menu, QWidget* terminal) {
     return i < 0 ? -1 : allowed[static_cast<size_t>(i)];
   };
   updownHooks.chooseUpload = [](const std::string& dir, bool several) {
-    std::vector<std::string> out;
-    if (several) {
-      for (const QString& f : QFileDialog::getOpenFileNames(ui_.frame, QStringLiteral("アップロード"), U(dir)))
-        out.push_back(f.toStdString());
-    } else {
-      const std::string f = ui::Current().ChooseFile("アップロード", dir, "", false);
-      if (!f.empty()) out.push_back(f);
-    }
-    return out;
+    UploadDialog d(dir, several, ui_.frame);
+    const int r = ui::Current().RunModal([&] { return d.exec(); });
+    return r == QDialog::Accepted ? d.Chosen() : std::vector<std::string>{};
   };
   updownHooks.chooseDownload = [](const std::string& dir) {
     return ui::Current().ChooseFile("ダウンロード", dir, "", true);

@@ -68,6 +68,28 @@ class DownloadQuestionDialog : public QDialog {
   bool cancelled = false;
 };
 
+// "アップロード": the files of the upload directory, sorted by name or by
+// date (newest first), one or (for the protocols that take several) many
+// chosen.
+class UploadDialog : public QDialog {
+ public:
+  UploadDialog(const std::string& dir, bool several, QWidget* parent = nullptr);
+  // The names in the order shown.
+  std::vector<std::string> Shown() const;
+  void SortByDate(bool byDate);
+  // Selects the shown rows (tests) and answers the chosen paths.
+  void Select(const std::vector<int>& rows);
+  std::vector<std::string> Chosen() const;
+
+ private:
+  void Fill();
+  std::string dir;
+  bool byDate = false;
+  QTreeWidget* list = nullptr;
+  QRadioButton* byName = nullptr;
+  QRadioButton* byTime = nullptr;
+};
+
 // "TRANSHIST" ("転送履歴"): the lines of TRANHIST.TXT in `dir`, newest last,
 // with open (the file, through the desktop), delete and delete all.
 class TransferHistoryWindow : public QDialog {

@@ -14,6 +14,9 @@
 #include <QRadioButton>
 #include <QTreeWidget>
 #include <QUrl>
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <ctime>
 
@@ -120,6 +123,32 @@ TEST(TransferWindows, TheDownloadQuestionAnswersEachChoice) {
   DownloadQuestionDialog d(q);
   EXPECT_EQ(d.Choice(DM_RENAME), nullptr);
   EXPECT_TRUE(d.Choice(DM_OVERWRITE)->isChecked());
+}
+
+TEST(TransferWindows, TheUploadDialogSortsByNameOrDateAndChoosesSeveral) {
+  TestApp app;
+  TempDir dir;
+  // Written in this order, each an hour older than the one before.
+  const char* names[] = {"b.txt", "c.lzh", "a.bin"};
+  time_t when = 1700000000;
+  for (const char* n : names) {
+    ASSERT_TRUE(WriteWholeFile(dir.File(n), n));
+    const struct timespec times[2] = {{when, 0}, {when, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, dir.File(n).c_str(), times, 0), 0);
+    when -= 3600;
+  }
+  ASSERT_EQ(mkdir(dir.File("sub").c_str(), 0755), 0);  // folders are not offered
+  UploadDialog one(dir.Path(), false);
+  EXPECT_EQ(one.windowTitle(), "アップロード");
+  EXPECT_EQ(one.Shown(), (std::vector<std::string>{"a.bin", "b.txt", "c.lzh"}));
+  one.SortByDate(true);
+  EXPECT_EQ(one.Shown(), (std::vector<std::string>{"b.txt", "c.lzh", "a.bin"}));
+  one.Select({0, 2});  // one file at a time here
+  EXPECT_EQ(one.Chosen(), (std::vector<std::string>{dir.File("b.txt")}));
+
+  UploadDialog many(dir.Path(), true);
+  many.Select({0, 2});
+  EXPECT_EQ(many.Chosen(), (std::vector<std::string>{dir.File("a.bin"), dir.File("c.lzh")}));
 }
 
 TEST(TransferWindows, TheHistoryListsOpensAndDeletes) {
