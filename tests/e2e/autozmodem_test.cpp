@@ -1,8 +1,8 @@
 // The program headless on a telnet call to inetutils telnetd, whose "login"
 // is a script that greets, sends files with lrzsz's sz and says goodbye: the
 // host's ZMODEM start fetches the files into the download directory by
-// itself, the host's words reach the screen and the stock, and none of the
-// transfer's bytes do.
+// itself, the host's words reach the screen and the stock, and no ZMODEM
+// header or file data does.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
