@@ -211,7 +211,6 @@ bool TEXTSHAPER::Next(std::string* line, long long* consumed) {
       width = s.orikaeshi;
     }
   }
-  lastWidth = width;
 
   Fill(width);
   if (units.empty()) return false;

@@ -60,8 +60,6 @@ class TEXTSHAPER {
   // bytes it accounts for.  False when nothing is left (or on a read error).
   bool Next(std::string* line, long long* consumed);
   bool ReadError() const { return readError; }
-  // The width the last line was shaped to (columns, at least 2).
-  int LastWidth() const { return lastWidth; }
   // Whether the wrap column makes lines shorter than the screen.
   bool CutsShort() const;
 
@@ -94,7 +92,6 @@ class TEXTSHAPER {
   std::string indent;    // the repeated indentation (wire bytes)
   int indentColumns = 0;
   bool prevCR = true;    // the next line begins a source line
-  int lastWidth = 2;
 };
 
 // Shapes a whole text at once (tests, the fuzz target): the lines in order.
@@ -106,7 +103,6 @@ struct TEXTUPLOAD {
   std::uint8_t paceCharacter = 0;  // PaceCharacter (0: none)
   bool collate = false;            // Collate: the echo must repeat what was sent
   bool fastSend = false;           // FastSend: no waiting for the echo
-  bool localEcho = false;          // LocalEcho: the port echoes what is sent
   // The text to send (the clipboard's, Shift_JIS); none: the transfer's file.
   std::optional<std::string> text;
   // Sends up to n bytes of a line, returning how many it took (0: no room

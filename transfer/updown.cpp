@@ -75,7 +75,6 @@ void PrepareTextUpload(std::optional<std::string> text) {
   u.paceCharacter = hostprop.PaceCharacter;
   u.collate = hostprop.Collate != 0;
   u.fastSend = hostprop.FastSend != 0;
-  u.localEcho = hostprop.LocalEcho != 0;
   u.text = std::move(text);
   u.send = [](const char* data, size_t n) -> size_t {
     // The conversion may grow a byte to three (JIS shifts, CR LF, doubled
