@@ -14,8 +14,8 @@
 #include <QRadioButton>
 #include <QTreeWidget>
 #include <QUrl>
-#include <fcntl.h>
 #include <sys/stat.h>
+#include <utime.h>
 
 #include <cstdlib>
 #include <ctime>
@@ -133,8 +133,8 @@ TEST(TransferWindows, TheUploadDialogSortsByNameOrDateAndChoosesSeveral) {
   time_t when = 1700000000;
   for (const char* n : names) {
     ASSERT_TRUE(WriteWholeFile(dir.File(n), n));
-    const struct timespec times[2] = {{when, 0}, {when, 0}};
-    ASSERT_EQ(utimensat(AT_FDCWD, dir.File(n).c_str(), times, 0), 0);
+    const utimbuf times{when, when};
+    ASSERT_EQ(utime(dir.File(n).c_str(), &times), 0);
     when -= 3600;
   }
   ASSERT_EQ(mkdir(dir.File("sub").c_str(), 0755), 0);  // folders are not offered
