@@ -12,6 +12,7 @@
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QDockWidget>
+#include <QMenuBar>
 #include <QScreen>
 #include <QTimer>
 #include <cstdio>
@@ -46,6 +47,8 @@
 #include "terminal/log_dialog.h"
 #include "terminal/mybitmap.h"
 #include "terminal/terminal_view.h"
+#include "transfer/transfer_window.h"
+#include "transfer/updown.h"
 
 #ifndef QUILLNET_VERSION
 #define QUILLNET_VERSION "0"
@@ -149,6 +152,8 @@ int main(int argc, char** argv) {
     InstallDialingWindows();
   }
   TAPISUB::Install();
+  // A host that starts a ZMODEM send gets its files into the download directory.
+  InstallTransferHooks();
 
   // The headless screen's rows are the stock's frame before the stock opens,
   // so that every line the screen shows is one the stock writes back.  (The
@@ -175,6 +180,7 @@ int main(int argc, char** argv) {
     frame->hangup = [] { TAPISUB::Hangup(); };
     InstallScriptWindows(frame.get());
     frame->PlaceBySettings();
+    InstallTransferWindows(frame.get(), frame->menuBar()->addMenu(QStringLiteral("転送(&F)")), frame->Client());
     TELNET::windowSizeSource = [](int* columns, int* lines) {
       *columns = STOCK::cColumn;
       *lines = bitmap.cyLines;

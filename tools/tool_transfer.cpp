@@ -27,8 +27,10 @@
 #include "port/comport.h"
 #include "port/telnet.h"
 #include "shell/config.h"
+#include "shell/hostprop.h"
 #include "transfer/figures.h"
 #include "transfer/names.h"
+#include "transfer/textupload.h"
 #include "transfer/transfer.h"
 
 extern const char* const kSendUsage;
@@ -60,12 +62,27 @@ const char* const kTransferOptions =
     "  --progress           the figures on standard error once a second\n"
     "  --debug-log FILE     the protocol trace into FILE\n"
     "\n"
+    "  text (send only; defaults as for a new host):\n"
+    "  --width N            wrap column, 20 up to the screen's 80 (default 76;\n"
+    "                       other values: the screen width)\n"
+    "  --margin N           blanks in front of every line (default 0)\n"
+    "  --zenkaku-margin     the margin in full-width blanks\n"
+    "  --kinsoku 0|1        keep forbidden characters off line starts and ends\n"
+    "                       (default 1)\n"
+    "  --tab N              a TAB becomes blanks up to a multiple of N (default 0:\n"
+    "                       TABs are sent as they are)\n"
+    "  --pace C             wait for the character C (or a code: 17, 0x11) after\n"
+    "                       each line\n"
+    "  --collate            the echo must repeat what was sent (else error 11)\n"
+    "  --fast               do not wait for the echo\n"
+    "\n"
     "  exit status: 0 done, 1-13 the transfer's error, 20 stopped or declined,\n"
     "  64 usage\n";
 
 namespace {
 
 constexpr int kUsageStatus = 64;
+constexpr int kToolScreenWidth = 80;  // the screen a text upload is shaped for
 
 volatile sig_atomic_t gStop = 0;
 void OnSignal(int) { gStop = 1; }
@@ -85,7 +102,36 @@ struct ARGS {
   bool progress = false;
   std::string debugLog;
   std::vector<std::string> files;
+  TEXTUPLOAD text;
+  bool textOption = false;  // a text-only option was given
 };
+
+// The host defaults of a text upload (the configuration's part comes later).
+TEXTUPLOAD TextDefaults() {
+  TEXTUPLOAD u;
+  HOSTPROPERTY h;
+  h.SetDefault();
+  u.shape.screenWidth = kToolScreenWidth;
+  u.shape.orikaeshi = h.Orikaeshi;
+  u.shape.margin = h.Margin;
+  u.shape.hankakuMargin = h.HankakuMargin != 0;
+  u.shape.autoMarginSync = h.AutoMarginSync != 0;
+  u.shape.kinsoku = h.Kinsoku != 0;
+  u.shape.tabToSpace = h.TabToSpace;
+  u.paceCharacter = h.PaceCharacter;
+  u.collate = h.Collate != 0;
+  u.fastSend = h.FastSend != 0;
+  return u;
+}
+
+// A whole decimal number in [lo, hi].
+bool Number(const std::string& v, int lo, int hi, int* out) {
+  if (v.empty() || v.size() > 9 || v.find_first_not_of("0123456789") != std::string::npos) return false;
+  const int n = std::atoi(v.c_str());
+  if (n < lo || n > hi) return false;
+  *out = n;
+  return true;
+}
 
 // The trace into a file of the user's choice: the debug log writes
 // "Debug.log" in a directory, so the file is linked there afterwards.
@@ -123,7 +169,9 @@ int Run(bool upload, const ARGS& a) {
     comport = true;
   }
   if (comport) {
-    COMPORT::SetBinaryMode();
+    // Text goes as typed text: the port drops the NULs a telnet host pads
+    // with, so the echo compares with what was sent.
+    if (a.protocol != PROTOCOL_TEXT) COMPORT::SetBinaryMode();
     line = std::make_unique<COMPORTLINE>();
   } else {
     auto fd = std::make_unique<FDTRANSFERLINE>(0, 1);
@@ -131,6 +179,7 @@ int Run(bool upload, const ARGS& a) {
     line = std::move(fd);
   }
 
+  if (a.protocol == PROTOCOL_TEXT) textUpload = a.text;
   TRANSFER& t = transfer;
   t.protocol = a.protocol;
   t.opt = a.opt;
@@ -190,6 +239,7 @@ int Run(bool upload, const ARGS& a) {
 int Command(bool upload, const std::vector<std::string>& args) {
   const char* cmd = upload ? "send" : "receive";
   ARGS a;
+  a.text = TextDefaults();
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& s = args[i];
     auto value = [&](std::string* out) {
@@ -235,6 +285,35 @@ int Command(bool upload, const std::vector<std::string>& args) {
       a.progress = true;
     } else if (s == "--debug-log") {
       if (!value(&a.debugLog)) return Usage(cmd, "--debug-log needs a FILE");
+    } else if (s == "--width" || s == "--margin" || s == "--tab" || s == "--kinsoku") {
+      int n = 0;
+      const int hi = s == "--kinsoku" ? 1 : 999;
+      if (!value(&v) || !Number(v, 0, hi, &n)) return Usage(cmd, s + " needs a number" + (hi == 1 ? " (0 or 1)" : ""));
+      if (s == "--width") a.text.shape.orikaeshi = n;
+      else if (s == "--margin") a.text.shape.margin = n;
+      else if (s == "--tab") a.text.shape.tabToSpace = n;
+      else a.text.shape.kinsoku = n != 0;
+      a.textOption = true;
+    } else if (s == "--zenkaku-margin") {
+      a.text.shape.hankakuMargin = false;
+      a.textOption = true;
+    } else if (s == "--pace") {
+      if (!value(&v) || v.empty()) return Usage(cmd, "--pace needs a character");
+      int code = static_cast<unsigned char>(v[0]);
+      if (v.size() > 1) {
+        char* end = nullptr;
+        const long l = std::strtol(v.c_str(), &end, 0);
+        if (*end != 0 || l < 1 || l > 255) return Usage(cmd, "--pace needs one character or a code 1-255");
+        code = static_cast<int>(l);
+      }
+      a.text.paceCharacter = static_cast<std::uint8_t>(code);
+      a.textOption = true;
+    } else if (s == "--collate") {
+      a.text.collate = true;
+      a.textOption = true;
+    } else if (s == "--fast") {
+      a.text.fastSend = true;
+      a.textOption = true;
     } else if (s == "--") {
       a.files.insert(a.files.end(), args.begin() + static_cast<long>(i) + 1, args.end());
       break;
@@ -245,6 +324,19 @@ int Command(bool upload, const std::vector<std::string>& args) {
     }
   }
   if (a.protocol == PROTOCOL_NONE) return Usage(cmd, "--protocol WORD is needed");
+  if (a.textOption && (a.protocol != PROTOCOL_TEXT || !upload))
+    return Usage(cmd, "the text options belong to send --protocol text");
+  if (a.text.paceCharacter && a.text.fastSend)
+    return Usage(cmd, "--pace and --fast exclude each other");
+  if (a.protocol == PROTOCOL_TEXT) {
+    // Word wrap, hanging punctuation and the kinsoku tables are the
+    // configuration's.
+    config.LoadRegistry();
+    a.text.shape.wordwrap = config.Wordwrap != 0;
+    a.text.shape.burasage = config.Burasage != 0;
+    a.text.shape.topKinsoku = config.TopKinsoku;
+    a.text.shape.bottomKinsoku = config.BottomKinsoku;
+  }
   if (!a.line.empty() && !a.telnetHost.empty()) return Usage(cmd, "--line and --telnet exclude each other");
   if (upload && a.files.empty()) return Usage(cmd, "no FILE to send");
   if (!upload && a.files.size() > 1) return Usage(cmd, "at most one FILE");

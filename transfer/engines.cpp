@@ -2,6 +2,7 @@
 // protocol.  One line per protocol; a null slot means "not this way" or "not
 // built" (TransIt, the videotex binary transfer and the external program are
 // left out; B Plus, QuickVAN and M-Link come later).
+#include "transfer/textupload.h"
 #include "transfer/transfer.h"
 #include "transfer/zmodem.h"
 
@@ -13,7 +14,7 @@ struct ENTRY {
 };
 
 const ENTRY kTable[PROTOCOL_COUNT] = {
-    /* 0 text         */ {nullptr, nullptr, false},  // text upload: NOPROTOCOL
+    /* 0 text         */ {MakeTextUpload, nullptr, false},
     /* 1 xmodem       */ {nullptr, nullptr, false},  // XMODEM engines
     /* 2 xmodemcrc    */ {nullptr, nullptr, false},
     /* 3 xmodem1k     */ {nullptr, nullptr, false},

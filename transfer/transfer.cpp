@@ -90,7 +90,8 @@ bool TRANSFER::BeginUpload() {
   for (const std::string& f : files) {
     const long long len = FileLength(f);
     std::string wire;
-    if (len < 0 || !SendNameForPath(f, &wire)) {
+    // A text upload sends no name, so any name will do.
+    if (len < 0 || (protocol != PROTOCOL_TEXT && !SendNameForPath(f, &wire))) {
       protocolerror = PE_NOTFOUND;
       DebugLogF("BeginUpload: cannot send %s\n", f.c_str());
       return false;

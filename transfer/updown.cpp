@@ -15,8 +15,11 @@
 #include "terminal/dispatch.h"
 #include "terminal/log.h"
 #include "terminal/mybitmap.h"
+#include "stock/codevram.h"
+#include "stock/stock.h"
 #include "transfer/figures.h"
 #include "transfer/names.h"
+#include "transfer/textupload.h"
 #include "transfer/zmodem.h"
 
 UPDOWNHOOKS updownHooks;
@@ -53,6 +56,46 @@ void ShowHostText(const std::string& sjis) {
   bitmap.Show();
 }
 
+// The host's and the configuration's settings of a text upload, sent through
+// the port's text path (code conversion, CR rule, local echo) and echoed on
+// the terminal and into the log.
+void PrepareTextUpload(std::optional<std::string> text) {
+  TEXTUPLOAD u;
+  u.shape.screenWidth = STOCK::cColumn > 0 ? STOCK::cColumn : 80;
+  u.shape.orikaeshi = hostprop.Orikaeshi;
+  u.shape.margin = hostprop.Margin;
+  u.shape.hankakuMargin = hostprop.HankakuMargin != 0;
+  u.shape.autoMarginSync = hostprop.AutoMarginSync != 0;
+  u.shape.kinsoku = hostprop.Kinsoku != 0;
+  u.shape.tabToSpace = hostprop.TabToSpace;
+  u.shape.wordwrap = config.Wordwrap != 0;
+  u.shape.burasage = config.Burasage != 0;
+  u.shape.topKinsoku = config.TopKinsoku;
+  u.shape.bottomKinsoku = config.BottomKinsoku;
+  u.paceCharacter = hostprop.PaceCharacter;
+  u.collate = hostprop.Collate != 0;
+  u.fastSend = hostprop.FastSend != 0;
+  u.text = std::move(text);
+  u.send = [](const char* data, size_t n) -> size_t {
+    // The conversion may grow a byte to three (JIS shifts, CR LF, doubled
+    // IAC): take only what surely fits the writer's buffer.
+    const int room = COMPORT::WRITE_BUFFER - COMPORT::GetOutQueueCount() - 16;
+    const size_t k = std::min(n, room > 0 ? static_cast<size_t>(room) / 3 : size_t{0});
+    if (k == 0) return 0;
+    COMPORT::PauseTransmit();
+    for (size_t i = 0; i < k; ++i) COMPORT::Send(data[i]);
+    COMPORT::SendSettle();
+    return k;
+  };
+  u.echo = [](const char* data, size_t n) {
+    LOG::Put(data, n);
+    bitmap.Input(data, n);
+    bitmap.Show();
+  };
+  u.newestLine = [] { return static_cast<long long>(cvNewest.i); };
+  textUpload = std::move(u);
+}
+
 // Runs one transfer over the port: the common start, the loop, the end.
 int Run(TRANSFER& t, std::unique_ptr<PROTOCOLENGINE> engine) {
   COMPORTLINE line;
@@ -67,7 +110,9 @@ int Run(TRANSFER& t, std::unique_ptr<PROTOCOLENGINE> engine) {
   const bool wasOnline = fOnline != 0;
   fUpDownProcessing = true;
   CLIENT::StopPortAccess();
-  COMPORT::SetBinaryMode();
+  // Text goes out as typed text; every protocol runs on binary mode.
+  const bool binary = t.protocol != PROTOCOL_TEXT;
+  if (binary) COMPORT::SetBinaryMode();
   if (updownHooks.enableTransferMenu) updownHooks.enableTransferMenu(false);
   if (updownHooks.addinEvent) updownHooks.addinEvent(true);
   TICK lastShown = GetTick();
@@ -94,7 +139,7 @@ int Run(TRANSFER& t, std::unique_ptr<PROTOCOLENGINE> engine) {
   engine.reset();
   t.changed = nullptr;
   if (updownHooks.closeProgress) updownHooks.closeProgress();
-  COMPORT::RestoreBinaryMode();
+  if (binary) COMPORT::RestoreBinaryMode();
   timeAutoHangup = GetTick();
   if (updownHooks.enableTransferMenu) updownHooks.enableTransferMenu(true);
   if (updownHooks.addinEvent) updownHooks.addinEvent(false);
@@ -147,6 +192,7 @@ int ProcessUpload(const std::string& file, int p) {
     }
   }
   t.szFileNameProtocol = file;
+  if (p == PROTOCOL_TEXT) PrepareTextUpload(std::nullopt);
   if (!t.BeginUpload()) {
     ErrorMessage(ProtocolErrorText(t.protocolerror));
     return 0;
@@ -199,12 +245,25 @@ int AutoBplus() {
 }
 
 int ProcessClipboardUpload() {
-  ENGINEFACTORY make = UploadEngine(PROTOCOL_TEXT);
-  if (!make) {
-    DebugLog("ProcessClipboardUpload: text upload is not built\n");
+  if (!fOnline || fUpDownProcessing) return 0;
+  TRANSFER& t = transfer;
+  t.protocol = PROTOCOL_TEXT;
+  t.opt = TRANSFEROPTIONS{};
+  t.files.clear();
+  t.szFileNameProtocol = kClipboardName;
+  t.BeginDownload();  // the common start, without a file
+  t.fUpload = true;
+  t.stats.upload = true;
+  t.ProtocolSetFileName(kClipboardName);
+  std::optional<std::string> text = updownHooks.clipboardText ? updownHooks.clipboardText() : std::nullopt;
+  if (!text || text->size() >= kClipboardMax) {
+    // No text there, or more than a text upload takes at once.
+    ErrorMessage(ProtocolErrorText(PE_UNKNOWN));
     return 0;
   }
-  return 0;
+  t.ProtocolSetTotalBytes(static_cast<long long>(text->size()));
+  PrepareTextUpload(std::move(text));
+  return Run(t, MakeTextUpload(t));
 }
 
 void InstallTransferHooks() {
@@ -214,3 +273,7 @@ void InstallTransferHooks() {
   };
   CLIENT::hooks.autoBplus = [] { return AutoBplus() != 0; };
 }
+
+std::string TransferProgramDir() { return ProgramDir(); }
+std::string TransferDownloadDir() { return config.DownloadPath[0] ? std::string(config.DownloadPath) : ProgramDir(); }
+std::string TransferUploadDir() { return config.UploadPath[0] ? std::string(config.UploadPath) : ProgramDir(); }

@@ -10,7 +10,9 @@
 // the figures go to standard error once a second.
 #pragma once
 
+#include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,7 +39,14 @@ struct UPDOWNHOOKS {
   std::function<void(bool start)> addinEvent;
   // Text shown on the terminal (the host's message after an abort).
   std::function<void(const std::string& sjis)> showText;
+  // The clipboard's text in Shift_JIS; none when it holds no text.
+  std::function<std::optional<std::string>()> clipboardText;
 };
+
+// The name a clipboard upload shows (never written to the history).
+inline constexpr const char kClipboardName[] = "(ｸﾘｯﾌﾟﾎﾞｰﾄﾞ)";
+// A clipboard text of this many bytes or more is refused.
+inline constexpr size_t kClipboardMax = 65536;
 extern UPDOWNHOOKS updownHooks;
 
 // Upload of `file` (UTF-8 path, or for ZMODEM a list of names) with protocol
@@ -55,3 +64,8 @@ int AutoBplus();
 int ProcessClipboardUpload();
 // Installs AutoZmodem (and AutoBplus) into CLIENT::hooks.
 void InstallTransferHooks();
+// The program directory (TRANHIST.TXT lives there) and the download and
+// upload directories the settings name (the program directory when empty).
+std::string TransferProgramDir();
+std::string TransferDownloadDir();
+std::string TransferUploadDir();
