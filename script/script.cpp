@@ -116,6 +116,25 @@ std::string UpperAscii(std::string s) {
   return s;
 }
 
+// The end of a SWITCH/LOOPSWITCH wait: the body of the CASE that listed the
+// RESULT-th string, or on a time-out the CASE TIMEOUT body; a time-out
+// without one goes on after the closer.
+void DispatchSwitch(SCRIPTPOS& l) {
+  l.switchWait = false;
+  size_t to = l.switchAfter;
+  int r = l.result;
+  for (const SCRIPTPOS::SWITCHCASE& c : l.switchCases) {
+    if (r < 0 ? c.timeoutCase : r >= 1 && r <= c.strings) {
+      to = c.body;
+      break;
+    }
+    if (r > 0) r -= c.strings;
+  }
+  l.switchCases.clear();
+  l.pos = to;
+  l.line = l.program->LineAt(to);
+}
+
 }  // namespace
 
 // The statement handlers.  Each returns true when the rest of the line is to
@@ -174,6 +193,10 @@ class SCRIPTSTATEMENTS {
       case atom::ENDWHILE:
       case atom::LOOPAGAIN: L().pos = Read(L(), L().pos).Offset(); return false;
       case atom::BREAKLOOP: return BreakLoop();
+      case atom::SWITCH:
+      case atom::LOOPSWITCH: return Switch(a);
+      case atom::CASE: return CaseEnd();
+      case atom::ENDSWITCH: return true;
       default:
         SCRIPT::Report(scriptmsg::NOT_YET, std::string(atom::Name(a)) + " " + scriptmsg::Text(scriptmsg::NOT_YET),
                        atom::Name(a));
@@ -219,6 +242,16 @@ class SCRIPTSTATEMENTS {
   static bool Wait() {
     ++L().pos;
     std::unique_ptr<WAITER> w;
+    int count = 0;
+    if (!AddItems(atom::WAIT, w, count)) return false;
+    StartWait(std::move(w));
+    return false;
+  }
+
+  // Adds the items from the level's position to the end of the statement to
+  // one matcher (made by the first item; `keyword` names the statement in a
+  // parameter error).  count: items added.
+  static bool AddItems(uint8_t keyword, std::unique_ptr<WAITER>& w, int& count) {
     for (;;) {
       bool wildcard = false;
       int64_t quiet = 0;
@@ -240,7 +273,7 @@ class SCRIPTSTATEMENTS {
       }
       SCRIPTVALUE s;
       if (AtEnd()) {
-        SCRIPT::ParameterError(atom::WAIT);
+        SCRIPT::ParameterError(keyword);
         return false;
       }
       if (!Value(s)) return false;
@@ -255,17 +288,105 @@ class SCRIPTSTATEMENTS {
       } else {
         w->Link(s.text.c_str(), q, wildcard);
       }
+      ++count;
       if (Peek() == atom::COMMA) {
         ++L().pos;
         continue;
       }
       if (!AtEnd()) {
-        SCRIPT::ParameterError(atom::WAIT);
+        SCRIPT::ParameterError(keyword);
         return false;
       }
-      break;
+      return true;
     }
+  }
+
+  // SWITCH / LOOPSWITCH: one wait on the strings of every CASE line up to
+  // the closer (CASE lines of nested switches and loops are not theirs).
+  // The wait's end picks the body (SCRIPT::EndWait, DispatchSwitch).
+  static bool Switch(uint8_t a) {
+    SCRIPTPOS& l = L();
+    const size_t opener = l.pos;
+    const int openerLine = l.line;
+    if (AtomAt(l, opener + 1) != atom::LINENO) {
+      SCRIPT::ParameterError(a);
+      return false;
+    }
+    std::unique_ptr<WAITER> w;
+    std::vector<SCRIPTPOS::SWITCHCASE> cases;
+    int strings = 0;
+    int depth = 0;
+    bool closed = false;
+    size_t after = 0;
+    const size_t end = CodeOf(l).size();
+    for (size_t p = AfterLine(l, opener, nullptr); p < end;) {
+      const size_t first = PastLabels(l, p);
+      const uint8_t b = AtomAt(l, first);
+      if (b == atom::SWITCH || b == atom::LOOPSWITCH || b == atom::BEGINLOOP || b == atom::WHILE) {
+        ++depth;
+      } else if (b == atom::ENDSWITCH || b == atom::ENDLOOP || b == atom::ENDWHILE) {
+        if (depth-- == 0) {
+          // The closer of this switch: ENDSWITCH for SWITCH, its loop's closer for LOOPSWITCH.
+          closed = a == atom::SWITCH ? b == atom::ENDSWITCH : b != atom::ENDSWITCH && Read(l, first).Offset() == opener;
+          after = AfterLine(l, first, nullptr);
+          break;
+        }
+      } else if (depth == 0 && b == atom::CASE) {
+        SCRIPTPOS::SWITCHCASE c;
+        c.body = AfterLine(l, first, nullptr);
+        l.pos = first + 1;
+        l.line = l.program->LineAt(first);
+        if (Peek() == atom::TIMEOUTV && AtomAt(l, l.pos + 1) == atom::LINENO) {
+          c.timeoutCase = true;
+        } else if (!AddItems(atom::CASE, w, c.strings)) {
+          return false;
+        }
+        strings += c.strings;
+        cases.push_back(c);
+      } else if (depth == 0 && cases.empty() && b != atom::LINENO && first < end) {
+        l.line = l.program->LineAt(first);
+        SCRIPT::RuntimeError(scriptmsg::EXTRA_BEFORE_CASE);
+        return false;
+      }
+      p = AfterLine(l, first, nullptr);
+    }
+    l.pos = opener;
+    l.line = openerLine;
+    if (!closed) {
+      SCRIPT::RuntimeError(scriptmsg::NO_ENDSWITCH);
+      return false;
+    }
+    if (strings == 0) {
+      SCRIPT::RuntimeError(scriptmsg::NO_CASE);
+      return false;
+    }
+    l.switchWait = true;
+    l.switchCases = std::move(cases);
+    l.switchAfter = after;
     StartWait(std::move(w));
+    return false;
+  }
+
+  // CASE reached in normal flow: the body before it has run, so the switch
+  // ends: to its closer (ENDSWITCH goes on after itself, the ENDLOOP of a
+  // LOOPSWITCH waits again).
+  static bool CaseEnd() {
+    SCRIPTPOS& l = L();
+    int depth = 0;
+    const size_t end = CodeOf(l).size();
+    for (size_t p = AfterLine(l, l.pos, nullptr); p < end;) {
+      const size_t first = PastLabels(l, p);
+      const uint8_t b = AtomAt(l, first);
+      if (b == atom::SWITCH || b == atom::LOOPSWITCH || b == atom::BEGINLOOP || b == atom::WHILE) {
+        ++depth;
+      } else if ((b == atom::ENDSWITCH || b == atom::ENDLOOP || b == atom::ENDWHILE) && depth-- == 0) {
+        l.pos = first;
+        l.line = l.program->LineAt(first);
+        return false;
+      }
+      p = AfterLine(l, first, nullptr);
+    }
+    SCRIPT::RuntimeError(scriptmsg::NO_ENDSWITCH);
     return false;
   }
 
@@ -763,6 +884,7 @@ void SCRIPT::EndWait(int32_t result) {
     l.capture = false;
   }
   l.pos = AfterLine(l, l.pos, &l.line);
+  if (l.switchWait) DispatchSwitch(l);
 }
 
 bool SCRIPT::Receive(char c) {
@@ -790,9 +912,17 @@ std::optional<int64_t> SCRIPT::DueIn() {
   if (levels_.empty()) return std::nullopt;
   const SCRIPTPOS& l = levels_.back();
   const TICK now = Now();
-  if (l.waiting && l.waitMs > 0) {
-    const TICK due = l.waitStart + static_cast<TICK>(l.waitMs);
-    return due > now ? static_cast<int64_t>(due - now) : 0;
+  std::optional<int64_t> in;
+  auto Earliest = [&in, now](TICK due) {
+    const int64_t ms = due > now ? static_cast<int64_t>(due - now) : 0;
+    if (!in || ms < *in) in = ms;
+  };
+  if (l.waiting) {
+    if (l.waitMs > 0) Earliest(l.waitStart + static_cast<TICK>(l.waitMs));
+    // A matcher whose pattern is complete reports once its quiet time is over.
+    for (const WAITER* w = l.waiter.get(); w; w = w->pNext)
+      if (w->fTiming) Earliest(w->timeMatched + static_cast<TICK>(w->msQuiet));
+    if (in) return in;
   }
   if (l.sleeping && !l.yieldOnce) return l.sleepUntil > now ? static_cast<int64_t>(l.sleepUntil - now) : 0;
   return std::nullopt;
