@@ -58,6 +58,8 @@ const char kCRLF[] = "\r\n";
 // a QCoreApplication.
 QTimer* timer1 = nullptr;
 QTimer* timerNext = nullptr;
+// Single shot, for the moment a script's wait or sleep is due.
+QTimer* timerDue = nullptr;
 // One wake-up call from the reader is queued at a time.
 std::atomic<bool> wakeQueued{false};
 // The pass is running (Show may let events run; a pass must not start inside
@@ -72,8 +74,12 @@ TICK Now() { return CLIENT::hooks.tick ? CLIENT::hooks.tick() : GetTick(); }
 
 bool ScriptExecuting() { return CLIENT::hooks.scriptExecuting && CLIENT::hooks.scriptExecuting(); }
 bool HideDisplay() { return CLIENT::hooks.scriptHideDisplay && CLIENT::hooks.scriptHideDisplay(); }
-void ScriptReceive(char c) {
-  if (CLIENT::hooks.scriptReceive) CLIENT::hooks.scriptReceive(c);
+bool ScriptBusy() { return CLIENT::hooks.scriptBusy && CLIENT::hooks.scriptBusy(); }
+// Whether the byte ended the script's wait; the next pass then runs at once.
+bool ScriptReceive(char c) {
+  if (!CLIENT::hooks.scriptReceive || !CLIENT::hooks.scriptReceive(c)) return false;
+  CLIENT::QueuePass();
+  return true;
 }
 
 // Runs a transfer hook, or notes that the transfer is not built.
@@ -292,7 +298,14 @@ void DataPass() {
         }
         if (script) {
           logRun.Flush();
-          ScriptReceive(static_cast<char>(b));
+          if (ScriptReceive(static_cast<char>(b))) {
+            // The wait ended: the statements after it run on the next pass,
+            // before the bytes after this one are taken.
+            run.Flush();
+            Refresh();
+            LOG::CheckLimit();
+            return;
+          }
           // The script may have ended or hidden the display.
           script = ScriptExecuting();
           hidden = HideDisplay();
@@ -353,6 +366,9 @@ void Pass() {
   }
   if (!fPortAccess) return;
   if (ScriptExecuting() && CLIENT::hooks.scriptProcess) CLIENT::hooks.scriptProcess();
+  // Between two slices of its statements the script takes no bytes: they
+  // wait in the port for its next wait.
+  if (ScriptExecuting() && ScriptBusy()) return;
   if (!fOnline) {
     if (ScriptExecuting()) ScriptReceive('\0');
     return;
@@ -404,6 +420,14 @@ void CLIENT::SetPortAccessFast() {
   SetTimer1(msPortTimer);
 }
 
+void CLIENT::QueuePass() {
+  if (timerNext) timerNext->start();
+}
+
+void CLIENT::PassIn(int64_t ms) {
+  if (timerDue) timerDue->start(static_cast<int>(std::clamp<int64_t>(ms, 0, 24 * 3600 * 1000)));
+}
+
 void CLIENT::StopPortAccess() {
   if (!fPortAccess) return;
   fPortAccess = 0;
@@ -426,6 +450,10 @@ void CLIENT::Create() {
     timerNext->setSingleShot(true);
     timerNext->setInterval(0);
     QObject::connect(timerNext, &QTimer::timeout, [] { ProcessPortInput(); });
+    timerDue = new QTimer();
+    timerDue->setSingleShot(true);
+    timerDue->setTimerType(Qt::PreciseTimer);
+    QObject::connect(timerDue, &QTimer::timeout, [] { ProcessPortInput(); });
   }
   // Called by the reader thread when data lands in its empty buffer: one
   // queued call runs a pass at once instead of after up to 300 ms.
@@ -446,7 +474,8 @@ void CLIENT::Destroy() {
   COMPORT::onDataArrived = nullptr;
   delete timer1;
   delete timerNext;
-  timer1 = timerNext = nullptr;
+  delete timerDue;
+  timer1 = timerNext = timerDue = nullptr;
   wakeQueued = false;
   delete pNoCarrierWaiter;
   pNoCarrierWaiter = nullptr;

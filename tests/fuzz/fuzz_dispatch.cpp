@@ -74,6 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CLIENT::hooks.scriptHideDisplay = [hidden] { return hidden; };
   CLIENT::hooks.scriptReceive = [&scriptBytes](char c) {
     if (c) scriptBytes += c;
+    return false;
   };
   CLIENT::hooks.receiversReceived = [&taken](const char* p, int n) { taken.append(p, size_t(n)); };
   CLIENT::hooks.autoZmodem = [] { return true; };

@@ -46,6 +46,7 @@ class DispatchTest : public ::testing::Test {
     CLIENT::hooks.scriptReceive = [this](char c) {
       if (c) scriptBytes += c;
       else ++scriptTicks;
+      return false;
     };
     CLIENT::hooks.autoZmodem = [this] { return ++zmodemStarts, true; };
     CLIENT::hooks.autoBplus = [this] { return ++bplusStarts, true; };

@@ -1,0 +1,56 @@
+#include "terminal/scripthook.h"
+
+#include <optional>
+
+#include "platform/tick.h"
+#include "port/comport.h"
+#include "port/tapisub.h"
+#include "script/script.h"
+#include "terminal/dispatch.h"
+#include "terminal/mybitmap.h"
+
+namespace {
+
+// The moment the due timer was last armed for (0: none).  A later due moment
+// than the armed one waits for that one to fire; the pass it runs arms the
+// next.
+TICK armedAt = 0;
+
+}  // namespace
+
+void ArmScriptDue() {
+  const std::optional<int64_t> in = SCRIPT::DueIn();
+  if (!in) return;
+  const TICK now = GetTick();
+  const TICK at = now + static_cast<TICK>(*in);
+  if (armedAt != 0 && armedAt > now && armedAt <= at) return;
+  armedAt = at;
+  CLIENT::PassIn(*in);
+}
+
+void InstallScriptHooks() {
+  CLIENT::hooks.scriptExecuting = [] { return SCRIPT::fExecuting; };
+  CLIENT::hooks.scriptHideDisplay = [] { return SCRIPT::fHideDisplay; };
+  CLIENT::hooks.scriptBusy = [] { return SCRIPT::SliceCut(); };
+  CLIENT::hooks.scriptProcess = [] {
+    SCRIPT::Process();
+    ArmScriptDue();
+  };
+  CLIENT::hooks.scriptReceive = [](char c) {
+    const bool ended = SCRIPT::Receive(c);
+    // A pattern completed with a quiet time to follow is due at its end.
+    if (!ended && c != 0) ArmScriptDue();
+    return ended;
+  };
+
+  SCRIPT::hooks.send = [](const std::string& sjis) { COMPORT::Send(sjis.c_str()); };
+  SCRIPT::hooks.queueProcess = [] { CLIENT::QueuePass(); };
+  SCRIPT::hooks.armTimer = [](int64_t) { ArmScriptDue(); };
+  SCRIPT::hooks.lineCount = [] { return static_cast<int32_t>(pBitmapCur->cyLines); };
+  SCRIPT::hooks.baudRate = [] { return static_cast<int32_t>(COMPORT::GetBaudrate()); };
+
+  TAPISUB::hooks.startScript = [](const std::string& path) {
+    if (SCRIPT::Execute(path)) CLIENT::QueuePass();
+  };
+  TAPISUB::hooks.stopScripts = [] { SCRIPT::StopAll(); };
+}
