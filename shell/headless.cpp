@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/jcode.h"
+#include "script/script.h"
 #include "terminal/mybitmap.h"
 
 // The shown text of a stored line as UTF-8 at `out`, which has room for
@@ -194,4 +195,27 @@ void RemoveHeadlessMirror() {
 
 void FlushHeadlessMirror() {
   if (g_writer) g_writer->HandOver(false);
+}
+
+std::string HeadlessErrorLine(const SCRIPTERROR& e) {
+  std::string line = e.file + ":" + std::to_string(e.line) + ": " + e.message;
+  if (!e.command.empty()) line += " [" + e.command + "]";
+  return line;
+}
+
+void InstallHeadlessScriptReports(FILE* err, bool* failed) {
+  SCRIPT::hooks.reportError = [err, failed](const SCRIPTERROR& e) {
+    if (failed) *failed = true;
+    std::string line = HeadlessErrorLine(e);
+    std::replace(line.begin(), line.end(), '\n', ' ');
+    std::fprintf(err, "%s\n", line.c_str());
+    std::fflush(err);
+  };
+  SCRIPT::hooks.debugInfo = [err](const std::string& utf8) {
+    std::string line = utf8;
+    std::replace(line.begin(), line.end(), '\r', ' ');
+    std::replace(line.begin(), line.end(), '\n', ' ');
+    std::fprintf(err, "%s\n", line.c_str());
+    std::fflush(err);
+  };
 }
