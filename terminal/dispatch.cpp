@@ -72,13 +72,18 @@ std::vector<char> addinBuffer;
 
 TICK Now() { return CLIENT::hooks.tick ? CLIENT::hooks.tick() : GetTick(); }
 
+// The pass ended because a byte ended the script's wait.
+bool scriptWaitEnded = false;
+// Passes run back to back for ended waits before the event loop gets a turn.
+constexpr int kScriptPassesInARow = 8;
+
 bool ScriptExecuting() { return CLIENT::hooks.scriptExecuting && CLIENT::hooks.scriptExecuting(); }
 bool HideDisplay() { return CLIENT::hooks.scriptHideDisplay && CLIENT::hooks.scriptHideDisplay(); }
 bool ScriptBusy() { return CLIENT::hooks.scriptBusy && CLIENT::hooks.scriptBusy(); }
 // Whether the byte ended the script's wait; the next pass then runs at once.
 bool ScriptReceive(char c) {
   if (!CLIENT::hooks.scriptReceive || !CLIENT::hooks.scriptReceive(c)) return false;
-  CLIENT::QueuePass();
+  scriptWaitEnded = true;
   return true;
 }
 
@@ -300,9 +305,10 @@ void DataPass() {
           logRun.Flush();
           if (ScriptReceive(static_cast<char>(b))) {
             // The wait ended: the statements after it run on the next pass,
-            // before the bytes after this one are taken.
+            // before the bytes after this one are taken.  The screen is
+            // painted after that pass (ProcessPortInput), so an answer to a
+            // prompt does not wait for the paint.
             run.Flush();
-            Refresh();
             LOG::CheckLimit();
             return;
           }
@@ -403,8 +409,25 @@ void ProcessPortInput() {
   // started from there would write into the screen it is painting.
   if (fInDispatch || MYBITMAP::fLettingEventsRun) return;
   fInDispatch = 1;
-  ++cDispatchPasses;
-  Pass();
+  // A pass that ended because a byte ended the script's wait is followed at
+  // once by the next one, which begins with the statements after the wait
+  // (an answer to a prompt goes out without a trip through the event loop).
+  // With an event loop, a few such passes run back to back, then the rest
+  // waits for the queued pass, behind the events already waiting; without
+  // one, the caller runs every pass itself.
+  bool paintOwed = false;
+  for (int n = 0;; ++n) {
+    scriptWaitEnded = false;
+    ++cDispatchPasses;
+    Pass();
+    if (!scriptWaitEnded) break;
+    paintOwed = true;
+    if (!timerNext || n + 1 >= kScriptPassesInARow) {
+      CLIENT::QueuePass();
+      break;
+    }
+  }
+  if (paintOwed) Refresh();
   fInDispatch = 0;
 }
 

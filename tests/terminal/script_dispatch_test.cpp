@@ -4,6 +4,8 @@
 // next byte is taken, and SEND reaches the line.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <chrono>
 #include <string>
 
 #include "platform/ui.h"
@@ -16,6 +18,7 @@
 #include "stock/stock.h"
 #include "support/line_peer.h"
 #include "support/temp_dir.h"
+#include "support/test_app.h"
 #include "terminal/dispatch.h"
 #include "terminal/log.h"
 #include "terminal/mybitmap.h"
@@ -167,4 +170,44 @@ TEST_F(ScriptDispatch, HangUpAndAUserDialStopEveryScript) {
   EXPECT_TRUE(SCRIPT::fExecuting);
 }
 
+// The same with an event loop: the dispatcher's own timers run the passes,
+// the pass after an ended wait runs straight away and a due time-out or
+// sleep arms its timer.
+class ScriptDispatchWithEvents : public ScriptDispatch {
+ protected:
+  // Lets the event loop run until no script runs, for at most ms.
+  bool RunUntilEnded(int ms = kIoTimeoutMs) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (SCRIPT::fExecuting) {
+      if (std::chrono::steady_clock::now() >= end) return false;
+      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    }
+    return true;
+  }
+  TestApp app;
+};
+
+TEST_F(ScriptDispatchWithEvents, PromptsOfOneReadAreAnsweredInTurn) {
+  ASSERT_TRUE(SCRIPT::ExecuteFromMemory("wait \"A>\"\nsend \"1\"\nloopswitch\ncase \"B>\"\nsend \"2\"\n"
+                                        "case \"C>\"\nsend \"3\"\nbreakloop\nendloop\nsend \"4\"\n"));
+  CLIENT::QueuePass();
+  Deliver("A> B> B> C> tail");
+  ASSERT_TRUE(RunUntilEnded());
+  EXPECT_EQ(Sent(5), "12234");
+  // The rest is shown once the script has gone.
+  ASSERT_TRUE(WaitFor([] {
+    QCoreApplication::processEvents();
+    return Row(0) == "A> B> B> C> tail";
+  }));
+  EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(ScriptDispatchWithEvents, TimeOutsAndSleepsEndByTheirOwnTimer) {
+  // Nothing arrives: only the timers can end the wait and the sleep.
+  ASSERT_TRUE(SCRIPT::ExecuteFromMemory("millitimeout 120\nwait \"never\"\nsend \"t\" + result\n"
+                                        "millisleep 80\nsend \"s\"\n"));
+  CLIENT::QueuePass();
+  ASSERT_TRUE(RunUntilEnded());
+  EXPECT_EQ(Sent(4), "t-1s");
+}
 }  // namespace
