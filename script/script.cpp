@@ -116,6 +116,21 @@ std::string UpperAscii(std::string s) {
   return s;
 }
 
+// How a line starting with `a` changes the nesting of switches and loops:
+// +1 for an opener, -1 for a closer, else 0.
+int NestingStep(uint8_t a) {
+  switch (a) {
+    case atom::SWITCH:
+    case atom::LOOPSWITCH:
+    case atom::BEGINLOOP:
+    case atom::WHILE: return 1;
+    case atom::ENDSWITCH:
+    case atom::ENDLOOP:
+    case atom::ENDWHILE: return -1;
+    default: return 0;
+  }
+}
+
 // The end of a SWITCH/LOOPSWITCH wait: the body of the CASE that listed the
 // RESULT-th string, or on a time-out the CASE TIMEOUT body; a time-out
 // without one goes on after the closer.
@@ -322,9 +337,10 @@ class SCRIPTSTATEMENTS {
     for (size_t p = AfterLine(l, opener, nullptr); p < end;) {
       const size_t first = PastLabels(l, p);
       const uint8_t b = AtomAt(l, first);
-      if (b == atom::SWITCH || b == atom::LOOPSWITCH || b == atom::BEGINLOOP || b == atom::WHILE) {
+      const int step = NestingStep(b);
+      if (step > 0) {
         ++depth;
-      } else if (b == atom::ENDSWITCH || b == atom::ENDLOOP || b == atom::ENDWHILE) {
+      } else if (step < 0) {
         if (depth-- == 0) {
           // The closer of this switch: ENDSWITCH for SWITCH, its loop's closer for LOOPSWITCH.
           closed = a == atom::SWITCH ? b == atom::ENDSWITCH : b != atom::ENDSWITCH && Read(l, first).Offset() == opener;
@@ -376,10 +392,10 @@ class SCRIPTSTATEMENTS {
     const size_t end = CodeOf(l).size();
     for (size_t p = AfterLine(l, l.pos, nullptr); p < end;) {
       const size_t first = PastLabels(l, p);
-      const uint8_t b = AtomAt(l, first);
-      if (b == atom::SWITCH || b == atom::LOOPSWITCH || b == atom::BEGINLOOP || b == atom::WHILE) {
+      const int step = NestingStep(AtomAt(l, first));
+      if (step > 0) {
         ++depth;
-      } else if ((b == atom::ENDSWITCH || b == atom::ENDLOOP || b == atom::ENDWHILE) && depth-- == 0) {
+      } else if (step < 0 && depth-- == 0) {
         l.pos = first;
         l.line = l.program->LineAt(first);
         return false;

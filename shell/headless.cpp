@@ -203,19 +203,18 @@ std::string HeadlessErrorLine(const SCRIPTERROR& e) {
   return line;
 }
 
+// Writes text as one line: its own line breaks become spaces.
+static void PrintOneLine(FILE* out, std::string text) {
+  std::replace(text.begin(), text.end(), '\r', ' ');
+  std::replace(text.begin(), text.end(), '\n', ' ');
+  std::fprintf(out, "%s\n", text.c_str());
+  std::fflush(out);
+}
+
 void InstallHeadlessScriptReports(FILE* err, bool* failed) {
   SCRIPT::hooks.reportError = [err, failed](const SCRIPTERROR& e) {
     if (failed) *failed = true;
-    std::string line = HeadlessErrorLine(e);
-    std::replace(line.begin(), line.end(), '\n', ' ');
-    std::fprintf(err, "%s\n", line.c_str());
-    std::fflush(err);
+    PrintOneLine(err, HeadlessErrorLine(e));
   };
-  SCRIPT::hooks.debugInfo = [err](const std::string& utf8) {
-    std::string line = utf8;
-    std::replace(line.begin(), line.end(), '\r', ' ');
-    std::replace(line.begin(), line.end(), '\n', ' ');
-    std::fprintf(err, "%s\n", line.c_str());
-    std::fflush(err);
-  };
+  SCRIPT::hooks.debugInfo = [err](const std::string& utf8) { PrintOneLine(err, utf8); };
 }

@@ -21,6 +21,7 @@
 #include "terminal/log.h"
 #include "terminal/mybitmap.h"
 #include "terminal/waiter.h"
+#include "terminal/port_bytes.h"
 
 namespace {
 
@@ -89,15 +90,7 @@ class DispatchTest : public ::testing::Test {
   }
 
   // Writes bytes to the port and waits until its reader holds them.
-  void Deliver(const std::string& bytes) {
-    COMPORT::GetInQueueCount();
-    const int before = COMPORT::cbThreadRead;
-    ASSERT_TRUE(WriteAll(peer.toPort.Get(), bytes));
-    ASSERT_TRUE(WaitFor([&] {
-      COMPORT::GetInQueueCount();
-      return COMPORT::cbThreadRead >= before + int(bytes.size());
-    }));
-  }
+  void Deliver(const std::string& bytes) { DeliverToPort(peer.toPort.Get(), bytes); }
   // Runs passes until the port holds nothing more (at most 100).
   void Drain() {
     for (int i = 0; i < 100; ++i) {
@@ -112,13 +105,7 @@ class DispatchTest : public ::testing::Test {
     Drain();
   }
 
-  static std::string Row(int r) {
-    if (r >= bitmap.RowsInStock()) return "~";
-    const char* t = bitmap.LineAt(r).Item()->Text();
-    int n = STOCK::cColumn;
-    while (n > 0 && t[n - 1] == 0) --n;
-    return std::string(t, size_t(n));
-  }
+  static std::string Row(int r) { return ScreenRowText(r); }
 
   ui::RecordingFacade quiet{false};
   TempDir dir;

@@ -24,6 +24,7 @@
 #include "terminal/mybitmap.h"
 #include "terminal/scripthook.h"
 #include "terminal/waiter.h"
+#include "terminal/port_bytes.h"
 
 namespace {
 
@@ -64,22 +65,8 @@ class ScriptDispatch : public ::testing::Test {
     fOnline = 0;
   }
   // Writes bytes to the port and waits until its reader holds them.
-  void Deliver(const std::string& bytes) {
-    COMPORT::GetInQueueCount();
-    const int before = COMPORT::cbThreadRead;
-    ASSERT_TRUE(WriteAll(peer.toPort.Get(), bytes));
-    ASSERT_TRUE(WaitFor([&] {
-      COMPORT::GetInQueueCount();
-      return COMPORT::cbThreadRead >= before + int(bytes.size());
-    }));
-  }
-  static std::string Row(int r) {
-    if (r >= bitmap.RowsInStock()) return "~";
-    const char* t = bitmap.LineAt(r).Item()->Text();
-    int n = STOCK::cColumn;
-    while (n > 0 && t[n - 1] == 0) --n;
-    return std::string(t, size_t(n));
-  }
+  void Deliver(const std::string& bytes) { DeliverToPort(peer.toPort.Get(), bytes); }
+  static std::string Row(int r) { return ScreenRowText(r); }
   // What the port sent, once n bytes have come.
   std::string Sent(size_t n) { return ReadExactly(peer.ReadFd(), n); }
 
