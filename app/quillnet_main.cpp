@@ -46,7 +46,7 @@
 #include "terminal/log.h"
 #include "terminal/log_dialog.h"
 #include "terminal/mybitmap.h"
-#include "terminal/scripthook.h"
+#include "script/scripthook.h"
 #include "terminal/terminal_view.h"
 
 #ifndef QUILLNET_VERSION

@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "platform/jcode.h"
-#include "script/script.h"
 #include "terminal/mybitmap.h"
 
 // The shown text of a stored line as UTF-8 at `out`, which has room for
@@ -195,26 +194,4 @@ void RemoveHeadlessMirror() {
 
 void FlushHeadlessMirror() {
   if (g_writer) g_writer->HandOver(false);
-}
-
-std::string HeadlessErrorLine(const SCRIPTERROR& e) {
-  std::string line = e.file + ":" + std::to_string(e.line) + ": " + e.message;
-  if (!e.command.empty()) line += " [" + e.command + "]";
-  return line;
-}
-
-// Writes text as one line: its own line breaks become spaces.
-static void PrintOneLine(FILE* out, std::string text) {
-  std::replace(text.begin(), text.end(), '\r', ' ');
-  std::replace(text.begin(), text.end(), '\n', ' ');
-  std::fprintf(out, "%s\n", text.c_str());
-  std::fflush(out);
-}
-
-void InstallHeadlessScriptReports(FILE* err, bool* failed) {
-  SCRIPT::hooks.reportError = [err, failed](const SCRIPTERROR& e) {
-    if (failed) *failed = true;
-    PrintOneLine(err, HeadlessErrorLine(e));
-  };
-  SCRIPT::hooks.debugInfo = [err](const std::string& utf8) { PrintOneLine(err, utf8); };
 }

@@ -19,12 +19,3 @@ void FlushHeadlessMirror();
 // double-byte character as blanks, the line end and trailing blanks
 // removed, converted to UTF-8.
 std::string MirrorLineText(const char* text, int length);
-
-// Script reports without a window, on `err` in UTF-8: each error report as
-// one line "FILE:LINE: MESSAGE [COMMAND]" (no brackets without a command),
-// each DEBUGINFO text as one line (its line breaks as spaces).  *failed
-// becomes true at the first error report.
-void InstallHeadlessScriptReports(FILE* err, bool* failed);
-// The line an error report makes, without its line end.
-struct SCRIPTERROR;
-std::string HeadlessErrorLine(const SCRIPTERROR& e);

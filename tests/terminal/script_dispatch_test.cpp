@@ -22,7 +22,7 @@
 #include "terminal/dispatch.h"
 #include "terminal/log.h"
 #include "terminal/mybitmap.h"
-#include "terminal/scripthook.h"
+#include "script/scripthook.h"
 #include "terminal/waiter.h"
 #include "terminal/port_bytes.h"
 

@@ -1,5 +1,6 @@
-#include "terminal/scripthook.h"
+#include "script/scripthook.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "platform/tick.h"
@@ -53,4 +54,26 @@ void InstallScriptHooks() {
     if (SCRIPT::Execute(path)) CLIENT::QueuePass();
   };
   TAPISUB::hooks.stopScripts = [] { SCRIPT::StopAll(); };
+}
+
+std::string HeadlessErrorLine(const SCRIPTERROR& e) {
+  std::string line = e.file + ":" + std::to_string(e.line) + ": " + e.message;
+  if (!e.command.empty()) line += " [" + e.command + "]";
+  return line;
+}
+
+// Writes text as one line: its own line breaks become spaces.
+static void PrintOneLine(FILE* out, std::string text) {
+  std::replace(text.begin(), text.end(), '\r', ' ');
+  std::replace(text.begin(), text.end(), '\n', ' ');
+  std::fprintf(out, "%s\n", text.c_str());
+  std::fflush(out);
+}
+
+void InstallHeadlessScriptReports(FILE* err, bool* failed) {
+  SCRIPT::hooks.reportError = [err, failed](const SCRIPTERROR& e) {
+    if (failed) *failed = true;
+    PrintOneLine(err, HeadlessErrorLine(e));
+  };
+  SCRIPT::hooks.debugInfo = [err](const std::string& utf8) { PrintOneLine(err, utf8); };
 }

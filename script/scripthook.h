@@ -9,6 +9,11 @@
 // up, and a dial the user asks for, stop every script.
 #pragma once
 
+#include <cstdio>
+#include <string>
+
+struct SCRIPTERROR;
+
 // Installs the hooks of the dispatcher, the interpreter and the dialler.
 // Hooks of the interpreter another part has set (error reports, questions,
 // debug output, the end of the last level) are left as they are.
@@ -17,3 +22,11 @@ void InstallScriptHooks();
 // Arms the dispatcher's due timer for the running script's next due moment,
 // if it has one and no earlier one is armed.
 void ArmScriptDue();
+
+// Script reports without a window, on `err` in UTF-8: each error report as
+// one line "FILE:LINE: MESSAGE [COMMAND]" (no brackets without a command),
+// each DEBUGINFO text as one line (its line breaks as spaces).  *failed
+// becomes true at the first error report.
+void InstallHeadlessScriptReports(FILE* err, bool* failed);
+// The line an error report makes, without its line end.
+std::string HeadlessErrorLine(const SCRIPTERROR& e);
