@@ -72,6 +72,11 @@ std::vector<char> addinBuffer;
 
 TICK Now() { return CLIENT::hooks.tick ? CLIENT::hooks.tick() : GetTick(); }
 
+// When an idle pass last committed the stock.
+TICK lastCommit = 0;
+constexpr TICK kCommitQuietMs = 250;
+constexpr TICK kCommitEveryMs = 2000;
+
 // The pass ended because a byte ended the script's wait.
 bool scriptWaitEnded = false;
 // Passes run back to back for ended waits before the event loop gets a turn.
@@ -156,7 +161,15 @@ ByteRun logRun([](const char* p, size_t n) { LOG::Put(p, n); });
 // Step 7.1: a pass that found nothing to take.
 void IdlePass() {
   LOG::FlushCache();
-  STOCK::SaveComm(0);
+  // Committing the stock's new lines flushes them to disk on this thread.
+  // While the host is talking (a byte came within kCommitQuietMs) that is
+  // done at most every kCommitEveryMs, so an answer to the next prompt
+  // rarely waits behind a flush; once the line is quiet, at once.
+  const TICK now = Now();
+  if (now - timeAutoHangup >= kCommitQuietMs || now - lastCommit >= kCommitEveryMs) {
+    STOCK::SaveComm(0);
+    lastCommit = now;
+  }
   if (COMPORT::fReceivedVtxBinaryStartup) {
     COMPORT::fReceivedVtxBinaryStartup = 0;
     StartTransfer(CLIENT::hooks.autoVtxBinary, "videotex binary transfer not available\n");
@@ -527,6 +540,7 @@ void CLIENT::ResetForTest() {
   msPortTimer = kTimerSlowest;
   timeAutoHangup = 0;
   timeDetect = 0;
+  lastCommit = 0;
   cLineFeedScroll = 0;
   cInQueueCount = 0;
   cDispatchPasses = 0;

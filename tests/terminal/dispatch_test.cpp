@@ -404,6 +404,34 @@ TEST_F(DispatchTest, TheTimerHalvesWithDataAndDoublesWhenIdle) {
   EXPECT_EQ(msPortTimer, 300);
 }
 
+TEST_F(DispatchTest, WhileTheHostTalksIdlePassesCommitTheStockAtMostEveryTwoSeconds) {
+  ProcessPortInput();  // an idle pass: the first commit
+  std::string lines;
+  for (int i = 0; i < 60; ++i) lines += "line " + std::to_string(i) + "\r\n";
+  now += 100;
+  Receive(lines);
+  const int held = STOCK::cItemComm;
+  ASSERT_GE(held, 60);
+  // 100 ms after the last byte the line still counts as busy: no commit.
+  now += 100;
+  ProcessPortInput();
+  EXPECT_EQ(STOCK::cItemComm, held);
+  // Quiet for 250 ms or more: the idle pass commits.
+  now += 200;
+  ProcessPortInput();
+  EXPECT_LT(STOCK::cItemComm, held);
+  // A byte every 100 ms, an idle pass after each: one commit, 2 s after the last.
+  int committedAt = -1;
+  for (int i = 1; i <= 25 && committedAt < 0; ++i) {
+    now += 100;
+    Receive("x\r\n");
+    const int before = STOCK::cItemComm;
+    ProcessPortInput();
+    if (STOCK::cItemComm < before) committedAt = i;
+  }
+  EXPECT_EQ(committedAt, 20);  // 20 x 100 ms after the quiet pass committed
+}
+
 TEST_F(DispatchTest, NothingIsTakenWithoutPortAccess) {
   CLIENT::StopPortAccess();
   Deliver("abc");
