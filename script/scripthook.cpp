@@ -3,30 +3,29 @@
 #include <algorithm>
 #include <optional>
 
-#include "platform/tick.h"
 #include "port/comport.h"
 #include "port/tapisub.h"
 #include "script/script.h"
 #include "terminal/dispatch.h"
 #include "terminal/mybitmap.h"
+#include "terminal/waiter.h"
 
 namespace {
 
-// The moment the due timer was last armed for (0: none).  A later due moment
-// than the armed one waits for that one to fire; the pass it runs arms the
-// next.
-TICK armedAt = 0;
+// Whether the running level's matcher has completed a pattern and is in the
+// quiet time that must follow it (then it is due at that time's end).
+bool QuietTimeRunning() {
+  const SCRIPTPOS* l = SCRIPT::Current();
+  if (!l || !l->waiting) return false;
+  for (const WAITER* w = l->waiter.get(); w; w = w->pNext)
+    if (w->fTiming) return true;
+  return false;
+}
 
 }  // namespace
 
 void ArmScriptDue() {
-  const std::optional<int64_t> in = SCRIPT::DueIn();
-  if (!in) return;
-  const TICK now = GetTick();
-  const TICK at = now + static_cast<TICK>(*in);
-  if (armedAt != 0 && armedAt > now && armedAt <= at) return;
-  armedAt = at;
-  CLIENT::PassIn(*in);
+  if (const std::optional<int64_t> in = SCRIPT::DueIn()) CLIENT::PassIn(*in);
 }
 
 void InstallScriptHooks() {
@@ -40,7 +39,7 @@ void InstallScriptHooks() {
   CLIENT::hooks.scriptReceive = [](char c) {
     const bool ended = SCRIPT::Receive(c);
     // A pattern completed with a quiet time to follow is due at its end.
-    if (!ended && c != 0) ArmScriptDue();
+    if (!ended && c != 0 && QuietTimeRunning()) ArmScriptDue();
     return ended;
   };
 

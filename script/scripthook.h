@@ -20,7 +20,7 @@ struct SCRIPTERROR;
 void InstallScriptHooks();
 
 // Arms the dispatcher's due timer for the running script's next due moment,
-// if it has one and no earlier one is armed.
+// if it has one (an earlier pass already due stays).
 void ArmScriptDue();
 
 // Script reports without a window, on `err` in UTF-8: each error report as

@@ -461,7 +461,11 @@ void CLIENT::QueuePass() {
 }
 
 void CLIENT::PassIn(int64_t ms) {
-  if (timerDue) timerDue->start(static_cast<int>(std::clamp<int64_t>(ms, 0, 24 * 3600 * 1000)));
+  if (!timerDue) return;
+  const int in = static_cast<int>(std::clamp<int64_t>(ms, 0, 24 * 3600 * 1000));
+  // A pass due sooner stays: the pass it runs arms the next due moment.
+  if (timerDue->isActive() && timerDue->remainingTime() <= in) return;
+  timerDue->start(in);
 }
 
 void CLIENT::StopPortAccess() {

@@ -106,7 +106,7 @@ class CLIENT {
   // ended, or its time slice did).  Without a QCoreApplication: nothing.
   static void QueuePass();
   // A pass in ms milliseconds (a script's time-out, sleep or quiet time is
-  // due then); a later call replaces the earlier one.
+  // due then), unless one is already due sooner.
   static void PassIn(int64_t ms);
 
   // The client window was created: makes the "NO CARRIER" matcher, installs
