@@ -31,6 +31,8 @@
 #include "port/telnet.h"
 #include "port/telnet_dialog.h"
 #include "script/script_menu_window.h"
+#include "script/script.h"
+#include "script/scriptname.h"
 #include "shell/config.h"
 #include "shell/frame_window.h"
 #include "shell/headless.h"
@@ -46,6 +48,7 @@
 #include "terminal/log.h"
 #include "terminal/log_dialog.h"
 #include "terminal/mybitmap.h"
+#include "script/scripthook.h"
 #include "terminal/terminal_view.h"
 #include "transfer/transfer_window.h"
 #include "transfer/updown.h"
@@ -78,10 +81,15 @@ void ApplySwitches(const STARTUPOPTIONS& o) {
   if (o.debugLog && !StartDebugLogFile(".")) std::fprintf(stderr, "quillnet: cannot write Debug.log\n");
 }
 
-void RunStartupScript(const std::string& script) {
-  // The script engine is not part of this build yet: say so rather than
-  // pretend it ran.
-  ErrorMessage(script + " : スクリプトはこの版ではまだ実行できません。");
+// Starts the "/s" script: a relative name is looked for in the directory the
+// program was started from, then in ScriptPath.  False when it cannot start
+// (not found, a compile error: reported).
+bool RunStartupScript(const std::string& script, const std::string& startDir) {
+  std::string path = FindScriptPath(script, {startDir, config.ScriptPath});
+  if (path.empty()) path = script;  // the loader reports it
+  if (!SCRIPT::Execute(path)) return false;
+  CLIENT::QueuePass();
+  return true;
 }
 
 // Hangs up (asking first while on line), stops port access and saves the
@@ -135,6 +143,8 @@ int main(int argc, char** argv) {
       return s ? s->geometry().width() : 1024;
     };
 
+  std::error_code cwdError;
+  const std::string startDir = std::filesystem::current_path(cwdError).string();
   config.LoadRegistry();
   if (opt.createIni) {
     if (!CreateQuillnetIni()) return 1;
@@ -154,6 +164,9 @@ int main(int argc, char** argv) {
   TAPISUB::Install();
   // A host that starts a ZMODEM send gets its files into the download directory.
   InstallTransferHooks();
+  InstallScriptHooks();
+  bool scriptFailed = false;
+  if (headless) InstallHeadlessScriptReports(stderr, &scriptFailed);
 
   // The headless screen's rows are the stock's frame before the stock opens,
   // so that every line the screen shows is one the stock writes back.  (The
@@ -167,7 +180,8 @@ int main(int argc, char** argv) {
   std::unique_ptr<FRAMEWINDOW> frame;
   int exitStatus = 0;
   bool callStarted = false;
-  const bool endWithCall = headless || opt.exitAfterCall;
+  // A "/s" run ends with its script instead (headless).
+  const bool endWithCall = (headless || opt.exitAfterCall) && !opt.hasScript;
   if (headless) {
     bitmap.Reset(nullptr, STOCK::cColumn, kHeadlessRows);
     InstallHeadlessMirror(stdout);
@@ -217,8 +231,18 @@ int main(int argc, char** argv) {
   // Once the loop runs: the start-up script, or the host names.
   QTimer::singleShot(0, &app, [&] {
     if (opt.hasScript) {
-      RunStartupScript(opt.script);
-      if (headless) QCoreApplication::exit(1);
+      if (headless) {
+        // The run ends with the last level: 0 after EXIT, RETURN or the end
+        // of the code, 3 after an error report (runtime, parameter, the
+        // watchdog); a call still up is hung up first.
+        SCRIPT::hooks.ended = [&scriptFailed] {
+          QTimer::singleShot(0, qApp, [&scriptFailed] {
+            if (fOnline) TAPISUB::Hangup();
+            QCoreApplication::exit(scriptFailed ? 3 : 0);
+          });
+        };
+      }
+      if (!RunStartupScript(opt.script, startDir) && headless) QCoreApplication::exit(1);
       return;
     }
     if (opt.hostLine.empty()) {

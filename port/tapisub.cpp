@@ -553,7 +553,7 @@ HOSTPROPERTY TAPISUB::AdHocHost(const std::string& sjisName) {
   return h;
 }
 
-int TAPISUB::Dial(const char* hostName) {
+int TAPISUB::Dial(const char* hostName, bool byScript) {
   std::string name = hostName ? hostName : "";
   // A telnet:// URL (the command line, the desktop's URL handler) is an ad
   // hoc telnet call to the address it names, asked for nothing.
@@ -566,6 +566,7 @@ int TAPISUB::Dial(const char* hostName) {
     DebugLog("Dial: already on line\n");
     return 0;
   }
+  if (!byScript && hooks.stopScripts) hooks.stopScripts();
   HOSTPROPERTY host;
   const bool adHoc = HOSTINI::IsPseudoHost(name.c_str());
   if (adHoc) {
@@ -660,6 +661,7 @@ void TAPISUB::Hangup() {
   SetOnline(0);
   RestoreQuillnetTitle();
   fHangingUp = 0;
+  if (hooks.stopScripts) hooks.stopScripts();
   if (hooks.hungUp) hooks.hungUp();
   if (COMPORT::fErrorDetect) {
     COMPORT::fErrorDetect = 0;

@@ -154,6 +154,9 @@ struct TAPISUBHOOKS {
   std::function<int(int failed)> selectPort;
   // Starts the host's script (a UTF-8 path).
   std::function<void(const std::string& path)> startScript;
+  // Ends every running script: at hang-up, and before a dial the user asked
+  // for (not one a script asked for).
+  std::function<void()> stopScripts;
   // The redial event sound, the beep of a refused button, the help topic on
   // line errors.
   std::function<void()> playRedialSound, beep, helpOnErrors;
@@ -171,7 +174,9 @@ class TAPISUB {
   // with that address typed; an address without one (or an ad hoc host) is
   // asked for through hooks.inputDialNo, and a telnet address so given may
   // carry its port (HOST:PORT, [IPV6]:PORT, telnet://HOST:PORT/).
-  static int Dial(const char* hostName);
+  // A dial the user asks for (the menu, the host list, the command line)
+  // first ends every running script; a script's own dial (byScript) does not.
+  static int Dial(const char* hostName, bool byScript = false);
   // The record Dial uses for one of the three ad hoc connection names.
   static HOSTPROPERTY AdHocHost(const std::string& sjisName);
   // Ends the connection (also on carrier loss and remote disconnect).  Does

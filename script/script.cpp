@@ -142,6 +142,40 @@ CALLTARGET SplitTarget(const std::string& target) {
   return {target.substr(0, colon), target.substr(colon + 1)};
 }
 
+// How a line starting with `a` changes the nesting of switches and loops:
+// +1 for an opener, -1 for a closer, else 0.
+int NestingStep(uint8_t a) {
+  switch (a) {
+    case atom::SWITCH:
+    case atom::LOOPSWITCH:
+    case atom::BEGINLOOP:
+    case atom::WHILE: return 1;
+    case atom::ENDSWITCH:
+    case atom::ENDLOOP:
+    case atom::ENDWHILE: return -1;
+    default: return 0;
+  }
+}
+
+// The end of a SWITCH/LOOPSWITCH wait: the body of the CASE that listed the
+// RESULT-th string, or on a time-out the CASE TIMEOUT body; a time-out
+// without one goes on after the closer.
+void DispatchSwitch(SCRIPTPOS& l) {
+  l.switchWait = false;
+  size_t to = l.switchAfter;
+  int r = l.result;
+  for (const SCRIPTPOS::SWITCHCASE& c : l.switchCases) {
+    if (r < 0 ? c.timeoutCase : r >= 1 && r <= c.strings) {
+      to = c.body;
+      break;
+    }
+    if (r > 0) r -= c.strings;
+  }
+  l.switchCases.clear();
+  l.pos = to;
+  l.line = l.program->LineAt(to);
+}
+
 }  // namespace
 
 // The statement handlers.  Each returns true when the rest of the line is to
@@ -214,6 +248,10 @@ class SCRIPTSTATEMENTS {
         return false;
       }
       case atom::BREAKLOOP: return BreakLoop();
+      case atom::SWITCH:
+      case atom::LOOPSWITCH: return Switch(a);
+      case atom::CASE: return CaseEnd();
+      case atom::ENDSWITCH: return true;
       default:
         SCRIPT::Report(scriptmsg::NOT_YET, std::string(atom::Name(a)) + " " + scriptmsg::Text(scriptmsg::NOT_YET),
                        atom::Name(a));
@@ -300,6 +338,16 @@ class SCRIPTSTATEMENTS {
   static bool Wait() {
     ++L().pos;
     std::unique_ptr<WAITER> w;
+    int count = 0;
+    if (!AddItems(atom::WAIT, w, count)) return false;
+    StartWait(std::move(w));
+    return false;
+  }
+
+  // Adds the items from the level's position to the end of the statement to
+  // one matcher (made by the first item; `keyword` names the statement in a
+  // parameter error).  count: items added.
+  static bool AddItems(uint8_t keyword, std::unique_ptr<WAITER>& w, int& count) {
     for (;;) {
       bool wildcard = false;
       int64_t quiet = 0;
@@ -321,7 +369,7 @@ class SCRIPTSTATEMENTS {
       }
       SCRIPTVALUE s;
       if (AtEnd()) {
-        SCRIPT::ParameterError(atom::WAIT);
+        SCRIPT::ParameterError(keyword);
         return false;
       }
       if (!Value(s)) return false;
@@ -334,17 +382,106 @@ class SCRIPTSTATEMENTS {
       } else {
         w->Link(s.Text().c_str(), q, wildcard);
       }
+      ++count;
       if (Peek() == atom::COMMA) {
         ++L().pos;
         continue;
       }
       if (!AtEnd()) {
-        SCRIPT::ParameterError(atom::WAIT);
+        SCRIPT::ParameterError(keyword);
         return false;
       }
-      break;
+      return true;
     }
+  }
+
+  // SWITCH / LOOPSWITCH: one wait on the strings of every CASE line up to
+  // the closer (CASE lines of nested switches and loops are not theirs).
+  // The wait's end picks the body (SCRIPT::EndWait, DispatchSwitch).
+  static bool Switch(uint8_t a) {
+    SCRIPTPOS& l = L();
+    const size_t opener = l.pos;
+    const int openerLine = l.line;
+    if (AtomAt(l, opener + 1) != atom::LINENO) {
+      SCRIPT::ParameterError(a);
+      return false;
+    }
+    std::unique_ptr<WAITER> w;
+    std::vector<SCRIPTPOS::SWITCHCASE> cases;
+    int strings = 0;
+    int depth = 0;
+    bool closed = false;
+    size_t after = 0;
+    const size_t end = CodeOf(l).size();
+    for (size_t p = AfterLine(l, opener, nullptr); p < end;) {
+      const size_t first = PastLabels(l, p);
+      const uint8_t b = AtomAt(l, first);
+      const int step = NestingStep(b);
+      if (step > 0) {
+        ++depth;
+      } else if (step < 0) {
+        if (depth-- == 0) {
+          // The closer of this switch: ENDSWITCH for SWITCH, its loop's closer for LOOPSWITCH.
+          closed = a == atom::SWITCH ? b == atom::ENDSWITCH : b != atom::ENDSWITCH && Read(l, first).Offset() == opener;
+          after = AfterLine(l, first, nullptr);
+          break;
+        }
+      } else if (depth == 0 && b == atom::CASE) {
+        SCRIPTPOS::SWITCHCASE c;
+        c.body = AfterLine(l, first, nullptr);
+        l.pos = first + 1;
+        l.line = l.program->LineAt(first);
+        if (Peek() == atom::TIMEOUTV && AtomAt(l, l.pos + 1) == atom::LINENO) {
+          c.timeoutCase = true;
+        } else if (!AddItems(atom::CASE, w, c.strings)) {
+          return false;
+        }
+        strings += c.strings;
+        cases.push_back(c);
+      } else if (depth == 0 && cases.empty() && b != atom::LINENO && first < end) {
+        l.line = l.program->LineAt(first);
+        SCRIPT::RuntimeError(scriptmsg::EXTRA_BEFORE_CASE);
+        return false;
+      }
+      p = AfterLine(l, first, nullptr);
+    }
+    l.pos = opener;
+    l.line = openerLine;
+    if (!closed) {
+      SCRIPT::RuntimeError(scriptmsg::NO_ENDSWITCH);
+      return false;
+    }
+    if (strings == 0) {
+      SCRIPT::RuntimeError(scriptmsg::NO_CASE);
+      return false;
+    }
+    l.switchWait = true;
+    l.switchCases = std::move(cases);
+    l.switchAfter = after;
     StartWait(std::move(w));
+    return false;
+  }
+
+  // CASE reached in normal flow: the body before it has run, so the switch
+  // ends: to its closer (ENDSWITCH goes on after itself, the ENDLOOP of a
+  // LOOPSWITCH waits again).
+  static bool CaseEnd() {
+    SCRIPTPOS& l = L();
+    int depth = 0;
+    const size_t end = CodeOf(l).size();
+    for (size_t p = AfterLine(l, l.pos, nullptr); p < end;) {
+      const size_t first = PastLabels(l, p);
+      const int step = NestingStep(AtomAt(l, first));
+      if (step > 0) {
+        ++depth;
+      } else if (step < 0 && depth-- == 0) {
+        l.pos = first;
+        l.line = l.program->LineAt(first);
+        return false;
+      }
+      p = AfterLine(l, first, nullptr);
+    }
+    SCRIPT::RuntimeError(scriptmsg::NO_ENDSWITCH);
     return false;
   }
 
@@ -983,6 +1120,7 @@ void SCRIPT::EndWait(int32_t result) {
     l.capture = false;
   }
   l.pos = AfterLine(l, l.pos, &l.line);
+  if (l.switchWait) DispatchSwitch(l);
 }
 
 bool SCRIPT::Receive(char c) {

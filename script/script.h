@@ -73,6 +73,18 @@ struct SCRIPTPOS {
 
   int64_t timeoutMs = 0;  // TIMEOUT / MILLITIMEOUT: 0 waits forever
   int32_t result = 0;     // RESULT
+
+  // A SWITCH or LOOPSWITCH waiting: each CASE's body and how many strings
+  // it listed (CASE TIMEOUT: none, timeoutCase), and the statement after the
+  // closer (where a time-out without CASE TIMEOUT goes on).
+  struct SWITCHCASE {
+    size_t body = 0;
+    int strings = 0;
+    bool timeoutCase = false;
+  };
+  bool switchWait = false;
+  std::vector<SWITCHCASE> switchCases;
+  size_t switchAfter = 0;
 };
 
 // An error report: compile errors carry the source from the error on as the
@@ -126,8 +138,13 @@ class SCRIPT {
   static bool fHideDisplay;
   static int cNest() { return static_cast<int>(levels_.size()); }
   static const SCRIPTPOS* Current() { return levels_.empty() ? nullptr : &levels_.back(); }
-  // Milliseconds until the running level's wait or sleep is due, if it has a due time.
+  // Milliseconds until the running level's wait or sleep is due, if it has a
+  // due time: its time-out, its sleep's end, or the end of a quiet time its
+  // matcher is in.
   static std::optional<int64_t> DueIn();
+  // Process stopped at the end of a time slice with statements still to run
+  // (it goes on from the queued call; received bytes wait until then).
+  static bool SliceCut() { return sliceContinues_; }
 
   static SCRIPTHOOKS hooks;
   static std::function<TICK()> tickSource;

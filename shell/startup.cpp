@@ -32,7 +32,8 @@ const char* const kUsage =
     "  --version          show the version and the licence and exit\n"
     "  --headless         run without a window: received lines go to standard\n"
     "                     output as UTF-8, questions to standard error with their\n"
-    "                     default answers; exits when the call ends\n"
+    "                     default answers; exits when the call ends (with /s:\n"
+    "                     when the script ends: 0, 1 not started, 3 an error)\n"
     "  --exit-after-call  with a window too: exit when the call ends (0), or when\n"
     "                     no host could be called (1)\n"
     "  --config-dir DIR   settings and host list in DIR\n"
@@ -48,7 +49,8 @@ const char* const kUsage =
     "  /3   older look (no client edge)\n"
     "  /d   write a debug log (Debug.log in the data directory)\n"
     "  /t   connect telnet hosts without the connecting window\n"
-    "  /s SCRIPT   run SCRIPT once the program is up (takes the rest of the line)\n";
+    "  /s SCRIPT   run SCRIPT once the program is up (takes the rest of the line;\n"
+    "              a relative name: the start directory, then ScriptPath)\n";
 
 namespace {
 

@@ -58,6 +58,8 @@ const char kCRLF[] = "\r\n";
 // a QCoreApplication.
 QTimer* timer1 = nullptr;
 QTimer* timerNext = nullptr;
+// Single shot, for the moment a script's wait or sleep is due.
+QTimer* timerDue = nullptr;
 // One wake-up call from the reader is queued at a time.
 std::atomic<bool> wakeQueued{false};
 // The pass is running (Show may let events run; a pass must not start inside
@@ -70,10 +72,24 @@ std::vector<char> addinBuffer;
 
 TICK Now() { return CLIENT::hooks.tick ? CLIENT::hooks.tick() : GetTick(); }
 
+// When an idle pass last committed the stock.
+TICK lastCommit = 0;
+constexpr TICK kCommitQuietMs = 250;
+constexpr TICK kCommitEveryMs = 2000;
+
+// The pass ended because a byte ended the script's wait.
+bool scriptWaitEnded = false;
+// Passes run back to back for ended waits before the event loop gets a turn.
+constexpr int kScriptPassesInARow = 8;
+
 bool ScriptExecuting() { return CLIENT::hooks.scriptExecuting && CLIENT::hooks.scriptExecuting(); }
 bool HideDisplay() { return CLIENT::hooks.scriptHideDisplay && CLIENT::hooks.scriptHideDisplay(); }
-void ScriptReceive(char c) {
-  if (CLIENT::hooks.scriptReceive) CLIENT::hooks.scriptReceive(c);
+bool ScriptBusy() { return CLIENT::hooks.scriptBusy && CLIENT::hooks.scriptBusy(); }
+// Whether the byte ended the script's wait; the next pass then runs at once.
+bool ScriptReceive(char c) {
+  if (!CLIENT::hooks.scriptReceive || !CLIENT::hooks.scriptReceive(c)) return false;
+  scriptWaitEnded = true;
+  return true;
 }
 
 // Runs a transfer hook, or notes that the transfer is not built.
@@ -145,7 +161,15 @@ ByteRun logRun([](const char* p, size_t n) { LOG::Put(p, n); });
 // Step 7.1: a pass that found nothing to take.
 void IdlePass() {
   LOG::FlushCache();
-  STOCK::SaveComm(0);
+  // Committing the stock's new lines flushes them to disk on this thread.
+  // While the host is talking (a byte came within kCommitQuietMs) that is
+  // done at most every kCommitEveryMs, so an answer to the next prompt
+  // rarely waits behind a flush; once the line is quiet, at once.
+  const TICK now = Now();
+  if (now - timeAutoHangup >= kCommitQuietMs || now - lastCommit >= kCommitEveryMs) {
+    STOCK::SaveComm(0);
+    lastCommit = now;
+  }
   if (COMPORT::fReceivedVtxBinaryStartup) {
     COMPORT::fReceivedVtxBinaryStartup = 0;
     StartTransfer(CLIENT::hooks.autoVtxBinary, "videotex binary transfer not available\n");
@@ -292,7 +316,15 @@ void DataPass() {
         }
         if (script) {
           logRun.Flush();
-          ScriptReceive(static_cast<char>(b));
+          if (ScriptReceive(static_cast<char>(b))) {
+            // The wait ended: the statements after it run on the next pass,
+            // before the bytes after this one are taken.  The screen is
+            // painted after that pass (ProcessPortInput), so an answer to a
+            // prompt does not wait for the paint.
+            run.Flush();
+            LOG::CheckLimit();
+            return;
+          }
           // The script may have ended or hidden the display.
           script = ScriptExecuting();
           hidden = HideDisplay();
@@ -353,6 +385,9 @@ void Pass() {
   }
   if (!fPortAccess) return;
   if (ScriptExecuting() && CLIENT::hooks.scriptProcess) CLIENT::hooks.scriptProcess();
+  // Between two slices of its statements the script takes no bytes: they
+  // wait in the port for its next wait.
+  if (ScriptExecuting() && ScriptBusy()) return;
   if (!fOnline) {
     if (ScriptExecuting()) ScriptReceive('\0');
     return;
@@ -387,8 +422,25 @@ void ProcessPortInput() {
   // started from there would write into the screen it is painting.
   if (fInDispatch || MYBITMAP::fLettingEventsRun) return;
   fInDispatch = 1;
-  ++cDispatchPasses;
-  Pass();
+  // A pass that ended because a byte ended the script's wait is followed at
+  // once by the next one, which begins with the statements after the wait
+  // (an answer to a prompt goes out without a trip through the event loop).
+  // With an event loop, a few such passes run back to back, then the rest
+  // waits for the queued pass, behind the events already waiting; without
+  // one, the caller runs every pass itself.
+  bool paintOwed = false;
+  for (int n = 0;; ++n) {
+    scriptWaitEnded = false;
+    ++cDispatchPasses;
+    Pass();
+    if (!scriptWaitEnded) break;
+    paintOwed = true;
+    if (!timerNext || n + 1 >= kScriptPassesInARow) {
+      CLIENT::QueuePass();
+      break;
+    }
+  }
+  if (paintOwed) Refresh();
   fInDispatch = 0;
 }
 
@@ -402,6 +454,18 @@ void CLIENT::SetPortAccessFast() {
   if (!fPortAccess) return;
   msPortTimer = kTimerFast;
   SetTimer1(msPortTimer);
+}
+
+void CLIENT::QueuePass() {
+  if (timerNext) timerNext->start();
+}
+
+void CLIENT::PassIn(int64_t ms) {
+  if (!timerDue) return;
+  const int in = static_cast<int>(std::clamp<int64_t>(ms, 0, 24 * 3600 * 1000));
+  // A pass due sooner stays: the pass it runs arms the next due moment.
+  if (timerDue->isActive() && timerDue->remainingTime() <= in) return;
+  timerDue->start(in);
 }
 
 void CLIENT::StopPortAccess() {
@@ -426,6 +490,10 @@ void CLIENT::Create() {
     timerNext->setSingleShot(true);
     timerNext->setInterval(0);
     QObject::connect(timerNext, &QTimer::timeout, [] { ProcessPortInput(); });
+    timerDue = new QTimer();
+    timerDue->setSingleShot(true);
+    timerDue->setTimerType(Qt::PreciseTimer);
+    QObject::connect(timerDue, &QTimer::timeout, [] { ProcessPortInput(); });
   }
   // Called by the reader thread when data lands in its empty buffer: one
   // queued call runs a pass at once instead of after up to 300 ms.
@@ -446,7 +514,8 @@ void CLIENT::Destroy() {
   COMPORT::onDataArrived = nullptr;
   delete timer1;
   delete timerNext;
-  timer1 = timerNext = nullptr;
+  delete timerDue;
+  timer1 = timerNext = timerDue = nullptr;
   wakeQueued = false;
   delete pNoCarrierWaiter;
   pNoCarrierWaiter = nullptr;
@@ -475,6 +544,7 @@ void CLIENT::ResetForTest() {
   msPortTimer = kTimerSlowest;
   timeAutoHangup = 0;
   timeDetect = 0;
+  lastCommit = 0;
   cLineFeedScroll = 0;
   cInQueueCount = 0;
   cDispatchPasses = 0;

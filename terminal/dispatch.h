@@ -42,6 +42,7 @@
 // queues a call.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -58,10 +59,14 @@ struct DISPATCHHOOKS {
   std::function<void()> updateCommStatus, timerRefresh;
   // The running script: whether one runs, whether it hid the display, one
   // step of it, and a received byte (0: a tick without a byte).  Empty: no
-  // script runs.
-  std::function<bool()> scriptExecuting, scriptHideDisplay;
+  // script runs.  scriptReceive returns whether the byte ended a wait: the
+  // pass then ends after that byte and the next one runs at once, beginning
+  // with scriptProcess, so the statements after a match run before the next
+  // byte is seen.  scriptBusy: the script stopped in the middle of its
+  // statements (a time slice ended) and takes no bytes until it goes on.
+  std::function<bool()> scriptExecuting, scriptHideDisplay, scriptBusy;
   std::function<void()> scriptProcess;
-  std::function<void(char c)> scriptReceive;
+  std::function<bool(char c)> scriptReceive;
   // Transfers started by the host.  Each returns whether it ran.  Empty:
   // the transfer is not available (a debug-log line says so).
   std::function<bool()> autoBplus, autoZmodem, autoVtxBinary;
@@ -97,6 +102,12 @@ class CLIENT {
   static void StopPortAccess();
   // Every command of the client window runs this first: timer 1 at 300 ms.
   static void BeforeCommand();
+  // A pass as soon as the events already waiting have run (a script's wait
+  // ended, or its time slice did).  Without a QCoreApplication: nothing.
+  static void QueuePass();
+  // A pass in ms milliseconds (a script's time-out, sleep or quiet time is
+  // due then), unless one is already due sooner.
+  static void PassIn(int64_t ms);
 
   // The client window was created: makes the "NO CARRIER" matcher, installs
   // COMPORT::onDataArrived (call it while the port is closed) and, when a

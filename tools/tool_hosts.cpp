@@ -25,12 +25,14 @@ const char* const kHostsCommands =
     "                        write the host list backup file (an existing FILE\n"
     "                        only with --force)\n"
     "  hosts restore FILE    replace the host list from a backup file\n"
-    "  hosts telnet NAME ADDRESS [PORT] [--log FILE]\n"
+    "  hosts telnet NAME ADDRESS [PORT] [--log FILE] [--script FILE]\n"
     "                        add a telnet host (in the host menu), or change the\n"
     "                        address and port of the one of that name; ADDRESS may\n"
     "                        be HOST:PORT, [IPV6]:PORT or telnet://HOST:PORT/; PORT\n"
     "                        is 1-65535 or a service name (default telnet); --log\n"
-    "                        makes each call append to the log FILE\n";
+    "                        makes each call append to the log FILE; --script runs\n"
+    "                        the script FILE when a call is up (a relative name is\n"
+    "                        looked for in the program's directory, then ScriptPath)\n";
 
 const char* const kConfigCommands =
     "  config get NAME       print a setting (numbers in decimal, text in UTF-8)\n"
@@ -41,7 +43,7 @@ const char* const kHostsUsage =
     "usage: quillnet-tool [--config-dir DIR] hosts list\n"
     "       quillnet-tool [--config-dir DIR] hosts backup FILE [--force]\n"
     "       quillnet-tool [--config-dir DIR] hosts restore FILE\n"
-    "       quillnet-tool [--config-dir DIR] hosts telnet NAME ADDRESS [PORT] [--log FILE]\n"
+    "       quillnet-tool [--config-dir DIR] hosts telnet NAME ADDRESS [PORT] [--log FILE] [--script FILE]\n"
     "\n";
 
 const char* const kConfigUsage =
@@ -119,6 +121,16 @@ int HostsCommand(std::vector<std::string> args) {
     args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i) + 2);
     break;
   }
+  std::string scriptName;
+  bool hasScript = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] != "--script") continue;
+    if (i + 1 >= args.size() || args[i + 1].empty()) return Fail("--script needs a FILE");
+    scriptName = args[i + 1];
+    hasScript = true;
+    args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i) + 2);
+    break;
+  }
   if ((args.size() == 3 || args.size() == 4) && args[0] == "telnet") {
     const std::string name = jcode::Utf8ToSjis(args[1]);
     HOSTPROPERTY p;
@@ -146,6 +158,10 @@ int HostsCommand(std::vector<std::string> args) {
       if (logName.size() >= sizeof p.LogName) return Fail("the log name is too long");
       p.LogType = 1;
       std::snprintf(p.LogName, sizeof p.LogName, "%s", logName.c_str());
+    }
+    if (hasScript) {
+      if (scriptName.size() >= sizeof p.ScriptFile) return Fail("the script name is too long");
+      std::snprintf(p.ScriptFile, sizeof p.ScriptFile, "%s", scriptName.c_str());
     }
     if (!p.SaveRegistry()) return 1;
     if (!exists && !HOSTINI::AppendHost(name.c_str(), 1)) return 1;

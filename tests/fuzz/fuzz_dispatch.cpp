@@ -4,7 +4,8 @@
 // that the "NO CARRIER", ZMODEM and idle hang-up timings all come into play.
 //
 // Input layout: [flags: bit 0 RemoveCtrls, bit 1 ModemType 4, bit 2
-// AutoZmodem, bit 3 AutoBPLUS, bit 4 a script runs, bit 5 it hides the
+// AutoZmodem, bit 3 AutoBPLUS, bit 4 a script runs (a ">" ends its wait and
+// the pass), bit 5 it hides the
 // display, bit 6 idle hang-up after one minute] [chunk length-1] [clock step
 // per pass in 16 ms units] then the stream.
 //
@@ -74,6 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CLIENT::hooks.scriptHideDisplay = [hidden] { return hidden; };
   CLIENT::hooks.scriptReceive = [&scriptBytes](char c) {
     if (c) scriptBytes += c;
+    return c == '>';  // a prompt ends the wait: the pass ends after it
   };
   CLIENT::hooks.receiversReceived = [&taken](const char* p, int n) { taken.append(p, size_t(n)); };
   CLIENT::hooks.autoZmodem = [] { return true; };

@@ -21,6 +21,7 @@
 #include "terminal/log.h"
 #include "terminal/mybitmap.h"
 #include "terminal/waiter.h"
+#include "terminal/port_bytes.h"
 
 namespace {
 
@@ -46,6 +47,7 @@ class DispatchTest : public ::testing::Test {
     CLIENT::hooks.scriptReceive = [this](char c) {
       if (c) scriptBytes += c;
       else ++scriptTicks;
+      return false;
     };
     CLIENT::hooks.autoZmodem = [this] { return ++zmodemStarts, true; };
     CLIENT::hooks.autoBplus = [this] { return ++bplusStarts, true; };
@@ -88,15 +90,7 @@ class DispatchTest : public ::testing::Test {
   }
 
   // Writes bytes to the port and waits until its reader holds them.
-  void Deliver(const std::string& bytes) {
-    COMPORT::GetInQueueCount();
-    const int before = COMPORT::cbThreadRead;
-    ASSERT_TRUE(WriteAll(peer.toPort.Get(), bytes));
-    ASSERT_TRUE(WaitFor([&] {
-      COMPORT::GetInQueueCount();
-      return COMPORT::cbThreadRead >= before + int(bytes.size());
-    }));
-  }
+  void Deliver(const std::string& bytes) { DeliverToPort(peer.toPort.Get(), bytes); }
   // Runs passes until the port holds nothing more (at most 100).
   void Drain() {
     for (int i = 0; i < 100; ++i) {
@@ -111,13 +105,7 @@ class DispatchTest : public ::testing::Test {
     Drain();
   }
 
-  static std::string Row(int r) {
-    if (r >= bitmap.RowsInStock()) return "~";
-    const char* t = bitmap.LineAt(r).Item()->Text();
-    int n = STOCK::cColumn;
-    while (n > 0 && t[n - 1] == 0) --n;
-    return std::string(t, size_t(n));
-  }
+  static std::string Row(int r) { return ScreenRowText(r); }
 
   ui::RecordingFacade quiet{false};
   TempDir dir;
@@ -414,6 +402,34 @@ TEST_F(DispatchTest, TheTimerHalvesWithDataAndDoublesWhenIdle) {
   EXPECT_EQ(msPortTimer, 10);
   CLIENT::BeforeCommand();
   EXPECT_EQ(msPortTimer, 300);
+}
+
+TEST_F(DispatchTest, WhileTheHostTalksIdlePassesCommitTheStockAtMostEveryTwoSeconds) {
+  ProcessPortInput();  // an idle pass: the first commit
+  std::string lines;
+  for (int i = 0; i < 60; ++i) lines += "line " + std::to_string(i) + "\r\n";
+  now += 100;
+  Receive(lines);
+  const int held = STOCK::cItemComm;
+  ASSERT_GE(held, 60);
+  // 100 ms after the last byte the line still counts as busy: no commit.
+  now += 100;
+  ProcessPortInput();
+  EXPECT_EQ(STOCK::cItemComm, held);
+  // Quiet for 250 ms or more: the idle pass commits.
+  now += 200;
+  ProcessPortInput();
+  EXPECT_LT(STOCK::cItemComm, held);
+  // A byte every 100 ms, an idle pass after each: one commit, 2 s after the last.
+  int committedAt = -1;
+  for (int i = 1; i <= 25 && committedAt < 0; ++i) {
+    now += 100;
+    Receive("x\r\n");
+    const int before = STOCK::cItemComm;
+    ProcessPortInput();
+    if (STOCK::cItemComm < before) committedAt = i;
+  }
+  EXPECT_EQ(committedAt, 20);  // 20 x 100 ms after the quiet pass committed
 }
 
 TEST_F(DispatchTest, NothingIsTakenWithoutPortAccess) {
