@@ -36,7 +36,9 @@
 #include "shell/hostini.h"
 #include "shell/online.h"
 #include "shell/quillnetini.h"
+#include "shell/retag_progress_dialog.h"
 #include "shell/startup.h"
+#include "shell/syntax_dialog.h"
 #include "stock/stock.h"
 #include "stock/stockprop_dialog.h"
 #include "terminal/colorsyntax.h"
@@ -146,6 +148,8 @@ int main(int argc, char** argv) {
     InstallStockPropDialog();
     InstallTelnetDialingWindow();
     InstallDialingWindows();
+    InstallSyntaxDialog();
+    InstallRetagProgressDialog();
   }
   TAPISUB::Install();
 
