@@ -160,7 +160,8 @@ int main(int argc, char** argv) {
   if (headless) STOCK::cLineFrame = kHeadlessRows;
   // The colour syntax comes with the stock: its hooks go in first.
   InstallColourSyntax();
-  OpenStartupStock();
+  bool stockIsNew = false;
+  OpenStartupStock(&stockIsNew);
 
   std::unique_ptr<FRAMEWINDOW> frame;
   int exitStatus = 0;
@@ -182,6 +183,9 @@ int main(int argc, char** argv) {
       *lines = bitmap.cyLines;
     };
     frame->show();
+    // A first stock has no colour syntax yet: offer one (not to a run that
+    // ends with its call: nobody may be there to answer).
+    if (stockIsNew && !opt.exitAfterCall) OfferSyntaxForNewStock();
 
     if (config.TreeActive && !frame->TreeDock()->isHidden())
       frame->TreeDock()->widget()->setFocus();

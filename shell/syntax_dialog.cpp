@@ -213,3 +213,23 @@ std::string PickSyntaxFile(const std::string& failedPath) {
 }
 
 void InstallSyntaxDialog() { STOCK::hooks.pickSyntax = PickSyntaxFile; }
+
+bool OfferSyntaxForNewStock() {
+  if (!STOCK::fValid || !STOCK::fileheader.TagFile().empty() || !DialogsCanBeShown()) return false;
+  const std::string path = PickSyntaxFile(std::string());
+  if (path.empty()) return false;
+  const auto& hk = STOCK::hooks;
+  if (!(hk.openSyntax ? hk.openSyntax(path) : TAGMAKER::Open(path) != 0)) {
+    if (hk.emptySyntax) hk.emptySyntax();
+    return false;
+  }
+  if (!STOCK::EnableWrite(1, 1)) return false;
+  const bool taken = STOCK::fileheader.SetTagFile(path);
+  if (taken) {
+    FILETIME ft;
+    STOCK::fileheader.ftTagFile = STOCK::GetTagFileTimestamp(&ft) ? ft : FILETIME{};
+    STOCK::Save();
+  }
+  STOCK::EnableWrite(0, 0);
+  return taken;
+}

@@ -62,3 +62,8 @@ class SyntaxDialog : public QDialog {
 std::string PickSyntaxFile(const std::string& failedPath);
 // Fills STOCK::hooks.pickSyntax with PickSyntaxFile.
 void InstallSyntaxDialog();
+// A stock made new at start-up has no colour syntax yet: offers the dialog,
+// and the file chosen becomes the stock's syntax (loaded, with its time
+// stamp, saved).  Nothing when the stock has a syntax file or no dialog can
+// be shown.  True when a syntax was taken.
+bool OfferSyntaxForNewStock();

@@ -171,9 +171,9 @@ TEST_F(SyntaxDialogTest, ChoosingAFileReturnsItsPathAndDecliningReturnsNothing) 
 TEST_F(SyntaxDialogTest, WithoutAWindowItDeclinesWithoutAsking) {
   ui::ScopedRecordingFacade headless;
   EXPECT_FALSE(DialogsCanBeShown());
-  WhenShown<SyntaxDialog> never([](SyntaxDialog* d) { d->reject(); }, 0);
+  // A dialog shown would run the event loop, and this would answer it.
+  WhenShown<SyntaxDialog> never([](SyntaxDialog* d) { d->reject(); });
   EXPECT_EQ(PickSyntaxFile("/gone/missing.tag"), "");
-  QCoreApplication::processEvents();
   EXPECT_FALSE(never.Seen());
   EXPECT_TRUE(headless.rec.boxes.empty());
 }
@@ -209,6 +209,49 @@ TEST_F(SyntaxDialogTest, AStockWhoseSyntaxIsGoneTakesTheChosenFile) {
   STOCK::hooks.pickSyntax = nullptr;
   ASSERT_EQ(STOCK::Open(stock), 1);
   EXPECT_EQ(STOCK::fileheader.TagFile(), dir.File("demo.tag"));
+  STOCK::Close();
+  STOCK::ResetForTest();
+  TAGMAKER::ResetForTest();
+}
+
+// A first stock made at start-up is offered a syntax; the chosen file is
+// its syntax from then on, with the file's time stamp.  A stock that has one
+// is not asked, and nor is anyone without a window.
+TEST_F(SyntaxDialogTest, AFirstStockIsOfferedASyntax) {
+  ui::QtFacade qt;
+  ui::SetFacade(&qt);
+  STOCK::ResetForTest();
+  TAGMAKER::ResetForTest();
+  InstallTagEngine();
+  const std::string stock = dir.File("first.stk");
+  ASSERT_EQ(STOCK::Create(stock, 1000, 80, 0, 0, 0), 1);
+  WhenShown<SyntaxDialog> choose([&](SyntaxDialog* d) {
+    auto* list = d->findChild<QListWidget*>("files");
+    list->setCurrentRow(RowOf(*list, dir.File("demo.tag")));
+    d->findChild<QPushButton*>("ok")->click();
+  });
+  EXPECT_TRUE(OfferSyntaxForNewStock());
+  EXPECT_TRUE(choose.Seen());
+  EXPECT_EQ(STOCK::fileheader.TagFile(), dir.File("demo.tag"));
+  EXPECT_NE(STOCK::fileheader.ftTagFile, FILETIME{});
+  EXPECT_GT(tagarray.Count(), 4);
+  // Saved with the stock; asked no more.
+  STOCK::Close();
+  ASSERT_EQ(STOCK::Open(stock), 1);
+  EXPECT_EQ(STOCK::fileheader.TagFile(), dir.File("demo.tag"));
+  {
+    // A dialog shown would run the event loop, and this would answer it.
+    WhenShown<SyntaxDialog> never([](SyntaxDialog* d) { d->reject(); });
+    EXPECT_FALSE(OfferSyntaxForNewStock());
+    EXPECT_FALSE(never.Seen());
+  }
+  STOCK::Close();
+  // Declined: the stock stays without a syntax.
+  ASSERT_EQ(STOCK::Create(dir.File("second.stk"), 1000, 80, 0, 0, 0), 1);
+  WhenShown<SyntaxDialog> decline([](SyntaxDialog* d) { d->findChild<QPushButton*>("cancel")->click(); });
+  EXPECT_FALSE(OfferSyntaxForNewStock());
+  EXPECT_TRUE(decline.Seen());
+  EXPECT_EQ(STOCK::fileheader.TagFile(), "");
   STOCK::Close();
   STOCK::ResetForTest();
   TAGMAKER::ResetForTest();
