@@ -149,7 +149,10 @@ int main(int argc, char** argv) {
     InstallTelnetDialingWindow();
     InstallDialingWindows();
     InstallSyntaxDialog();
-    InstallRetagProgressDialog();
+    // After a re-tagging the screen's lines are drawn in their new colours.
+    InstallRetagProgressDialog([] {
+      if (bitmap.painter.repaintAll) bitmap.painter.repaintAll();
+    });
   }
   TAPISUB::Install();
 

@@ -10,7 +10,6 @@
 
 #include "shell/syntax_dialog.h"
 #include "stock/tagquery.h"
-#include "terminal/mybitmap.h"
 
 RetagProgressDialog::RetagProgressDialog(int steps, QWidget* parent) : QDialog(parent) {
   setObjectName("RetagProgressDialog");
@@ -48,7 +47,7 @@ namespace {
 std::unique_ptr<RetagProgressDialog> box;
 }  // namespace
 
-void InstallRetagProgressDialog() {
+void InstallRetagProgressDialog(std::function<void()> afterRun) {
   tagQueryHooks.progressBegin = [](int steps) {
     box.reset();
     if (!DialogsCanBeShown()) return;
@@ -58,9 +57,8 @@ void InstallRetagProgressDialog() {
     QCoreApplication::processEvents();
   };
   tagQueryHooks.progressStep = [](int done) { return box ? box->Step(done) : true; };
-  tagQueryHooks.progressEnd = [] {
+  tagQueryHooks.progressEnd = [afterRun] {
     box.reset();
-    // The lines on the screen have new tags: draw them in their colours.
-    if (bitmap.painter.repaintAll) bitmap.painter.repaintAll();
+    if (afterRun) afterRun();
   };
 }

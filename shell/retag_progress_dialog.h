@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
 
 class QProgressBar;
 class QPushButton;
@@ -29,5 +30,6 @@ class RetagProgressDialog : public QDialog {
 
 // Fills tagQueryHooks.progressBegin/Step/End with the window (shown only
 // where dialogs can be shown; elsewhere the re-tagging runs without one).
-// At the end the main screen is drawn again in the new tags' colours.
-void InstallRetagProgressDialog();
+// `afterRun` (may be empty) is called when a re-tagging has ended: the
+// program draws the screen again in the new tags' colours.
+void InstallRetagProgressDialog(std::function<void()> afterRun = {});

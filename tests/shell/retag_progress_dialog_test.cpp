@@ -59,7 +59,7 @@ class RetagWindowTest : public ::testing::Test {
     TAGMAKER::ResetForTest();
     tagQueryHooks = TAGQUERYHOOKS{};
     InstallTagEngine();
-    InstallRetagProgressDialog();
+    InstallRetagProgressDialog([this] { ++runsEnded; });
     ASSERT_EQ(STOCK::Create(dir.File("t.stk"), 5000, 80, 0, 0, 0), 1);
     ASSERT_TRUE(STOCK::EnableWrite(1, 1));
     TagFileContents contents;
@@ -100,6 +100,7 @@ class RetagWindowTest : public ::testing::Test {
   TestApp app;
   TempDir dir;
   std::vector<CODEVRAM> lines;
+  int runsEnded = 0;  // calls of the hook after a run
 };
 
 TEST_F(RetagWindowTest, TheQuestionComesFirstThenTheWindowShowsTheRun) {
@@ -131,6 +132,7 @@ TEST_F(RetagWindowTest, TheQuestionComesFirstThenTheWindowShowsTheRun) {
     EXPECT_EQ(questions, std::vector<std::string>{"カラー構文の再計算をしますか？"});
     EXPECT_EQ(!title.isEmpty(), c.window);
     EXPECT_EQ(Visible<RetagProgressDialog>(), nullptr) << "the window goes with the run";
+    EXPECT_EQ(runsEnded, c.window ? 1 : 0);
     if (c.window) {
       EXPECT_EQ(title, QStringLiteral("カラー構文を再計算中"));
       EXPECT_EQ(maximum, (kLines + 2 + 199) / 200);  // one step per 200 lines
@@ -160,6 +162,7 @@ TEST_F(RetagWindowTest, StoppingEndsTheWalkAndTheRunIsIncomplete) {
     stillUpAfterClose = w->isVisible();
   });
   EXPECT_EQ(TREE::RefreshTagAll(0), 0);
+  EXPECT_EQ(runsEnded, 1) << "a stopped run has ended too";
   EXPECT_EQ(pressedAt, 2);
   EXPECT_TRUE(stillUpAfterClose);
   EXPECT_EQ(Visible<RetagProgressDialog>(), nullptr);
