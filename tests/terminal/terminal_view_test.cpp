@@ -460,4 +460,42 @@ TEST_F(TerminalViewTest, TaggedLinesAreDrawnInTheirTagsColours) {
   TAGMAKER::Create();
 }
 
+// Tags a syntax no longer has (left by an older syntax until the stock is
+// re-tagged) and the built-in records draw in the normal colour; continuation
+// lines take the colour of the line they continue, and a run of them reaching
+// the oldest line the normal one.
+TEST_F(TerminalViewTest, EveryTagHasAColourAndStaleTagsTheNormalOne) {
+  App app;
+  Open(40, 24);
+  TagFileContents contents;
+  contents.records = SystemRecords();
+  contents.records.push_back(TagRecord("menu", 1, "^M"));
+  contents.records.push_back(TagRecord("board", 2, "^B"));
+  std::ofstream(dir.File("two.tag"), std::ios::binary) << BuildTagFile(contents);
+  ASSERT_EQ(TAGMAKER::Open(dir.File("two.tag")), 1);
+  InstallLineColours();
+  const struct {
+    int tag, colour;
+  } table[] = {{TAG_NONE, 7}, {TAG_QUOTE, 16}, {TAG_CONNECT, 7}, {4, 17}, {5, 18}, {6, 7}, {200, 7}, {255, 7}};
+  for (const auto& t : table) EXPECT_EQ(LineColourSetting(static_cast<unsigned char>(t.tag)), t.colour) << t.tag;
+
+  Push("a\r\nb\r\nc\r\nd\r\n");
+  const CODEVRAM a = bitmap.LineAt(0), b = bitmap.LineAt(1), c = bitmap.LineAt(2), d = bitmap.LineAt(3);
+  auto colourOf = [](CODEVRAM line) {
+    LINECOLOURS lc;
+    lc.text = -1;
+    line.Associate(&lc);
+    return lc.text;
+  };
+  STOCK::aTag[size_t(a.i)] = TAG_CONTINUE;  // the oldest line
+  STOCK::aTag[size_t(b.i)] = TAG_QUOTE;
+  STOCK::aTag[size_t(c.i)] = TAG_CONTINUE;
+  STOCK::aTag[size_t(d.i)] = TAG_CONTINUE;
+  EXPECT_EQ(colourOf(a), 7);
+  EXPECT_EQ(colourOf(d), 16);
+  STOCK::aTag[size_t(b.i)] = 5;
+  EXPECT_EQ(colourOf(c), 18);
+  TAGMAKER::Create();
+}
+
 }  // namespace
