@@ -14,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -113,6 +114,10 @@ TEST_F(SyntaxDialogTest, TheProgramDirectoryComesFirstAndItsTagFilesAreListedWit
   const std::vector<std::string> dirs = SyntaxDirectories();
   ASSERT_FALSE(dirs.empty());
   EXPECT_EQ(dirs[0], std::filesystem::canonical(dir.Path()).string());
+  // Run from the build tree (this test is in build/tests), the directory the
+  // demo syntax is built into is searched too.
+  const std::string built = std::filesystem::canonical(QUILLNET_BUILD_DIR "/tools").string();
+  EXPECT_NE(std::find(dirs.begin(), dirs.end(), built), dirs.end());
   const std::vector<SYNTAXFILEENTRY> files = ListSyntaxFiles({dir.Path()});
   struct Want {
     const char* name;
