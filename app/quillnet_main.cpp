@@ -40,7 +40,9 @@
 #include "shell/hostini.h"
 #include "shell/online.h"
 #include "shell/quillnetini.h"
+#include "shell/retag_progress_dialog.h"
 #include "shell/startup.h"
+#include "shell/syntax_dialog.h"
 #include "stock/stock.h"
 #include "stock/stockprop_dialog.h"
 #include "terminal/colorsyntax.h"
@@ -160,6 +162,11 @@ int main(int argc, char** argv) {
     InstallStockPropDialog();
     InstallTelnetDialingWindow();
     InstallDialingWindows();
+    InstallSyntaxDialog();
+    // After a re-tagging the screen's lines are drawn in their new colours.
+    InstallRetagProgressDialog([] {
+      if (bitmap.painter.repaintAll) bitmap.painter.repaintAll();
+    });
   }
   TAPISUB::Install();
   // A host that starts a ZMODEM send gets its files into the download directory.
@@ -175,7 +182,8 @@ int main(int argc, char** argv) {
   if (headless) STOCK::cLineFrame = kHeadlessRows;
   // The colour syntax comes with the stock: its hooks go in first.
   InstallColourSyntax();
-  OpenStartupStock();
+  bool stockIsNew = false;
+  OpenStartupStock(&stockIsNew);
 
   std::unique_ptr<FRAMEWINDOW> frame;
   int exitStatus = 0;
@@ -200,6 +208,9 @@ int main(int argc, char** argv) {
       *lines = bitmap.cyLines;
     };
     frame->show();
+    // A first stock has no colour syntax yet: offer one (not to a run that
+    // ends with its call: nobody may be there to answer).
+    if (stockIsNew && !opt.exitAfterCall) OfferSyntaxForNewStock();
 
     if (config.TreeActive && !frame->TreeDock()->isHidden())
       frame->TreeDock()->widget()->setFocus();

@@ -42,10 +42,20 @@ const char kTopKinsoku[] = "、。，．・？！゛゜ヽヾゝゞ々ー）］�
 const char kBottomKinsoku[] = "（［｛「『([{｢";
 const char kQuoteTable[] = ">\t＞\t|\t｜\t:\t：\t》\t≫";
 
-// ANSI colour order, normal then bright, as 0x00BBGGRR.
+// ANSI colour order, normal then bright, as 0x00BBGGRR; then the colour
+// syntax's: quotations a soft green, levels 1-7 light colours that stay
+// readable on the black background and apart from the grey text.
 const int kPalette[CONFIG::COLOR_COUNT] = {0x000000, 0x0000AA, 0x00AA00, 0x00AAAA, 0xAA0000, 0xAA00AA,
                                            0xAAAA00, 0xAAAAAA, 0x555555, 0x5555FF, 0x55FF55, 0x55FFFF,
-                                           0xFF5555, 0xFF55FF, 0xFFFF55, 0xFFFFFF};
+                                           0xFF5555, 0xFF55FF, 0xFFFF55, 0xFFFFFF,
+                                           0x80C880,  // 16 quotation
+                                           0xFFFF55,  // 17 level 1: cyan
+                                           0x55FFFF,  // 18 level 2: yellow
+                                           0xFF88FF,  // 19 level 3: pink
+                                           0xFFAA77,  // 20 level 4: light blue
+                                           0x55AAFF,  // 21 level 5: orange
+                                           0x77FFAA,  // 22 level 6: lime
+                                           0x8888FF}; // 23 level 7: salmon
 
 template <size_t N>
 void SetText(char (&buf)[N], const std::string& text) {
@@ -214,7 +224,7 @@ std::vector<CONFIG::Field> CONFIG::Fields() {
     std::snprintf(two, sizeof two, "%02d", n);
     I(std::string("Color") + two, aColor[n], kPalette[n]);
   }
-  for (int n = 0; n < COLOR_COUNT; ++n) {
+  for (int n = 0; n < STYLE_COUNT; ++n) {
     std::snprintf(two, sizeof two, "%02d", n);
     I(std::string("Style") + two, aStyle[n], 0);
   }

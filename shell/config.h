@@ -14,7 +14,18 @@ class INIFILE;
 
 class CONFIG {
  public:
-  enum : int { SEARCH_HISTORY = 10, HILIGHT_COUNT = 16, COLOR_COUNT = 16, FUNCKEY_COUNT = 12 };
+  // Colours 0-15 are the terminal's palette (0 background, 7 text, 15
+  // highlighted text); 16 draws quotations and 17-23 the lines of colour
+  // syntax levels 1-7.  Styles exist for the palette only.
+  enum : int {
+    SEARCH_HISTORY = 10,
+    HILIGHT_COUNT = 16,
+    COLOR_COUNT = 24,
+    STYLE_COUNT = 16,
+    COLOR_QUOTE = 16,
+    COLOR_LEVEL1 = 17,
+    FUNCKEY_COUNT = 12
+  };
 
   CONFIG() { SetDefault(); }
   // Every value to its default (as a load from an empty store gives).
@@ -179,7 +190,7 @@ class CONFIG {
   int ExitDialupHangup;
   char aszHilight[HILIGHT_COUNT][29];  // "Hilight00", ...
   int aColor[COLOR_COUNT];             // "Color00", ...: 0x00BBGGRR
-  int aStyle[COLOR_COUNT];             // "Style00", ...
+  int aStyle[STYLE_COUNT];             // "Style00", ...
   int PColor;
   char PFont[32];
   int PFontSize;

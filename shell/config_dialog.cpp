@@ -2,6 +2,7 @@
 #include "shell/config_dialog.h"
 
 #include <QCheckBox>
+#include <QColorDialog>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
@@ -9,11 +10,13 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QIcon>
 #include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPainter>
+#include <QPixmap>
 #include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QPushButton>
@@ -46,7 +49,7 @@ using Choice = std::pair<int, const char*>;
 
 // How a value is shown.  Values without an entry get a control by their kind.
 struct Look {
-  enum Type { CHECK, NUMBER, CHOICE, SPEED, TEXT, DIR, FILE, PORT, FONT };
+  enum Type { CHECK, NUMBER, CHOICE, SPEED, TEXT, DIR, FILE, PORT, FONT, COLOUR };
   Look() = default;
   Look(Type t, const char* l, int low = 0, int high = INT_MAX, const char* sp = nullptr, std::vector<Choice> ch = {})
       : type(t), label(l), lo(low), hi(high), special(sp), choices(std::move(ch)) {}
@@ -127,6 +130,18 @@ const std::map<std::string, Look>& Looks() {
       {"TopKinsoku", {Look::TEXT, "行頭禁則文字"}},
       {"BottomKinsoku", {Look::TEXT, "行末禁則文字"}},
       {"BunKin", {Look::TEXT, "分離禁止文字"}},
+      // Colours of the terminal and of the colour syntax.
+      {"Color00", {Look::COLOUR, "背景"}},
+      {"Color07", {Look::COLOUR, "文字"}},
+      {"Color15", {Look::COLOUR, "強調表示の文字"}},
+      {"Color16", {Look::COLOUR, "引用"}},
+      {"Color17", {Look::COLOUR, "レベル１"}},
+      {"Color18", {Look::COLOUR, "レベル２"}},
+      {"Color19", {Look::COLOUR, "レベル３"}},
+      {"Color20", {Look::COLOUR, "レベル４"}},
+      {"Color21", {Look::COLOUR, "レベル５"}},
+      {"Color22", {Look::COLOUR, "レベル６"}},
+      {"Color23", {Look::COLOUR, "レベル７"}},
   };
   return looks;
 }
@@ -238,6 +253,32 @@ Meaning RestMeaning(const std::string& name, std::string& labelBuf, std::string&
     meaningBuf = "";
   }
   return {labelBuf.c_str(), meaningBuf.c_str()};
+}
+
+// Colours are stored as 0x00BBGGRR and shown as "#RRGGBB".
+QString ColourText(int bgr) {
+  return QStringLiteral("#%1%2%3")
+      .arg(bgr & 0xFF, 2, 16, QLatin1Char('0'))
+      .arg((bgr >> 8) & 0xFF, 2, 16, QLatin1Char('0'))
+      .arg((bgr >> 16) & 0xFF, 2, 16, QLatin1Char('0'))
+      .toUpper();
+}
+// -1 when the text is not "#RRGGBB" (blanks around it allowed).
+int ColourValue(const QString& text) {
+  const QString t = text.trimmed();
+  if (t.size() != 7 || t[0] != QLatin1Char('#')) return -1;
+  bool ok = false;
+  const uint rgb = t.mid(1).toUInt(&ok, 16);
+  if (!ok) return -1;
+  return int(((rgb & 0xFF) << 16) | (rgb & 0xFF00) | ((rgb >> 16) & 0xFF));
+}
+QIcon Swatch(int bgr) {
+  QPixmap pm(28, 16);
+  pm.fill(QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF));
+  QPainter p(&pm);
+  p.setPen(Qt::gray);
+  p.drawRect(0, 0, pm.width() - 1, pm.height() - 1);
+  return QIcon(pm);
 }
 
 CONFIG::Field* FindField(std::vector<CONFIG::Field>& fields, const std::string& name) {
@@ -353,6 +394,10 @@ ConfigDialog::ConfigDialog(QWidget* parent) : QDialog(parent) {
   qobject_cast<QVBoxLayout*>(modem->layout())->insertWidget(1, devices);
   AddPage("端末・送信", {"Wordwrap", "Burasage", "TopKinsoku", "BottomKinsoku", "BunKin"});
   AddPage("ファイル転送", {"MinimizeUpload", "MinimizeDownload", "MinimizeBplus", "MinimizeZmodem"});
+  // The terminal's colours and the colour syntax's: quotations and the
+  // lines of each level of a syntax's rules (on the background above).
+  AddPage("色", {"Color00", "Color07", "Color15", "Color16", "Color17", "Color18", "Color19", "Color20",
+                 "Color21", "Color22", "Color23"});
   AddRestTable();
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
@@ -471,6 +516,44 @@ QWidget* ConfigDialog::MakeControl(const std::string& name) {
       shown = row;
       break;
     }
+    case Look::COLOUR: {
+      // Typed as #RRGGBB or chosen; the button shows the colour.
+      auto* edit = new QLineEdit(ColourText(number));
+      // Untouched, the stored value stays as it is (bits above the colour too).
+      value = [edit, shownFirst = edit->text(), text] {
+        if (edit->text() == shownFirst) return text;
+        const int c = ColourValue(edit->text());
+        return c < 0 ? edit->text().trimmed().toStdString() : std::to_string(c);
+      };
+      control = edit;
+      auto* row = new QWidget;
+      auto* h = new QHBoxLayout(row);
+      h->setContentsMargins(0, 0, 0, 0);
+      auto* choose = new QPushButton;
+      choose->setObjectName(Q(name + ".choose"));
+      choose->setIcon(Swatch(number));
+      choose->setIconSize(QSize(28, 16));
+      choose->setToolTip(QStringLiteral("色の選択"));
+      h->addWidget(choose);
+      h->addWidget(edit, 1);
+      connect(edit, &QLineEdit::textChanged, choose, [choose](const QString& t) {
+        const int c = ColourValue(t);
+        if (c >= 0) choose->setIcon(Swatch(c));
+      });
+      connect(choose, &QPushButton::clicked, this, [this, edit, look] {
+        const int now = std::max(0, ColourValue(edit->text()));
+        QColor chosen;
+        ui::Current().RunModal([&] {
+          chosen = QColorDialog::getColor(QColor(now & 0xFF, (now >> 8) & 0xFF, (now >> 16) & 0xFF), this,
+                                          QString::fromUtf8(look.label));
+          return chosen.isValid() ? 1 : 0;
+        });
+        if (chosen.isValid())
+          edit->setText(ColourText(chosen.red() | chosen.green() << 8 | chosen.blue() << 16));
+      });
+      shown = row;
+      break;
+    }
     case Look::TEXT:
     case Look::DIR:
     case Look::FILE: {
@@ -567,6 +650,12 @@ bool ConfigDialog::Apply() {
     const std::string what = "「" + (label.isEmpty() ? b.name : label.toStdString()) + "」";
     const CONFIG::Field* f = FindField(fields, b.name);
     if (!f) return refuse(what + "という設定はありません。");
+    auto look = Looks().find(b.name);
+    if (look != Looks().end() && look->second.type == Look::COLOUR) {
+      auto* edit = qobject_cast<QLineEdit*>(b.widget);
+      if (!edit || ColourValue(edit->text()) < 0)
+        return refuse(what + "の色は #RRGGBB の形 (例: #80C880) で指定してください。");
+    }
     if (f->kind == CONFIG::Field::INT) {
       char* end = nullptr;
       errno = 0;

@@ -223,7 +223,8 @@ bool AnyStockInDirectory() {
 
 }  // namespace
 
-int OpenStartupStock() {
+int OpenStartupStock(bool* created) {
+  if (created) *created = false;
   const std::string named = config.StockFile;
   STOCK::StockFile2 = config.StockFile2;
   if (!named.empty() && !STOCK::IsOtherQuillnetSharing(named)) {
@@ -240,6 +241,7 @@ int OpenStartupStock() {
     if (STOCK::Create(kFirstStockName, kFirstStockLines, 80, 0, 0, 0)) {
       STOCK::StockFile = kFirstStockName;
       StockNamesToSettings();
+      if (created) *created = true;
       return 1;
     }
   }

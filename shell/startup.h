@@ -60,7 +60,8 @@ bool UseDefaultFramePosition(int x, int y, int cx, int cy, int cxScreen, int cyS
 // columns is created in the program's directory and used, so that a new
 // user's first calls are archived.  1 when a stock file is open, 0 when the
 // memory-only stock stands in.
-int OpenStartupStock();
+// *created (when given) tells whether the stock was made new just now.
+int OpenStartupStock(bool* created = nullptr);
 extern const char* const kFirstStockName;
 constexpr unsigned long kFirstStockLines = 100000;
 

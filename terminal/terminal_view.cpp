@@ -18,6 +18,7 @@
 #include "shell/config.h"
 #include "shell/hostprop.h"
 #include "stock/stock.h"
+#include "stock/tagmaker.h"
 #include "terminal/collate.h"
 #include "terminal/mybitmap.h"
 
@@ -41,6 +42,10 @@ QColor SettingColor(int n) {
 QColor Background() { return SettingColor(0); }
 QColor Foreground() { return SettingColor(7); }
 QColor HilightForeground() { return SettingColor(15); }
+bool SamePalette(const std::vector<int>& kept) {
+  return kept.size() == size_t(CONFIG::COLOR_COUNT) &&
+         std::equal(kept.begin(), kept.end(), std::begin(config.aColor));
+}
 
 // The characters of Shift_JIS codes, converted once each and remembered:
 // painting converts every character it draws.  0 means not converted yet;
@@ -60,6 +65,20 @@ char32_t CharOf(unsigned char c1, unsigned char c2, bool pair) {
 
 }  // namespace
 
+int LineColourSetting(unsigned char colorTag) {
+  if (colorTag == TAG_QUOTE) return CONFIG::COLOR_QUOTE;
+  if (colorTag <= TAG_CONTINUE) return 7;
+  // The built-in records (the connect line) have level 0: normal colours.
+  const int level = TAGMAKER::GetTagProp(colorTag)->level;
+  return level >= 1 && level <= 7 ? CONFIG::COLOR_LEVEL1 + level - 1 : 7;
+}
+
+void InstallLineColours() {
+  CODEVRAM::selectColors = [](void* dc, unsigned char colorTag) {
+    static_cast<LINECOLOURS*>(dc)->text = LineColourSetting(colorTag);
+  };
+}
+
 TERMINALVIEW::TERMINALVIEW(MYBITMAP* screenToShow, QWidget* parent)
     : QAbstractScrollArea(parent), screen(screenToShow ? screenToShow : &bitmap) {
   setAttribute(Qt::WA_InputMethodEnabled);
@@ -75,6 +94,7 @@ TERMINALVIEW::TERMINALVIEW(MYBITMAP* screenToShow, QWidget* parent)
   barTimer->setSingleShot(true);
   connect(barTimer, &QTimer::timeout, this, [this] { ShowScrollBars(); });
   ApplyFont();
+  InstallLineColours();
   InstallPainter();
   if (screen == &bitmap) MYBITMAP::hooks.hasFocus = [this] { return hasFocus(); };
 }
@@ -187,11 +207,12 @@ void TERMINALVIEW::FillRows(int y, int n, int x, int w, QRgb color) {
   for (int yy = y0; yy < y1; ++yy) std::fill_n(Row(yy) + x0, x1 - x0, color);
 }
 
-const QImage& TERMINALVIEW::Glyph(char32_t ch, int cells, unsigned style) {
-  const uint64_t key = uint64_t(ch) << 8 | uint64_t(cells) << 4 | style;
+const QImage& TERMINALVIEW::Glyph(char32_t ch, int cells, unsigned style, int colour) {
+  const uint64_t key = uint64_t(colour) << 40 | uint64_t(ch) << 8 | uint64_t(cells) << 4 | style;
   auto it = glyphs.find(key);
   if (it != glyphs.end()) return it->second;
-  QColor fg = (style & kHilight) ? HilightForeground() : Foreground();
+  // Highlighted text keeps its own colour on a coloured line too.
+  QColor fg = (style & kHilight) ? HilightForeground() : SettingColor(colour);
   QColor bg = Background();
   if (style & kReverse) std::swap(fg, bg);
   QImage img(cells * cxChar, cyChar, QImage::Format_RGB32);
@@ -217,10 +238,12 @@ void TERMINALVIEW::PaintCells(int row, CODEVRAM line, int x0, int x1) {
   const unsigned style = (MYBITMAP::fAttrHilight ? unsigned(kHilight) : 0u) |
                          (MYBITMAP::fAttrUnderline ? unsigned(kUnderline) : 0u) |
                          (MYBITMAP::fAttrReverse ? unsigned(kReverse) : 0u);
+  LINECOLOURS colours;
+  line.Associate(&colours);
   const size_t at = pendingText.size();
   const char* text = line.Item()->Text();
   pendingText.insert(pendingText.end(), text, text + STOCK::cColumn);
-  pending.push_back({y, at, x0, x1, style});
+  pending.push_back({y, at, x0, x1, style, colours.text});
   ScheduleUpdate();
 }
 
@@ -236,12 +259,12 @@ void TERMINALVIEW::RenderPending() {
     rowStale[size_t(p)] = 0;
   }
   if (STOCK::fValid)
-    for (const PENDING& d : pending) RenderCells(d.y, pendingText.data() + d.text, d.x0, d.x1, d.style);
+    for (const PENDING& d : pending) RenderCells(d.y, pendingText.data() + d.text, d.x0, d.x1, d.style, d.colour);
   pending.clear();
   pendingText.clear();
 }
 
-void TERMINALVIEW::RenderCells(int y, const char* line, int x0, int x1, unsigned style) {
+void TERMINALVIEW::RenderCells(int y, const char* line, int x0, int x1, unsigned style, int colour) {
   const int columns = STOCK::cColumn;
   x0 = std::clamp(x0, 0, columns);
   x1 = std::clamp(x1, 0, columns);
@@ -253,12 +276,9 @@ void TERMINALVIEW::RenderCells(int y, const char* line, int x0, int x1, unsigned
   if (y >= h || y + cyChar <= 0) return;
 
   // The cached glyphs hold their colours: new settings start a new cache.
-  const QRgb fgNow = Foreground().rgb(), bgNow = Background().rgb(), hiNow = HilightForeground().rgb();
-  if (fgNow != glyphFg || bgNow != glyphBg || hiNow != glyphHi) {
+  if (!SamePalette(glyphPalette)) {
     glyphs.clear();
-    glyphFg = fgNow;
-    glyphBg = bgNow;
-    glyphHi = hiNow;
+    glyphPalette.assign(std::begin(config.aColor), std::end(config.aColor));
   }
   const int xs = screen->xScroll;
   const auto* text = reinterpret_cast<const unsigned char*>(line);
@@ -272,7 +292,7 @@ void TERMINALVIEW::RenderCells(int y, const char* line, int x0, int x1, unsigned
     const int cw = cells * cxChar;
     if (px + cw <= 0 || px >= w) continue;
     const char32_t ch = (c == 0 || c == 0x7F) ? U' ' : CharOf(c, pair ? text[x - 1] : 0, pair);
-    const QImage& g = Glyph(ch, cells, style);
+    const QImage& g = Glyph(ch, cells, style, colour);
     // Copy the glyph's rows, clipped to the canvas.
     const int gx0 = std::max(0, -px), gx1 = std::min(cw, w - px);
     for (int yy = rowTop; yy < rowBottom; ++yy) {

@@ -32,6 +32,20 @@
 
 class MYBITMAP;
 
+// What CODEVRAM::Associate selects a line's colours into: the number of the
+// colour setting (CONFIG::aColor) its text is drawn in.  The background is
+// the terminal's own (colour 0) on every line.
+struct LINECOLOURS {
+  int text = 7;
+};
+// The text colour of a line whose colour tag (CODEVRAM::ColorTag) is `tag`:
+// 0 and the connect line the normal text colour 7, a quotation colour 16, a
+// rule's line the colour of the rule's level (17 for level 1 .. 23 for 7).
+int LineColourSetting(unsigned char colorTag);
+// Points CODEVRAM::selectColors at LineColourSetting (every view does this
+// when it is made).
+void InstallLineColours();
+
 class TERMINALVIEW : public QAbstractScrollArea {
  public:
   // Shows `screen` (the main screen when null).  The screen's painter is this
@@ -89,10 +103,10 @@ class TERMINALVIEW : public QAbstractScrollArea {
   // Canvas access by text-area pixel row (ring mapped).
   uint32_t* Row(int y) { return reinterpret_cast<uint32_t*>(canvas.scanLine((y + ringTop) % canvas.height())); }
   void FillRows(int y, int n, int x, int w, QRgb color);
-  const QImage& Glyph(char32_t ch, int cells, unsigned style);
+  const QImage& Glyph(char32_t ch, int cells, unsigned style, int colour);
   // Drawing is recorded and done when the window is shown: text that
   // scrolls away within a frame is never drawn.
-  void RenderCells(int y, const char* text, int x0, int x1, unsigned style);
+  void RenderCells(int y, const char* text, int x0, int x1, unsigned style, int colour);
   void RenderPending();
   void ScheduleUpdate();
   void SetTop(int flatFromScrollableTop);
@@ -114,7 +128,7 @@ class TERMINALVIEW : public QAbstractScrollArea {
   // Each character drawn once per look (code, cells, attributes) and then
   // copied: shaping text for every cell costs far more than a copy.
   std::unordered_map<uint64_t, QImage> glyphs;
-  QRgb glyphFg = 0, glyphBg = 0, glyphHi = 0;
+  std::vector<int> glyphPalette;  // the colour settings the cached glyphs were drawn with
   // The line's text is copied when the drawing is recorded: the screen may
   // move text between stored lines before the window is shown.
   struct PENDING {
@@ -122,6 +136,7 @@ class TERMINALVIEW : public QAbstractScrollArea {
     size_t text;  // offset of the line's copy in pendingText
     int x0, x1;
     unsigned style;
+    int colour;  // the line's text colour setting (LINECOLOURS)
   };
   std::vector<PENDING> pending;
   std::vector<char> pendingText;

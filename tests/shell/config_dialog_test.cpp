@@ -4,6 +4,7 @@
 #include "shell/config_dialog.h"
 
 #include <QApplication>
+#include <QColorDialog>
 #include <QComboBox>
 #include <QTimer>
 #include <QFontDatabase>
@@ -81,13 +82,16 @@ TEST_F(ConfigDialogTest, OkWritesOnlyTheChangedValues) {
        "\"FlowControl\"=dword:00000001"},
       {"ComDevice3", [](ConfigDialog& d) { Get<QLineEdit>(&d, "ComDevice3").setText("/dev/ttyUSB0"); },
        "\"ComDevice3\"=\"/dev/ttyUSB0\""},
-      {"Color00 (the table of the rest)",
+      {"Color01 (the table of the rest)",
        [](ConfigDialog& d) {
          auto& table = Get<QTableWidget>(&d, "rest");
          for (int row = 0; row < table.rowCount(); ++row)
-           if (table.item(row, 0)->data(Qt::UserRole).toString() == "Color00") table.item(row, 1)->setText("255");
+           if (table.item(row, 0)->data(Qt::UserRole).toString() == "Color01") table.item(row, 1)->setText("255");
        },
-       "\"Color00\"=dword:000000ff"},
+       "\"Color01\"=dword:000000ff"},
+      {"Color16 (the colour page, #RRGGBB)",
+       [](ConfigDialog& d) { Get<QLineEdit>(&d, "Color16").setText(" #12a4Fe "); },
+       "\"Color16\"=dword:00fea412"},
   };
   std::vector<std::string> expected;
   for (const Case& c : cases) {
@@ -113,7 +117,8 @@ TEST_F(ConfigDialogTest, OkWritesOnlyTheChangedValues) {
   EXPECT_EQ(config.DialPrefix, Sjis("９,"));
   EXPECT_EQ(config.FlowControl, 1);
   EXPECT_EQ(config.ComDevice[2], "/dev/ttyUSB0");
-  EXPECT_EQ(config.aColor[0], 255);
+  EXPECT_EQ(config.aColor[1], 255);
+  EXPECT_EQ(config.aColor[16], 0xFEA412);
 }
 
 TEST_F(ConfigDialogTest, ThePortIsShownFromOneAndStoredFromZero) {
@@ -138,6 +143,9 @@ TEST_F(ConfigDialogTest, ARefusedValueKeepsTheDialogOpenAndAppliesNothing) {
       {"DialPrefix", QString(40, QChar('9')), "「外線発信番号」が長すぎます。半角 29文字までにしてください。"},
       {"DialPrefix", QStringLiteral("\u00e9"), "「外線発信番号」に使えない文字が含まれています。"},
       {"Baudrate", QString(), "「通信速度」には数字を指定してください。"},
+      {"Color16", QStringLiteral("#12"), "「引用」の色は #RRGGBB の形 (例: #80C880) で指定してください。"},
+      {"Color23", QStringLiteral("#GG0000"), "「レベル７」の色は #RRGGBB の形 (例: #80C880) で指定してください。"},
+      {"Color17", QStringLiteral("255"), "「レベル１」の色は #RRGGBB の形 (例: #80C880) で指定してください。"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.control);
@@ -190,6 +198,61 @@ TEST_F(ConfigDialogTest, PagesAndTheRestTableSpeakJapanese) {
   PressOk(dialog);
   ASSERT_EQ(boxes.rec.boxes.size(), 1u);
   EXPECT_EQ(boxes.rec.boxes[0].text, "「印刷の文字の大きさ」には数字を指定してください。");
+}
+
+// The colour page: the terminal's background, text and highlight colours and
+// the colour syntax's (quotation, levels 1-7), each shown as #RRGGBB beside
+// a button that opens the colour chooser; a chosen colour fills the text.
+TEST_F(ConfigDialogTest, TheColourPageShowsAndChoosesColours) {
+  config.aColor[19] = 0x336699;  // 0x00BBGGRR
+  configBackup = config;
+  ConfigDialog dialog;
+  dialog.show();
+  auto* tabs = dialog.findChild<QTabWidget*>();
+  ASSERT_TRUE(tabs);
+  auto& level3 = Get<QLineEdit>(&dialog, "Color19");
+  QWidget* page = nullptr;
+  for (int i = 0; i < tabs->count(); ++i)
+    if (tabs->widget(i)->isAncestorOf(&level3)) page = tabs->widget(i);
+  ASSERT_TRUE(page);
+  EXPECT_EQ(tabs->tabText(tabs->indexOf(page)), "色");
+  struct Row {
+    const char* name;
+    const char* label;
+  } rows[] = {{"Color00", "背景"},     {"Color07", "文字"},     {"Color15", "強調表示の文字"}, {"Color16", "引用"},
+              {"Color17", "レベル１"}, {"Color18", "レベル２"}, {"Color19", "レベル３"},       {"Color20", "レベル４"},
+              {"Color21", "レベル５"}, {"Color22", "レベル６"}, {"Color23", "レベル７"}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    auto& edit = Get<QLineEdit>(&dialog, r.name);
+    EXPECT_TRUE(page->isAncestorOf(&edit));
+    EXPECT_EQ(edit.property("label").toString(), QString::fromUtf8(r.label));
+    const int n = std::atoi(r.name + 5);
+    const int c = config.aColor[n];
+    EXPECT_EQ(edit.text(), QString::asprintf("#%02X%02X%02X", c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF));
+  }
+  EXPECT_EQ(level3.text(), "#996633");
+  // These are no longer rows of the rest table.
+  auto& rest = Get<QTableWidget>(&dialog, "rest");
+  for (int row = 0; row < rest.rowCount(); ++row)
+    for (const Row& r : rows) EXPECT_NE(rest.item(row, 0)->data(Qt::UserRole).toString(), r.name);
+
+  bool chooserSeen = false;
+  QTimer::singleShot(0, [&] {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* chooser = qobject_cast<QColorDialog*>(w); chooser && chooser->isVisible()) {
+        chooserSeen = true;
+        EXPECT_EQ(chooser->currentColor(), QColor(0x99, 0x66, 0x33));
+        chooser->setCurrentColor(QColor(0x10, 0x20, 0x30));
+        chooser->accept();
+      }
+  });
+  Get<QPushButton>(&dialog, "Color19.choose").click();
+  EXPECT_TRUE(chooserSeen);
+  EXPECT_EQ(level3.text(), "#102030");
+  ASSERT_TRUE(dialog.Apply());
+  EXPECT_EQ(config.aColor[19], 0x302010);
+  EXPECT_EQ(StoredValues(), (std::vector<std::string>{"\"Color19\"=dword:00302010"}));
 }
 
 // The font chooser offers the cell fonts only (the CJK dual-width ones too)

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <vector>
@@ -176,6 +177,51 @@ TEST_F(SettingsConfig, AFailedSaveIsReportedAndForgotten) {
   std::filesystem::remove(dir.File("config"));
   EXPECT_TRUE(config.SaveRegistry());
   EXPECT_NE(ReadWholeFile(RegPath()).find("\"LineBuffer\"=dword:000007d0"), std::string::npos);
+}
+
+// The colour syntax's colours (quotation 16, levels 1-7 as 17-23): defaults
+// apart from one another and from the text and background, saved only when
+// changed, read back, and reached by name like every other value.
+TEST_F(SettingsConfig, TheColourSyntaxColoursGoAndComeBack) {
+  config.LoadRegistry();
+  std::vector<int> seen = {config.aColor[0], config.aColor[7]};
+  for (int n = CONFIG::COLOR_QUOTE; n < CONFIG::COLOR_LEVEL1 + 7; ++n) {
+    SCOPED_TRACE("Color" + std::to_string(n));
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), config.aColor[n]), 0);
+    seen.push_back(config.aColor[n]);
+  }
+  ASSERT_EQ(CONFIG::COLOR_LEVEL1 + 7, CONFIG::COLOR_COUNT);
+  struct Case {
+    const char* name;
+    int index, value;
+    const char* line;
+  } cases[] = {
+      {"Color16", 16, 0x123456, "\"Color16\"=dword:00123456"},
+      {"Color17", 17, 0x0000FF, "\"Color17\"=dword:000000ff"},
+      {"Color23", 23, 0xFFFFFF, "\"Color23\"=dword:00ffffff"},
+  };
+  for (const Case& c : cases) config.aColor[c.index] = c.value;
+  ASSERT_TRUE(config.SaveRegistry());
+  const std::string file = ReadWholeFile(RegPath());
+  for (const Case& c : cases) EXPECT_NE(file.find(c.line), std::string::npos) << c.line << "\n" << file;
+  // Nothing else of the colours was written.
+  EXPECT_EQ(file.find("\"Color18\""), std::string::npos);
+  EXPECT_EQ(file.find("\"Style16\""), std::string::npos);
+  const CONFIG defaults;
+  REGISTRY::ResetForTest();
+  config.SetDefault();
+  config.LoadRegistry();
+  for (const Case& c : cases) {
+    EXPECT_EQ(config.aColor[c.index], c.value) << c.name;
+    std::string v;
+    EXPECT_TRUE(config.GetValue(c.name, v));
+    EXPECT_EQ(v, std::to_string(c.value));
+  }
+  EXPECT_EQ(config.aColor[18], defaults.aColor[18]);
+  // The palette's styles stop at 15; there are no styles for these colours.
+  std::string v;
+  EXPECT_TRUE(config.GetValue("Style15", v));
+  EXPECT_FALSE(config.GetValue("Style16", v));
 }
 
 TEST_F(SettingsConfig, NamedAccessForTheCommandLine) {

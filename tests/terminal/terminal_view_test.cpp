@@ -15,8 +15,14 @@
 #include <QScrollBar>
 #include <QWheelEvent>
 #include <cstdlib>
+#include <fstream>
+#include <map>
 
 #include "screen_fixture.h"
+#include "stock/tagfile_writer.h"
+#include "stock/tagmaker.h"
+#include "stock/tagquery.h"
+#include "terminal/colorsyntax.h"
 
 namespace {
 
@@ -347,6 +353,149 @@ TEST_F(TerminalViewTest, JapaneseBbsScreen) {
   if (const char* out = std::getenv("QUILLNET_SCREENSHOT")) {
     EXPECT_TRUE(img.save(QString::fromUtf8(out), "PNG"));
   }
+}
+
+QRgb Bgr(int bgr) { return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF).rgb(); }
+
+// Text is drawn anti-aliased on the black background, so an ink pixel is
+// its colour scaled by its coverage.  Each well-covered pixel of a row is
+// given to the candidate colour it is closest to a multiple of; the result
+// counts the pixels per candidate (index into `candidates`).
+std::vector<int> InkByColour(const QImage& img, int row, int cy, const std::vector<QRgb>& candidates) {
+  std::vector<int> count(candidates.size(), 0);
+  for (int y = row * cy; y < (row + 1) * cy && y < img.height(); ++y)
+    for (int x = 0; x < img.width(); ++x) {
+      const QRgb p = img.pixel(x, y);
+      const double pr = qRed(p), pg = qGreen(p), pb = qBlue(p);
+      if (std::max({pr, pg, pb}) < 96) continue;  // faint edge pixels say little
+      size_t best = 0;
+      double bestError = 1e18;
+      for (size_t k = 0; k < candidates.size(); ++k) {
+        const double cr = qRed(candidates[k]), cg = qGreen(candidates[k]), cb = qBlue(candidates[k]);
+        const double a = (pr * cr + pg * cg + pb * cb) / (cr * cr + cg * cg + cb * cb);
+        const double er = pr - a * cr, eg = pg - a * cg, eb = pb - a * cb;
+        const double error = er * er + eg * eg + eb * eb;
+        if (error < bestError) {
+          bestError = error;
+          best = k;
+        }
+      }
+      ++count[best];
+    }
+  return count;
+}
+
+// Lines tagged by the colour syntax as they arrive are drawn in their tag's
+// colour: each level of a syntax's rules its own (17-23), a quotation inside
+// a message colour 16, the second stored line of a wrapped rule line its
+// rule's, the connect line and untagged lines the normal text colour.  A
+// changed setting shows at the next full repaint.
+TEST_F(TerminalViewTest, TaggedLinesAreDrawnInTheirTagsColours) {
+  App app;
+  Open(40, 24);
+  // Rules L1 .. L7, each one level below the one before; L7 is a message.
+  TagFileContents contents;
+  contents.records = SystemRecords();
+  for (int level = 1; level <= 7; ++level) {
+    TAGPROP p = TagRecord("L" + std::to_string(level), level, "^L" + std::to_string(level) + " ");
+    p.iSpeech = level == 7 ? 1 : 0;
+    contents.records.push_back(p);
+  }
+  TAGAID aid;
+  std::memset(&aid, 0, sizeof aid);
+  aid.kind = 1;
+  contents.aids.push_back(aid);
+  const std::string syntax = dir.File("levels.tag");
+  std::ofstream(syntax, std::ios::binary) << BuildTagFile(contents);
+  ASSERT_EQ(TAGMAKER::Open(syntax), 1);
+  InstallColourSyntax();
+  // Colours far apart from one another, so that no mix-up goes unseen.
+  config.aColor[7] = 0xC0C0C0;
+  config.aColor[16] = 0x00FF00;
+  const int level[7] = {0x0000FF, 0x00FFFF, 0xFF00FF, 0xFF0000, 0x0080FF, 0x808000, 0x8000FF};
+  for (int k = 0; k < 7; ++k) config.aColor[17 + k] = level[k];
+
+  TERMINALVIEW view;
+  Show(view, 40 * 12, 24 * 24);
+  QFocusEvent out(QEvent::FocusOut);  // no caret in the picture
+  QApplication::sendEvent(&view, &out);
+  Push("CONNECTED\r\n");
+  STOCK::SetConnectTag(bitmap.LineAt(0));
+  ASSERT_EQ(TAGMAKER::StartQuery(), 1);
+  Push("L1 menu\r\nL2 board\r\nL3 " + std::string(45, 'H') + "\r\nL4 four\r\nL5 five\r\nL6 six\r\n"
+       "L7 message\r\n> quoted\r\nbody\r\n");
+  TAGMAKER::EndQuery();
+
+  struct Row {
+    int row;
+    int tag;     // as the matcher left it
+    int colour;  // the setting it is drawn in
+  } rows[] = {{0, TAG_CONNECT, 7}, {1, 4, 17}, {2, 5, 18}, {3, 6, 19}, {4, TAG_CONTINUE, 19}, {5, 7, 20},
+              {6, 8, 21},          {7, 9, 22}, {8, 10, 23}, {9, TAG_QUOTE, 16}, {10, TAG_NONE, 7}};
+  for (const Row& r : rows) ASSERT_EQ(bitmap.LineAt(r.row).Tag(), r.tag) << "row " << r.row;
+
+  const std::vector<int> settings = {7, 16, 17, 18, 19, 20, 21, 22, 23};
+  auto check = [&](const char* when) {
+    const QImage img = Shot(view);
+    const int cy = view.CellHeight();
+    std::vector<QRgb> candidates;
+    for (int n : settings) candidates.push_back(Bgr(config.aColor[n]));
+    for (const Row& r : rows) {
+      SCOPED_TRACE(std::string(when) + ", row " + std::to_string(r.row));
+      const std::vector<int> ink = InkByColour(img, r.row, cy, candidates);
+      for (size_t k = 0; k < settings.size(); ++k) {
+        if (settings[k] == r.colour)
+          EXPECT_GT(ink[k], 10) << "hardly any ink in colour " << r.colour;
+        else
+          EXPECT_EQ(ink[k], 0) << "ink in colour " << settings[k] << ", the row's is " << r.colour;
+      }
+    }
+  };
+  check("as received");
+  // A new quotation colour: the next full repaint uses it.
+  config.aColor[16] = 0x00FFFF - 0x000080;
+  ASSERT_TRUE(bitmap.painter.repaintAll);
+  bitmap.painter.repaintAll();
+  check("after a new quotation colour");
+  TAGMAKER::Create();
+}
+
+// Tags a syntax no longer has (left by an older syntax until the stock is
+// re-tagged) and the built-in records draw in the normal colour; continuation
+// lines take the colour of the line they continue, and a run of them reaching
+// the oldest line the normal one.
+TEST_F(TerminalViewTest, EveryTagHasAColourAndStaleTagsTheNormalOne) {
+  App app;
+  Open(40, 24);
+  TagFileContents contents;
+  contents.records = SystemRecords();
+  contents.records.push_back(TagRecord("menu", 1, "^M"));
+  contents.records.push_back(TagRecord("board", 2, "^B"));
+  std::ofstream(dir.File("two.tag"), std::ios::binary) << BuildTagFile(contents);
+  ASSERT_EQ(TAGMAKER::Open(dir.File("two.tag")), 1);
+  InstallLineColours();
+  const struct {
+    int tag, colour;
+  } table[] = {{TAG_NONE, 7}, {TAG_QUOTE, 16}, {TAG_CONNECT, 7}, {4, 17}, {5, 18}, {6, 7}, {200, 7}, {255, 7}};
+  for (const auto& t : table) EXPECT_EQ(LineColourSetting(static_cast<unsigned char>(t.tag)), t.colour) << t.tag;
+
+  Push("a\r\nb\r\nc\r\nd\r\n");
+  const CODEVRAM a = bitmap.LineAt(0), b = bitmap.LineAt(1), c = bitmap.LineAt(2), d = bitmap.LineAt(3);
+  auto colourOf = [](CODEVRAM line) {
+    LINECOLOURS lc;
+    lc.text = -1;
+    line.Associate(&lc);
+    return lc.text;
+  };
+  STOCK::aTag[size_t(a.i)] = TAG_CONTINUE;  // the oldest line
+  STOCK::aTag[size_t(b.i)] = TAG_QUOTE;
+  STOCK::aTag[size_t(c.i)] = TAG_CONTINUE;
+  STOCK::aTag[size_t(d.i)] = TAG_CONTINUE;
+  EXPECT_EQ(colourOf(a), 7);
+  EXPECT_EQ(colourOf(d), 16);
+  STOCK::aTag[size_t(b.i)] = 5;
+  EXPECT_EQ(colourOf(c), 18);
+  TAGMAKER::Create();
 }
 
 }  // namespace
