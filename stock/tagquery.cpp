@@ -52,6 +52,8 @@ int gRingLength[kRing];
 int gCoverLeft = 0;
 // The quotation prefixes of this run.
 std::vector<std::string> gQuotes;
+// Whether the literal test runs in front of the engine.
+bool gPrefilter = true;
 
 void Report(const std::string& text) {
   if (tagQueryHooks.report)
@@ -118,7 +120,7 @@ bool RuleMatches(int tag, JRE2* jre, const char* text, int length) {
 // The cheap test in front of the engine: a pattern anchored at "^" with a
 // literal can only match a one-line text that starts with the literal.
 bool MayMatch(int tag, const char* text, int length) {
-  if (size_t(tag - TAG_FIRST_RULE) >= gRules.size()) return true;
+  if (!gPrefilter || size_t(tag - TAG_FIRST_RULE) >= gRules.size()) return true;
   const std::string& lit = gRules[size_t(tag - TAG_FIRST_RULE)].literal;
   if (lit.empty()) return true;
   if (std::memchr(text, '\n', size_t(length))) return true;
@@ -328,6 +330,8 @@ std::string LeadingLiteral(const char* pattern) {
   if (*p && std::strchr("*?{", *p)) lit.resize(lastStart);
   return lit;
 }
+
+void TagQuerySetPrefilter(bool on) { gPrefilter = on; }
 
 void TagQuerySetCandidates(int first) {
   const int count = tagarray.Count();

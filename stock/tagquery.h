@@ -59,6 +59,10 @@ int BuildQueryTextFromSlots(const unsigned char* first, const unsigned char* sec
 // The literal a pattern's matches must start a line with ("^" followed by
 // plain characters, no "|" outside groups); empty when there is none.
 std::string LeadingLiteral(const char* libPattern);
+// Whether a one-line text is handed to the engine only when it starts with
+// its pattern's leading literal (on by default).  The test changes no tag,
+// only the work done; tests and benchmarks switch it off to show that.
+void TagQuerySetPrefilter(bool on);
 
 // Matches every logical line from the newest connect line to the newest line
 // (the NoColorOnline pass at hang-up), in a run of its own.  Returns how many
