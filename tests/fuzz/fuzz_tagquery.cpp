@@ -65,22 +65,28 @@ std::string DemoSyntaxFile() {
   return WriteTagFile(file);
 }
 
-// Writes one logical line at the newest slot, wrapped at the width, and
-// ends it with a line feed; returns its first slot.
-CODEVRAM Append(const INPUTLINE& l) {
+// Writes one logical line at the newest slot as the screen does: a slot
+// that fills up wraps into the next one (so a line of exactly the width ends
+// with an empty slot), and the line feed ends it.  A filled slot's last cell
+// must not read as a line end, so a control byte there becomes a blank.
+// Returns the line's first and last slots.
+std::pair<CODEVRAM, CODEVRAM> Append(const INPUTLINE& l) {
   const CODEVRAM first = cvNewest;
-  size_t at = 0;
-  do {
+  CODEVRAM last = first;
+  for (size_t at = 0;; at += kColumns) {
     CODEVRAM cv = cvNewest;
+    last = cv;
     STOCKITEM* item = STOCK::GetItem(cv);
     const size_t n = std::min(l.text.size() - at, size_t(kColumns));
     std::memcpy(item->Text(), l.text.data() + at, n);
+    if (n == size_t(kColumns) && static_cast<unsigned char>(item->Text()[kColumns - 1]) < 0x20)
+      item->Text()[kColumns - 1] = ' ';
     item->cInput = at == 0 ? l.mark : static_cast<unsigned char>(STOCK_MARK_NONE);
     if (at == 0 && l.mark == STOCK_MARK_CONNECT) STOCK::SetConnectTag(cv);
-    at += n;
     cv.LineFeed();
-  } while (at < l.text.size());
-  return first;
+    if (n < size_t(kColumns)) break;
+  }
+  return {first, last};
 }
 
 bool IsConnect(CODEVRAM cv) { return cv.Item()->cInput == STOCK_MARK_CONNECT; }
@@ -115,10 +121,9 @@ void WalkStock() {
       }
       continue;
     }
-    for (CODEVRAM s = cv;; ++s) {
+    const CODEVRAM next = NextLine(cv);
+    for (CODEVRAM s = cv; s.i != next.i && !s.IsNewest(); ++s)
       if (s.Tag() != TAG_CONNECT) STOCK::aTag[size_t(s.i)] = TAG_NONE;
-      if (s.IsCR() || NextLine(s).i == NextLine(cv).i) break;
-    }
     if (started) TAGMAKER::Query(cv);
   }
   if (TAGMAKER::fTagQueryActive) TAGMAKER::EndQuery();
@@ -206,7 +211,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TagQuerySetPrefilter(true);
   bool started = false;
   for (const INPUTLINE& l : lines) {
-    const CODEVRAM first = Append(l);
+    const auto [first, last] = Append(l);
     if (l.mark == STOCK_MARK_CONNECT) {
       if (!started) {
         started = TAGMAKER::StartQuery() != 0;
@@ -215,7 +220,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
       continue;
     }
-    if (started) {
+    // The screen asks only about a line whose last slot has no tag yet.
+    if (started && last.Tag() == TAG_NONE) {
       const int r = TAGMAKER::Query(first);
       Check(r >= 0 && r <= 2, "Query gave a result outside 0-2");
     }
