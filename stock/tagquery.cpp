@@ -117,14 +117,29 @@ bool RuleMatches(int tag, JRE2* jre, const char* text, int length) {
   return false;
 }
 
-// The cheap test in front of the engine: a pattern anchored at "^" with a
-// literal can only match a one-line text that starts with the literal.
-bool MayMatch(int tag, const char* text, int length) {
-  if (!gPrefilter || size_t(tag - TAG_FIRST_RULE) >= gRules.size()) return true;
+// The cheap test in front of the engine.  A pattern that starts with "^"
+// and a literal (and has no "|" outside groups) can only match at a line
+// start, the text's own or one after a line feed inside it, where the
+// literal stands.
+bool LiteralAtALineStart(const std::string& lit, const char* text, int length) {
+  const char* end = text + length;
+  for (const char* p = text;;) {
+    if (size_t(end - p) >= lit.size() && std::memcmp(p, lit.data(), lit.size()) == 0) return true;
+    const void* lf = std::memchr(p, '\n', size_t(end - p));
+    if (!lf) return false;
+    p = static_cast<const char*>(lf) + 1;
+  }
+}
+
+const std::string* LiteralOf(int tag) {
+  if (!gPrefilter || size_t(tag - TAG_FIRST_RULE) >= gRules.size()) return nullptr;
   const std::string& lit = gRules[size_t(tag - TAG_FIRST_RULE)].literal;
-  if (lit.empty()) return true;
-  if (std::memchr(text, '\n', size_t(length))) return true;
-  return size_t(length) >= lit.size() && std::memcmp(text, lit.data(), lit.size()) == 0;
+  return lit.empty() ? nullptr : &lit;
+}
+
+bool MayMatch(int tag, const char* text, int length) {
+  const std::string* lit = LiteralOf(tag);
+  return !lit || LiteralAtALineStart(*lit, text, length);
 }
 
 void SetTag(CODEVRAM cv, unsigned char tag) {
@@ -178,13 +193,15 @@ int PreviousLogicalLine(CODEVRAM first) {
 }
 
 // The query text of a logical line: from the ring when it holds it, else
-// built from the stock.
-std::string TextOf(int slot) {
+// built from the stock into buf (room for 256 bytes).
+const char* TextOf(int slot, char* buf, int* length) {
   for (int k = 0; k < kRing; ++k)
-    if (gRingSlot[k] == slot) return std::string(TAGMAKER::aszRecentLine[k], size_t(gRingLength[k]));
-  char buf[256];
-  const int n = BuildQueryText(CODEVRAM(slot), buf);
-  return std::string(buf, size_t(n));
+    if (gRingSlot[k] == slot) {
+      *length = gRingLength[k];
+      return TAGMAKER::aszRecentLine[k];
+    }
+  *length = BuildQueryText(CODEVRAM(slot), buf);
+  return buf;
 }
 
 bool IsQuotation(const char* text, int length) {
@@ -259,18 +276,18 @@ int BuildQueryTextFromSlots(const unsigned char* first, const unsigned char* sec
 }
 
 int BuildQueryText(CODEVRAM first, char* out) {
-  const int column = STOCK::cColumn;
-  std::vector<unsigned char> a(size_t(column) + 1), b;
-  std::memcpy(a.data(), first.Item(), a.size());
+  const int column = std::min<int>(STOCK::cColumn, STOCK_MAX_COLUMN);
+  // Copies: reading the second slot may move the first out of the cache.
+  unsigned char a[STOCK_MAX_COLUMN + 1], b[STOCK_MAX_COLUMN + 1];
+  std::memcpy(a, first.Item(), size_t(column) + 1);
   const unsigned char* second = nullptr;
   if (!first.IsCR() && !first.IsNewest()) {
     CODEVRAM next = first;
     ++next;
-    b.resize(size_t(column) + 1);
-    std::memcpy(b.data(), next.Item(), b.size());
-    second = b.data();
+    std::memcpy(b, next.Item(), size_t(column) + 1);
+    second = b;
   }
-  return BuildQueryTextFromSlots(a.data(), second, column, out);
+  return BuildQueryTextFromSlots(a, second, column, out);
 }
 
 int LogicalLineSlots(CODEVRAM first) {
@@ -445,19 +462,35 @@ int TAGMAKER::Query(CODEVRAM line) {
           return 1;
         }
         // The last n logical lines, never reaching a connect line.
-        std::vector<int> lines{line.i};
-        while (int(lines.size()) < n) {
-          const int prev = PreviousLogicalLine(CODEVRAM(lines.back()));
+        int lines[kMaxPatternLines] = {line.i};
+        int count = 1;
+        while (count < n) {
+          const int prev = PreviousLogicalLine(CODEVRAM(lines[count - 1]));
           if (prev < 0) break;
-          lines.push_back(prev);
+          lines[count++] = prev;
         }
-        std::string joined;
-        for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
-          if (it != lines.rbegin()) joined += '\n';
-          joined += TextOf(*it);
+        // Each line's text, oldest first; the literal must start one of them
+        // (or follow a line feed inside one) before they are joined.
+        static char built[kMaxPatternLines][256];
+        const char* part[kMaxPatternLines];
+        int partLength[kMaxPatternLines];
+        const std::string* lit = LiteralOf(t);
+        bool may = lit == nullptr;
+        for (int k = 0; k < count; ++k) {
+          const int at = count - 1 - k;
+          part[k] = TextOf(lines[at], built[k], &partLength[k]);
+          if (!may) may = LiteralAtALineStart(*lit, part[k], partLength[k]);
         }
-        if (!RuleMatches(t, cand.jre, joined.data(), int(joined.size()))) continue;
-        ApplyMatch(t, CODEVRAM(lines.back()), line, L);
+        if (!may) continue;
+        static char joined[kMaxPatternLines * 256];
+        int used = 0;
+        for (int k = 0; k < count; ++k) {
+          if (k) joined[used++] = '\n';
+          std::memcpy(joined + used, part[k], size_t(partLength[k]));
+          used += partLength[k];
+        }
+        if (!RuleMatches(t, cand.jre, joined, used)) continue;
+        ApplyMatch(t, CODEVRAM(lines[count - 1]), line, L);
         return 1;
       }
     }
