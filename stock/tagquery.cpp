@@ -124,7 +124,7 @@ bool RuleMatches(int tag, JRE2* jre, const char* text, int length) {
 bool LiteralAtALineStart(const std::string& lit, const char* text, int length) {
   const char* end = text + length;
   for (const char* p = text;;) {
-    if (size_t(end - p) >= lit.size() && std::memcmp(p, lit.data(), lit.size()) == 0) return true;
+    if (size_t(end - p) >= lit.size() && *p == lit[0] && std::memcmp(p, lit.data(), lit.size()) == 0) return true;
     const void* lf = std::memchr(p, '\n', size_t(end - p));
     if (!lf) return false;
     p = static_cast<const char*>(lf) + 1;
@@ -206,7 +206,8 @@ const char* TextOf(int slot, char* buf, int* length) {
 
 bool IsQuotation(const char* text, int length) {
   for (const std::string& q : gQuotes)
-    if (!q.empty() && size_t(length) >= q.size() && std::memcmp(text, q.data(), q.size()) == 0) return true;
+    if (!q.empty() && size_t(length) >= q.size() && text[0] == q[0] && std::memcmp(text, q.data(), q.size()) == 0)
+      return true;
   return false;
 }
 
