@@ -40,6 +40,7 @@ constexpr int kRetryFailuresMax = 100;
 // Per rule from tag 4 on, for the current run.
 struct RULERUN {
   std::string literal;     // what a matching line starts with (may be empty)
+  int lines = 1;           // logical lines the pattern spans (1 to 4)
   int retryFailures = 0;
   bool off = false;        // switched off by the retry limit
 };
@@ -48,6 +49,8 @@ std::vector<RULERUN> gRules;
 // text each entry holds (-1: none), and the text's length.
 int gRingSlot[kRing];
 int gRingLength[kRing];
+// Whether the entry's text holds a line feed byte of its own.
+bool gRingLF[kRing];
 // Logical lines after a match that the rule still covers.
 int gCoverLeft = 0;
 // The quotation prefixes of this run.
@@ -66,6 +69,7 @@ void ClearRing() {
   for (int k = 0; k < kRing; ++k) {
     gRingSlot[k] = -1;
     gRingLength[k] = 0;
+    gRingLF[k] = false;
     TAGMAKER::aszRecentLine[k][0] = 0;
   }
 }
@@ -84,6 +88,12 @@ int AppendSlot(const unsigned char* slot, int column, bool withMark, char* out, 
   const char* text = reinterpret_cast<const char*>(slot + 1);
   const int len = StockTextLength(text, column);
   const int mark = withMark && slot[0] < STOCK_MARK_CONNECT ? slot[0] : -1;
+  // No mark inside the text and room for all of it: the bytes as they are,
+  // empty cells as blanks (the same as the walk below).
+  if ((mark < 0 || mark >= len) && used + len <= kQueryMax) {
+    for (int x = 0; x < len; ++x) out[used + x] = text[x] == 0 ? ' ' : text[x];
+    return used + len;
+  }
   for (int x = 0; x < len && used < kQueryMax;) {
     if (x == mark) out[used++] = 0x0B;
     if (used >= kQueryMax) break;
@@ -121,8 +131,10 @@ bool RuleMatches(int tag, JRE2* jre, const char* text, int length) {
 // and a literal (and has no "|" outside groups) can only match at a line
 // start, the text's own or one after a line feed inside it, where the
 // literal stands.
-bool LiteralAtALineStart(const std::string& lit, const char* text, int length) {
+bool LiteralAtALineStart(const std::string& lit, const char* text, int length, bool hasLineFeed = true) {
   const char* end = text + length;
+  if (!hasLineFeed)
+    return size_t(length) >= lit.size() && *text == lit[0] && std::memcmp(text, lit.data(), lit.size()) == 0;
   for (const char* p = text;;) {
     if (size_t(end - p) >= lit.size() && *p == lit[0] && std::memcmp(p, lit.data(), lit.size()) == 0) return true;
     const void* lf = std::memchr(p, '\n', size_t(end - p));
@@ -137,9 +149,9 @@ const std::string* LiteralOf(int tag) {
   return lit.empty() ? nullptr : &lit;
 }
 
-bool MayMatch(int tag, const char* text, int length) {
+bool MayMatch(int tag, const char* text, int length, bool hasLineFeed) {
   const std::string* lit = LiteralOf(tag);
-  return !lit || LiteralAtALineStart(*lit, text, length);
+  return !lit || LiteralAtALineStart(*lit, text, length, hasLineFeed);
 }
 
 void SetTag(CODEVRAM cv, unsigned char tag) {
@@ -194,13 +206,15 @@ int PreviousLogicalLine(CODEVRAM first) {
 
 // The query text of a logical line: from the ring when it holds it, else
 // built from the stock into buf (room for 256 bytes).
-const char* TextOf(int slot, char* buf, int* length) {
+const char* TextOf(int slot, char* buf, int* length, bool* hasLineFeed) {
   for (int k = 0; k < kRing; ++k)
     if (gRingSlot[k] == slot) {
       *length = gRingLength[k];
+      *hasLineFeed = gRingLF[k];
       return TAGMAKER::aszRecentLine[k];
     }
   *length = BuildQueryText(CODEVRAM(slot), buf);
+  *hasLineFeed = std::memchr(buf, '\n', size_t(*length)) != nullptr;
   return buf;
 }
 
@@ -282,7 +296,7 @@ int BuildQueryText(CODEVRAM first, char* out) {
   unsigned char a[STOCK_MAX_COLUMN + 1], b[STOCK_MAX_COLUMN + 1];
   std::memcpy(a, first.Item(), size_t(column) + 1);
   const unsigned char* second = nullptr;
-  if (!first.IsCR() && !first.IsNewest()) {
+  if (!SlotEndsLine(a, column) && !first.IsNewest()) {
     CODEVRAM next = first;
     ++next;
     std::memcpy(b, next.Item(), size_t(column) + 1);
@@ -391,6 +405,7 @@ int TAGMAKER::StartQuery() {
   for (int t = TAG_FIRST_RULE; t < count; ++t) {
     const TAGPROP* p = GetTagProp(t);
     const size_t k = size_t(t - TAG_FIRST_RULE);
+    gRules[k].lines = std::clamp<int>(p->cPatternLine, 1, kMaxPatternLines);
     const std::string name = jcode::SjisToUtf8(std::string(p->szName, strnlen(p->szName, sizeof p->szName)));
     const std::string lib(p->szLibPattern, strnlen(p->szLibPattern, sizeof p->szLibPattern));
     if (!lib.empty()) {
@@ -433,6 +448,8 @@ int TAGMAKER::Query(CODEVRAM line) {
   const int length = BuildQueryText(line, text);
   gRingSlot[iRecentLine] = line.i;
   gRingLength[iRecentLine] = length;
+  const bool hasLineFeed = std::memchr(text, '\n', size_t(length)) != nullptr;
+  gRingLF[iRecentLine] = hasLineFeed;
 
   if (gCoverLeft > 0) {
     --gCoverLeft;
@@ -456,9 +473,10 @@ int TAGMAKER::Query(CODEVRAM line) {
       // A match changes the lists; the loop ends with it.
       for (const TAGCANDIDATE& cand : aCandidate[L]) {
         const int t = cand.tag;
-        const int n = std::min<int>(GetTagProp(t)->cPatternLine, kMaxPatternLines);
+        const size_t k = size_t(t - TAG_FIRST_RULE);
+        const int n = k < gRules.size() ? gRules[k].lines : std::min<int>(GetTagProp(t)->cPatternLine, kMaxPatternLines);
         if (n < 2) {
-          if (!MayMatch(t, text, length) || !RuleMatches(t, cand.jre, text, length)) continue;
+          if (!MayMatch(t, text, length, hasLineFeed) || !RuleMatches(t, cand.jre, text, length)) continue;
           ApplyMatch(t, line, line, L);
           return 1;
         }
@@ -477,18 +495,18 @@ int TAGMAKER::Query(CODEVRAM line) {
         int partLength[kMaxPatternLines];
         const std::string* lit = LiteralOf(t);
         bool may = lit == nullptr;
-        for (int k = 0; k < count; ++k) {
-          const int at = count - 1 - k;
-          part[k] = TextOf(lines[at], built[k], &partLength[k]);
-          if (!may) may = LiteralAtALineStart(*lit, part[k], partLength[k]);
+        for (int j = 0; j < count; ++j) {
+          bool lf = true;
+          part[j] = TextOf(lines[count - 1 - j], built[j], &partLength[j], &lf);
+          if (!may) may = LiteralAtALineStart(*lit, part[j], partLength[j], lf);
         }
         if (!may) continue;
         static char joined[kMaxPatternLines * 256];
         int used = 0;
-        for (int k = 0; k < count; ++k) {
-          if (k) joined[used++] = '\n';
-          std::memcpy(joined + used, part[k], size_t(partLength[k]));
-          used += partLength[k];
+        for (int j = 0; j < count; ++j) {
+          if (j) joined[used++] = '\n';
+          std::memcpy(joined + used, part[j], size_t(partLength[j]));
+          used += partLength[j];
         }
         if (!RuleMatches(t, cand.jre, joined, used)) continue;
         ApplyMatch(t, CODEVRAM(lines[count - 1]), line, L);
