@@ -129,14 +129,13 @@ bool RuleMatches(int tag, JRE2* jre, const char* text, int length) {
 
 // The cheap test in front of the engine.  A pattern that starts with "^"
 // and a literal (and has no "|" outside groups) can only match at a line
-// start, the text's own or one after a line feed inside it, where the
-// literal stands.
-bool LiteralAtALineStart(const std::string& lit, const char* text, int length, bool hasLineFeed = true) {
+// start, the text's own or one after a line feed inside it (the caller
+// knows whether it holds one), where the literal stands.
+bool LiteralAtALineStart(const std::string& lit, const char* text, int length, bool hasLineFeed) {
   const char* end = text + length;
-  if (!hasLineFeed)
-    return size_t(length) >= lit.size() && *text == lit[0] && std::memcmp(text, lit.data(), lit.size()) == 0;
   for (const char* p = text;;) {
     if (size_t(end - p) >= lit.size() && *p == lit[0] && std::memcmp(p, lit.data(), lit.size()) == 0) return true;
+    if (!hasLineFeed) return false;
     const void* lf = std::memchr(p, '\n', size_t(end - p));
     if (!lf) return false;
     p = static_cast<const char*>(lf) + 1;
