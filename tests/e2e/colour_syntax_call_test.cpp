@@ -23,11 +23,9 @@
 
 namespace {
 
-const std::string kProgram = QUILLNET_PATH;
 const std::string kTool = QUILLNET_TOOL_PATH;
 const std::string kDemo = QUILLNET_DEMOHOST_PATH;
 const std::string kDemoTag = QUILLNET_BUILD_DIR "/tools/demo.tag";
-constexpr int kRunLimitMs = 30000;
 
 // One row of `stock tags`: first stored line, tag, mark, text, and for a
 // rule's line its title and "number/parent/date".
@@ -88,11 +86,6 @@ std::map<std::string, int> RuleTags(const std::string& tagFile) {
 
 class ColourSyntaxCall : public HeadlessDirs {
  protected:
-  FullProcessResult Quillnet(std::vector<std::string> args) {
-    std::vector<std::string> argv = {kProgram, "--headless", "--config-dir", cfg, "--data-dir", data};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return RunProcessWithin(argv, "", kRunLimitMs);
-  }
   std::string Stock() const { return data + "/quillnet.stk"; }
   std::vector<Row> Tags() {
     const ProcessResult r = RunProcess({kTool, "stock", "tags", Stock()}, "");
@@ -130,13 +123,7 @@ TEST_F(ColourSyntaxCall, DemoHostsScreensAreTaggedAsTheyArrive) {
                           "B\\r1\\r2\\rR\\rQ\\r3\\rQ\\rQ\\rW\\rG\\r"},
                          port, &error))
       << error;
-  HOSTPROPERTY p;
-  p.SetDefault();
-  std::strcpy(p.szName, jcode::Utf8ToSjis("デモ BBS").c_str());
-  p.ModemType = MODEM_TELNET;
-  std::strcpy(p.DialNo, "127.0.0.1");
-  std::snprintf(p.PortName, sizeof p.PortName, "%d", port);
-  StoreHost(p);
+  StoreHost(TelnetHost("デモ BBS", port));
   r = Quillnet({"デモ BBS"});
   ASSERT_FALSE(r.timedOut) << r.err;
   ASSERT_EQ(r.status, 0) << r.err;
