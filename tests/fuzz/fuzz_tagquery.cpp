@@ -9,7 +9,8 @@
 // (Shift_JIS bytes, wrapped over 40-column slots).
 //
 // Each input is matched three ways: as a call arrives (each logical line
-// queried when its line feed is written, later lines not there yet), by a
+// queried when its line feed is written and its last slot has no tag, as
+// the screen does, later lines not there yet), by a
 // walk over the finished stock, and by the same walk with the literal test
 // in front of the engine switched off.  The three must give the same tags,
 // every connect line keeps tag 3, and no tag names a rule that does not
@@ -41,7 +42,8 @@ namespace {
 
 constexpr int kColumns = 40;
 constexpr int kStockLines = 1000;
-// Slots an input may fill: the ring never wraps, so every line stays.
+// Slots an input may fill: fewer than the stock holds, so no line is
+// dropped while the input is written.
 constexpr int kMaxSlots = 600;
 
 void Check(bool ok, const char* what) {
