@@ -91,7 +91,9 @@ int AppendSlot(const unsigned char* slot, int column, bool withMark, char* out, 
   // No mark inside the text and room for all of it: the bytes as they are,
   // empty cells as blanks (the same as the walk below).
   if ((mark < 0 || mark >= len) && used + len <= kQueryMax) {
-    for (int x = 0; x < len; ++x) out[used + x] = text[x] == 0 ? ' ' : text[x];
+    char* to = out + used;
+    std::memcpy(to, text, size_t(len));
+    for (char* z = to; (z = static_cast<char*>(std::memchr(z, 0, size_t(to + len - z)))) != nullptr;) *z++ = ' ';
     return used + len;
   }
   for (int x = 0; x < len && used < kQueryMax;) {
