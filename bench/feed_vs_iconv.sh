@@ -7,20 +7,7 @@ set -euo pipefail
 tool=${1:-build/tools/quillnet-tool}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-python3 - "$work/in.sjis" <<'PY'
-import sys
-kana = "あいうえおかきくけこさしすせそたちつてとなにぬねのはひふへほ掲示板通信電子"
-out = bytearray()
-i = 0
-while len(out) < 16 * 1024 * 1024:
-    text = "".join(kana[(i + k) % len(kana)] for k in range(30)) + "BBS-" + "%06d" % i
-    line = text.encode("cp932")[:70]
-    if i % 10 == 0:
-        line = b"\x1b[3%dm" % (1 + i % 7) + line + b"\x1b[m"
-    out += line + b"\r\n"
-    i += 1
-open(sys.argv[1], "wb").write(out[:16 * 1024 * 1024])
-PY
+python3 "$(dirname "$0")/bbs_text.py" "$work/in.sjis"
 best() { local b=999999; for _ in 1 2 3; do local s e; s=$(date +%s%N); "$@"; e=$(date +%s%N); local ms=$(( (e - s) / 1000000 )); (( ms < b )) && b=$ms; done; echo $b; }
 feed_ms=$(best sh -c "rm -f '$work/s.stk'; '$tool' feed '$work/s.stk' --log '$work/s.log' --log-type 1 < '$work/in.sjis'")
 iconv_ms=$(best sh -c "iconv -f CP932 -t UTF-8 < '$work/in.sjis' > /dev/null")

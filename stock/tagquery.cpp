@@ -40,6 +40,7 @@ constexpr int kRetryFailuresMax = 100;
 // Per rule from tag 4 on, for the current run.
 struct RULERUN {
   std::string literal;     // what a matching line starts with (may be empty)
+  int lines = 1;           // logical lines the pattern spans (1 to 4)
   int retryFailures = 0;
   bool off = false;        // switched off by the retry limit
 };
@@ -48,10 +49,14 @@ std::vector<RULERUN> gRules;
 // text each entry holds (-1: none), and the text's length.
 int gRingSlot[kRing];
 int gRingLength[kRing];
+// Whether the entry's text holds a line feed byte of its own.
+bool gRingLF[kRing];
 // Logical lines after a match that the rule still covers.
 int gCoverLeft = 0;
 // The quotation prefixes of this run.
 std::vector<std::string> gQuotes;
+// Whether the literal test runs in front of the engine.
+bool gPrefilter = true;
 
 void Report(const std::string& text) {
   if (tagQueryHooks.report)
@@ -64,6 +69,7 @@ void ClearRing() {
   for (int k = 0; k < kRing; ++k) {
     gRingSlot[k] = -1;
     gRingLength[k] = 0;
+    gRingLF[k] = false;
     TAGMAKER::aszRecentLine[k][0] = 0;
   }
 }
@@ -82,6 +88,14 @@ int AppendSlot(const unsigned char* slot, int column, bool withMark, char* out, 
   const char* text = reinterpret_cast<const char*>(slot + 1);
   const int len = StockTextLength(text, column);
   const int mark = withMark && slot[0] < STOCK_MARK_CONNECT ? slot[0] : -1;
+  // No mark inside the text and room for all of it: the bytes as they are,
+  // empty cells as blanks (the same as the walk below).
+  if ((mark < 0 || mark >= len) && used + len <= kQueryMax) {
+    char* to = out + used;
+    std::memcpy(to, text, size_t(len));
+    for (char* z = to; (z = static_cast<char*>(std::memchr(z, 0, size_t(to + len - z)))) != nullptr;) *z++ = ' ';
+    return used + len;
+  }
   for (int x = 0; x < len && used < kQueryMax;) {
     if (x == mark) out[used++] = 0x0B;
     if (used >= kQueryMax) break;
@@ -115,14 +129,30 @@ bool RuleMatches(int tag, JRE2* jre, const char* text, int length) {
   return false;
 }
 
-// The cheap test in front of the engine: a pattern anchored at "^" with a
-// literal can only match a one-line text that starts with the literal.
-bool MayMatch(int tag, const char* text, int length) {
-  if (size_t(tag - TAG_FIRST_RULE) >= gRules.size()) return true;
+// The cheap test in front of the engine.  A pattern that starts with "^"
+// and a literal (and has no "|" outside groups) can only match at a line
+// start, the text's own or one after a line feed inside it (the caller
+// knows whether it holds one), where the literal stands.
+bool LiteralAtALineStart(const std::string& lit, const char* text, int length, bool hasLineFeed) {
+  const char* end = text + length;
+  for (const char* p = text;;) {
+    if (size_t(end - p) >= lit.size() && *p == lit[0] && std::memcmp(p, lit.data(), lit.size()) == 0) return true;
+    if (!hasLineFeed) return false;
+    const void* lf = std::memchr(p, '\n', size_t(end - p));
+    if (!lf) return false;
+    p = static_cast<const char*>(lf) + 1;
+  }
+}
+
+const std::string* LiteralOf(int tag) {
+  if (!gPrefilter || size_t(tag - TAG_FIRST_RULE) >= gRules.size()) return nullptr;
   const std::string& lit = gRules[size_t(tag - TAG_FIRST_RULE)].literal;
-  if (lit.empty()) return true;
-  if (std::memchr(text, '\n', size_t(length))) return true;
-  return size_t(length) >= lit.size() && std::memcmp(text, lit.data(), lit.size()) == 0;
+  return lit.empty() ? nullptr : &lit;
+}
+
+bool MayMatch(int tag, const char* text, int length, bool hasLineFeed) {
+  const std::string* lit = LiteralOf(tag);
+  return !lit || LiteralAtALineStart(*lit, text, length, hasLineFeed);
 }
 
 void SetTag(CODEVRAM cv, unsigned char tag) {
@@ -176,18 +206,23 @@ int PreviousLogicalLine(CODEVRAM first) {
 }
 
 // The query text of a logical line: from the ring when it holds it, else
-// built from the stock.
-std::string TextOf(int slot) {
+// built from the stock into buf (room for 256 bytes).
+const char* TextOf(int slot, char* buf, int* length, bool* hasLineFeed) {
   for (int k = 0; k < kRing; ++k)
-    if (gRingSlot[k] == slot) return std::string(TAGMAKER::aszRecentLine[k], size_t(gRingLength[k]));
-  char buf[256];
-  const int n = BuildQueryText(CODEVRAM(slot), buf);
-  return std::string(buf, size_t(n));
+    if (gRingSlot[k] == slot) {
+      *length = gRingLength[k];
+      *hasLineFeed = gRingLF[k];
+      return TAGMAKER::aszRecentLine[k];
+    }
+  *length = BuildQueryText(CODEVRAM(slot), buf);
+  *hasLineFeed = std::memchr(buf, '\n', size_t(*length)) != nullptr;
+  return buf;
 }
 
 bool IsQuotation(const char* text, int length) {
   for (const std::string& q : gQuotes)
-    if (!q.empty() && size_t(length) >= q.size() && std::memcmp(text, q.data(), q.size()) == 0) return true;
+    if (!q.empty() && size_t(length) >= q.size() && text[0] == q[0] && std::memcmp(text, q.data(), q.size()) == 0)
+      return true;
   return false;
 }
 
@@ -257,18 +292,18 @@ int BuildQueryTextFromSlots(const unsigned char* first, const unsigned char* sec
 }
 
 int BuildQueryText(CODEVRAM first, char* out) {
-  const int column = STOCK::cColumn;
-  std::vector<unsigned char> a(size_t(column) + 1), b;
-  std::memcpy(a.data(), first.Item(), a.size());
+  const int column = std::min<int>(STOCK::cColumn, STOCK_MAX_COLUMN);
+  // Copies: reading the second slot may move the first out of the cache.
+  unsigned char a[STOCK_MAX_COLUMN + 1], b[STOCK_MAX_COLUMN + 1];
+  std::memcpy(a, first.Item(), size_t(column) + 1);
   const unsigned char* second = nullptr;
-  if (!first.IsCR() && !first.IsNewest()) {
+  if (!SlotEndsLine(a, column) && !first.IsNewest()) {
     CODEVRAM next = first;
     ++next;
-    b.resize(size_t(column) + 1);
-    std::memcpy(b.data(), next.Item(), b.size());
-    second = b.data();
+    std::memcpy(b, next.Item(), size_t(column) + 1);
+    second = b;
   }
-  return BuildQueryTextFromSlots(a.data(), second, column, out);
+  return BuildQueryTextFromSlots(a, second, column, out);
 }
 
 int LogicalLineSlots(CODEVRAM first) {
@@ -329,6 +364,8 @@ std::string LeadingLiteral(const char* pattern) {
   return lit;
 }
 
+void TagQuerySetPrefilter(bool on) { gPrefilter = on; }
+
 void TagQuerySetCandidates(int first) {
   const int count = tagarray.Count();
   if (first < TAG_FIRST_RULE || first >= count) return;
@@ -369,6 +406,7 @@ int TAGMAKER::StartQuery() {
   for (int t = TAG_FIRST_RULE; t < count; ++t) {
     const TAGPROP* p = GetTagProp(t);
     const size_t k = size_t(t - TAG_FIRST_RULE);
+    gRules[k].lines = std::clamp<int>(p->cPatternLine, 1, kMaxPatternLines);
     const std::string name = jcode::SjisToUtf8(std::string(p->szName, strnlen(p->szName, sizeof p->szName)));
     const std::string lib(p->szLibPattern, strnlen(p->szLibPattern, sizeof p->szLibPattern));
     if (!lib.empty()) {
@@ -411,6 +449,8 @@ int TAGMAKER::Query(CODEVRAM line) {
   const int length = BuildQueryText(line, text);
   gRingSlot[iRecentLine] = line.i;
   gRingLength[iRecentLine] = length;
+  const bool hasLineFeed = std::memchr(text, '\n', size_t(length)) != nullptr;
+  gRingLF[iRecentLine] = hasLineFeed;
 
   if (gCoverLeft > 0) {
     --gCoverLeft;
@@ -434,26 +474,43 @@ int TAGMAKER::Query(CODEVRAM line) {
       // A match changes the lists; the loop ends with it.
       for (const TAGCANDIDATE& cand : aCandidate[L]) {
         const int t = cand.tag;
-        const int n = std::min<int>(GetTagProp(t)->cPatternLine, kMaxPatternLines);
+        const size_t k = size_t(t - TAG_FIRST_RULE);
+        const int n = k < gRules.size() ? gRules[k].lines : std::min<int>(GetTagProp(t)->cPatternLine, kMaxPatternLines);
         if (n < 2) {
-          if (!MayMatch(t, text, length) || !RuleMatches(t, cand.jre, text, length)) continue;
+          if (!MayMatch(t, text, length, hasLineFeed) || !RuleMatches(t, cand.jre, text, length)) continue;
           ApplyMatch(t, line, line, L);
           return 1;
         }
         // The last n logical lines, never reaching a connect line.
-        std::vector<int> lines{line.i};
-        while (int(lines.size()) < n) {
-          const int prev = PreviousLogicalLine(CODEVRAM(lines.back()));
+        int lines[kMaxPatternLines] = {line.i};
+        int count = 1;
+        while (count < n) {
+          const int prev = PreviousLogicalLine(CODEVRAM(lines[count - 1]));
           if (prev < 0) break;
-          lines.push_back(prev);
+          lines[count++] = prev;
         }
-        std::string joined;
-        for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
-          if (it != lines.rbegin()) joined += '\n';
-          joined += TextOf(*it);
+        // Each line's text, oldest first; the literal must start one of them
+        // (or follow a line feed inside one) before they are joined.
+        static char built[kMaxPatternLines][256];
+        const char* part[kMaxPatternLines];
+        int partLength[kMaxPatternLines];
+        const std::string* lit = LiteralOf(t);
+        bool may = lit == nullptr;
+        for (int j = 0; j < count; ++j) {
+          bool lf = true;
+          part[j] = TextOf(lines[count - 1 - j], built[j], &partLength[j], &lf);
+          if (!may) may = LiteralAtALineStart(*lit, part[j], partLength[j], lf);
         }
-        if (!RuleMatches(t, cand.jre, joined.data(), int(joined.size()))) continue;
-        ApplyMatch(t, CODEVRAM(lines.back()), line, L);
+        if (!may) continue;
+        static char joined[kMaxPatternLines * 256];
+        int used = 0;
+        for (int j = 0; j < count; ++j) {
+          if (j) joined[used++] = '\n';
+          std::memcpy(joined + used, part[j], size_t(partLength[j]));
+          used += partLength[j];
+        }
+        if (!RuleMatches(t, cand.jre, joined, used)) continue;
+        ApplyMatch(t, CODEVRAM(lines[count - 1]), line, L);
         return 1;
       }
     }

@@ -21,7 +21,8 @@
 //      matched against the last n logical lines joined by line feeds; it
 //      never reaches back to or past a connect line, and it tags the first
 //      of them.  A pattern that starts with "^" and a literal is only handed
-//      to the engine when the text starts with that literal.
+//      to the engine when that literal starts one of the lines (or follows
+//      a line feed byte inside one).
 //   5. Nothing matched inside a message: a line that begins with a quotation
 //      prefix (and holds no input of the user's) becomes tag 2.
 // Matching never overwrites a connect line's tag 3.
@@ -59,6 +60,10 @@ int BuildQueryTextFromSlots(const unsigned char* first, const unsigned char* sec
 // The literal a pattern's matches must start a line with ("^" followed by
 // plain characters, no "|" outside groups); empty when there is none.
 std::string LeadingLiteral(const char* libPattern);
+// Whether a text is handed to the engine only when its pattern's leading
+// literal stands at one of its line starts (on by default).  The test
+// changes no tag, only the work done; tests switch it off to show that.
+void TagQuerySetPrefilter(bool on);
 
 // Matches every logical line from the newest connect line to the newest line
 // (the NoColorOnline pass at hang-up), in a run of its own.  Returns how many

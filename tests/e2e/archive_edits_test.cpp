@@ -80,13 +80,7 @@ TEST_F(ArchiveEditsHeadless, ASecondCallEditsALineOfTheFirst) {
                           "OPEN:" + sent + ",rdonly"},
                          port, &error))
       << error;
-  HOSTPROPERTY p;
-  p.SetDefault();
-  std::strcpy(p.szName, "FIXED");
-  p.ModemType = MODEM_TELNET;
-  std::strcpy(p.DialNo, "127.0.0.1");
-  std::snprintf(p.PortName, sizeof p.PortName, "%d", port);
-  StoreHost(p);
+  StoreHost(TelnetHost("FIXED", port));
   const std::vector<std::string> argv = {kProgram, "--headless", "--config-dir", cfg, "--data-dir", data, "FIXED"};
 
   FullProcessResult r = RunProcessWithin(argv, "", kRunLimitMs);

@@ -29,11 +29,6 @@ constexpr int kRunLimitMs = 30000;
 
 class Headless : public HeadlessDirs {
  protected:
-  FullProcessResult Quillnet(std::vector<std::string> args) {
-    std::vector<std::string> argv = {kProgram, "--headless", "--config-dir", cfg, "--data-dir", data};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return RunProcessWithin(argv, "", kRunLimitMs);
-  }
   std::string Export() {
     return RunProcess({kTool, "stock", "export", data + "/quillnet.stk", "--utf8"}, "").out;
   }
@@ -87,12 +82,7 @@ TEST_F(Headless, TelnetCallToTheDemoHostIsShownStockedAndLogged) {
                           "B\\r1\\r1\\rQ\\rQ\\rG\\r"},
                          port, &error))
       << error;
-  HOSTPROPERTY p;
-  p.SetDefault();
-  std::strcpy(p.szName, jcode::Utf8ToSjis("デモ BBS").c_str());
-  p.ModemType = MODEM_TELNET;
-  std::strcpy(p.DialNo, "127.0.0.1");
-  std::snprintf(p.PortName, sizeof p.PortName, "%d", port);
+  HOSTPROPERTY p = TelnetHost("デモ BBS", port);
   p.LogType = 1;
   std::strcpy(p.LogName, "demo.log");
   StoreHost(p);

@@ -398,6 +398,8 @@ TEST_F(TagMakerTest, DemoSyntaxRecognisesTheDemoHostsScreens) {
     std::string text;  // the lines the rule spans, joined by line feeds
   } cases[] = {
       {"メインメニュー", "＝＝＝＝＝＝＝　メインメニュー　＝＝＝＝＝＝＝"},
+      // As the host centres it: an odd cell left over becomes a blank.
+      {"メインメニュー", "＝＝＝＝＝＝＝＝＝＝ 　メインメニュー　＝＝＝＝＝＝＝＝＝＝ "},
       {"掲示板一覧", "■ 掲示板一覧"},
       {"掲示板", "■ 掲示板 2: パソコン通信よもやま話  （4件）"},
       {"発言一覧", "  No.   日付       時刻   発言者     タイトル"},

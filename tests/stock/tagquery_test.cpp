@@ -388,6 +388,53 @@ TEST_F(TagQueryTest, ClearLowLevelTagsKeepsConnectLines) {
   EXPECT_EQ(a.Tag(), TAG_NONE);
 }
 
+// The literal test in front of the engine decides nothing: the same lines
+// give the same tags with it and without it, including a literal made
+// optional by a quantifier, literals whose trail byte is "\" or "|", and a
+// two-line pattern that matches at the second line's start.
+TEST_F(TagQueryTest, LiteralTestChangesNoTag) {
+  Load({{"menu", 1, "^MENU"},
+        {"optional", 1, "^AB?C"},
+        {"trail", 1, "^表示"},  // 表 is 0x95 0x5C
+        {"kana", 1, "^ｶﾅ+表"},
+        {"pair", 1, "^#[0-9]+ .*\\n^★", "", 2},
+        {"second", 1, "^Z\\n?W", "", 2},
+        {"either", 1, "^X|^Y"},
+        {"group", 1, "^Q(?:ab|cd)$"},
+        {"bar", 1, "^ポ"}});  // ポ is 0x83 0x7C
+  const struct {
+    const char* text;
+    int tag;
+  } rows[] = {
+      {"MENU", 4},      {"MENUS", 4}, {" MENU", 0}, {"ABC", 5},   {"AC", 5},     {"ABBC", 0},
+      {"表示", 6},      {"表", 0},     {"ｶﾅﾅ表", 7}, {"ｶ表", 0},   {"#12 title", 8}, {"★x", 0},
+      // "ZW" is matched twice: as the second line after "plain" (which
+      // takes the tag) and as the first line before "-".
+      {"Z", 9},         {"W", 0},      {"plain", 9}, {"ZW", 9},    {"-", 0},      {"X1", 10},
+      {"Y1", 10},
+      {"Qab", 11},      {"Qcd", 11},   {"Qx", 0},    {"ポイント", 12}, {"|", 0},
+  };
+  Line("Host - 2026/12/10 10:00", STOCK_MARK_CONNECT);
+  std::vector<CODEVRAM> lines;
+  for (const auto& r : rows) lines.push_back(Line(r.text));
+  auto run = [&](bool literalTest) {
+    TagQuerySetPrefilter(literalTest);
+    TAGMAKER::ClearLowLevelTags();
+    EXPECT_EQ(TAGMAKER::StartQuery(), 1);
+    for (CODEVRAM cv : lines) TAGMAKER::Query(cv);
+    TAGMAKER::EndQuery();
+    std::vector<int> tags;
+    for (CODEVRAM cv : lines) tags.push_back(cv.Tag());
+    return tags;
+  };
+  const std::vector<int> with = run(true), without = run(false);
+  TagQuerySetPrefilter(true);
+  std::vector<int> expect;
+  for (const auto& r : rows) expect.push_back(r.tag);
+  EXPECT_EQ(with, expect);
+  EXPECT_EQ(without, with);
+}
+
 }  // namespace
 
 namespace {
