@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -298,6 +299,58 @@ TEST_F(ComportTest, ReaderHoldsBackAtTheHoldLimitAndResumesWhenDrained) {
   EXPECT_LE(COMPORT::GetInQueueCount(), 4096 + 256);
   EXPECT_EQ(ReceiveExactly(sent.size(), 30000), sent);
   writer.join();
+}
+
+// Under a flood the room of a held socket reader grows by half of itself at
+// each hold, from the hold limit to 1 MiB, and no further.  The consumer
+// here waits for the reader to fill each room of that schedule (a reader
+// whose room grew more slowly would stay held below it), then takes the
+// buffer down to half the next room, which wakes the reader.  The reader's
+// block is compacted now and then on the way; every byte still arrives once
+// and in order.
+TEST_F(ComportTest, AHeldReadersRoomGrowsToOneMiBAndKeepsEveryByte) {
+  FDLINE::Options opt;
+  opt.holdLimit = FDLINE::SOCKET_HOLD_LIMIT;
+  opt.readChunk = 4096;
+  LinePeer peer = OpenLine(true, opt);
+  COMPORT::SetBinaryMode();
+  constexpr int kLargestRoom = 1024 * 1024;
+  const std::string sent = Pattern(8 * 1024 * 1024, 5);
+  std::thread writer([&] { WriteAll(peer.toPort.Get(), sent, 60000); });
+  std::string got;
+  int most = 0;
+  const auto fill = [&](int room) {
+    return WaitFor([&] {
+      const int held = COMPORT::GetInQueueCount();
+      most = std::max(most, held);
+      return held >= room;
+    });
+  };
+  const auto takeDownTo = [&](int left) {
+    char buf[COMPORT::RECEIVE_QUEUE + COMPORT::RECEIVE_SLACK];
+    while (COMPORT::GetInQueueCount() > left) {
+      COMPORT::DoReceive();
+      got.append(buf, COMPORT::GetBlock(buf, sizeof buf));
+    }
+  };
+  for (int room = int(FDLINE::SOCKET_HOLD_LIMIT);;) {
+    ASSERT_TRUE(fill(room)) << "the reader did not fill a room of " << room << " bytes";
+    const int next = std::min(room + std::max(8192, room / 2), kLargestRoom);
+    takeDownTo(next / 2);
+    if (room == kLargestRoom) break;
+    room = next;
+  }
+  // At the largest room the reader stays within it (and one read).
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(fill(kLargestRoom));
+    takeDownTo(kLargestRoom / 2);
+  }
+  EXPECT_LE(most, kLargestRoom + 4096);
+  got += ReceiveExactly(sent.size() - got.size(), 30000);
+  writer.join();
+  ASSERT_EQ(got.size(), sent.size());
+  EXPECT_TRUE(got == sent) << "the bytes differ from byte "
+                           << std::mismatch(got.begin(), got.end(), sent.begin()).first - got.begin();
 }
 
 TEST_F(ComportTest, ACloseBehindUntakenDataIsAnnouncedAgainOnceTheDataIsTaken) {
