@@ -91,7 +91,7 @@ constexpr size_t READER_GROWTH = 8192;
 constexpr size_t READER_MIN_FREE = 256;
 constexpr size_t READER_SLACK = 4;  // see ReaderTail
 // The most a held socket reader's room grows to (see ReaderThread).
-constexpr size_t HOLD_ROOM_MAX = 1024 * 1024;
+constexpr size_t HOLD_ROOM_MAX = 256 * 1024;
 constexpr int WRITE_WAIT_MS = 60000;
 constexpr int BREAK_POLL_MS = 100;
 const char kCannotSend[] = "送信不能";
@@ -235,19 +235,16 @@ void ReaderThread(PORTSTATE* p) {
   // The reader stops at holdRoom bytes.  It starts at the hold limit and
   // grows each time the reader is held, as a buffer that grows whenever it
   // is full and only then waits for the consumer would: by half of itself
-  // (at least a buffer step), so that a flood reaches HOLD_ROOM_MAX within a
-  // dozen holds rather than spending its first tens of MiB on small rooms.
+  // (at least a buffer step), so that a flood reaches HOLD_ROOM_MAX within
+  // eight holds rather than spending its first MiB or two on small rooms.
   // A held reader is woken once the consumer is down to half the room, so
   // under a flood each wake-up brings a larger read, and the consumer has
   // more left to work on while the reader wakes, instead of one wake-up and
-  // two context switches per 10 KiB.  Each wake-up of the reader costs the
-  // consumer a system call and the reader's core an interrupt; at the
-  // largest room a flood wakes it once per 512 KiB.  The host is still held
-  // back by TCP while the reader waits.
-  {
-    std::lock_guard lk(ps.mu);
-    ps.holdRoom = hold;
-  }
+  // two context switches per 10 KiB.  (A larger room, 1 MiB, woke the
+  // reader a quarter as often but made the receiving thread slower: what
+  // the reader wrote had left the caches by the time it was taken.)  The
+  // host is still held back by TCP while the reader waits.  (Start sets
+  // the first room before the thread runs.)
   COMPORT::fInQueueResting = 1;
 
   while (!ps.ReaderStopping()) {
@@ -541,6 +538,7 @@ int COMPORT::Start(std::unique_ptr<LINE> line) {
   ps->rcap = READER_INITIAL;
   ps->line = std::move(line);
   ps->holdLimit = ps->line->HoldLimit();
+  ps->holdRoom = ps->holdLimit;
   fSocket = ps->line->IsSocket() ? 1 : 0;
   port = ps.release();
 
@@ -952,6 +950,12 @@ void COMPORT::SetLocalEchoOff() {
 }
 
 void COMPORT::RestoreLocalEcho() { hostprop.LocalEcho = fSavedLocalEcho; }
+
+size_t COMPORT::ReaderRoomForTest() {
+  if (!port) return 0;
+  std::lock_guard lk(port->mu);
+  return port->holdRoom;
+}
 
 void COMPORT::ResetForTest() {
   Close();

@@ -105,10 +105,7 @@ class MIRRORWRITER {
   }
 
  private:
-  // A hand-over that finds the writer asleep wakes it on the other core,
-  // which costs the receiving thread a system call and the other core an
-  // interrupt: a flood hands over once per MiB.
-  static constexpr size_t kBatch = 1024 * 1024;
+  static constexpr size_t kBatch = 256 * 1024;
   static constexpr size_t kMaxQueued = 4 * 1024 * 1024;
 
   void Run() {
