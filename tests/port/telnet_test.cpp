@@ -186,17 +186,17 @@ TEST_F(TelnetTest, AnySplitFiltersLikeOneRead) {
 // command or a NUL at any place in a long run, behind any offset from the
 // start of the read, is still found where it is.
 TEST_F(TelnetTest, CommandsAndNulsAreFoundAnywhereInALongRun) {
-  struct Special {
+  struct Marker {
     const char* name;
     std::string wire, data;
-  } specials[] = {
+  } markers[] = {
       {"IAC IAC", B({0xFF, 0xFF}), "\xFF"},
       {"NOP", B({0xFF, 0xF1}), ""},
       {"lone NUL", std::string(1, '\0'), std::string(1, '\0')},
       {"CR NUL", std::string("\r\0", 2), "\r"},
   };
   const size_t kRun = 200;
-  for (const Special& s : specials) {
+  for (const Marker& s : markers) {
     // Each case ends in plain data, so the next starts in the data state.
     for (size_t at = 0; at <= kRun; ++at) {
       const std::string before(at, 'a'), after(kRun - at, 'b');
