@@ -4,7 +4,8 @@
 // Buffers and who may touch them:
 //
 //   reader buffer   Grows from 16384 bytes in 8192-byte pieces, as many at
-//                   once as a read needs.  Live bytes are
+//                   once as a read needs, and is kept at up to four times
+//                   what it must hold (see ReaderTail).  Live bytes are
 //                   [roff, roff + rcount); the reader thread reads into the
 //                   free tail behind them without the lock (nobody else looks
 //                   there), then publishes the bytes by raising rcount under
@@ -88,6 +89,7 @@ namespace {
 constexpr unsigned char LF = 0x0A, CR = 0x0D, IAC = 0xFF, TELNET_BREAK = 0xF3;
 constexpr size_t READER_GROWTH = 8192;
 constexpr size_t READER_MIN_FREE = 256;
+constexpr size_t READER_SLACK = 4;  // see ReaderTail
 // The most a held socket reader's room grows to (see ReaderThread).
 constexpr size_t HOLD_ROOM_MAX = 256 * 1024;
 constexpr int WRITE_WAIT_MS = 60000;
@@ -177,13 +179,19 @@ int Poll(pollfd* fds, nfds_t n, int ms) {
 
 // Makes room for `want` bytes behind the live bytes; mu held.  Moves the live
 // bytes down when the dead front is at least as large as they are (so every
-// byte is moved at most once per byte taken), otherwise grows the block in
-// one step by as many 8192-byte pieces as the room needs.  Null when memory
-// runs out.
+// byte is moved at most once per byte taken) and the block is at least
+// READER_SLACK times what the live bytes and the room need, otherwise grows
+// the block in one step by as many 8192-byte pieces as the room needs.  A
+// block that only just holds a held reader's room would move the live half
+// of it at every wake-up (under a flood, every byte once, with the lock
+// held against the consumer); with the slack a move comes once per several
+// wake-ups, and the block stays within READER_SLACK times live bytes and
+// room (plus a piece).  Null when memory runs out.
 unsigned char* ReaderTail(PORTSTATE& ps, size_t want) {
   if (ps.rcount == 0) ps.roff = 0;
   want = std::max(want, READER_MIN_FREE);
-  if (ps.rcap - ps.roff - ps.rcount < want && ps.roff > 0 && ps.roff >= ps.rcount) {
+  if (ps.rcap - ps.roff - ps.rcount < want && ps.roff > 0 && ps.roff >= ps.rcount &&
+      ps.rcap >= READER_SLACK * (ps.rcount + want)) {
     std::memmove(ps.rbuf, ps.rbuf + ps.roff, ps.rcount);
     ps.roff = 0;
   }
@@ -225,17 +233,18 @@ void ReaderThread(PORTSTATE* p) {
   const size_t chunk = std::max<size_t>(1, line.ReadChunk());
   const size_t hold = ps.holdLimit;
   // The reader stops at holdRoom bytes.  It starts at the hold limit and
-  // grows by a buffer step each time the reader is held, as a buffer that
-  // grows whenever it is full and only then waits for the consumer would (up
-  // to HOLD_ROOM_MAX).  A held reader is woken once the consumer is down to
-  // half the room, so under a flood each wake-up brings a larger read, and
-  // the consumer has more left to work on while the reader wakes, instead of
-  // one wake-up and two context switches per 10 KiB.  The host is still held
-  // back by TCP while the reader waits.
-  {
-    std::lock_guard lk(ps.mu);
-    ps.holdRoom = hold;
-  }
+  // grows each time the reader is held, as a buffer that grows whenever it
+  // is full and only then waits for the consumer would: by half of itself
+  // (at least a buffer step), so that a flood reaches HOLD_ROOM_MAX within
+  // eight holds rather than spending its first MiB or two on small rooms.
+  // A held reader is woken once the consumer is down to half the room, so
+  // under a flood each wake-up brings a larger read, and the consumer has
+  // more left to work on while the reader wakes, instead of one wake-up and
+  // two context switches per 10 KiB.  (A larger room, 1 MiB, woke the
+  // reader a quarter as often but made the receiving thread slower: what
+  // the reader wrote had left the caches by the time it was taken.)  The
+  // host is still held back by TCP while the reader waits.  (Start sets
+  // the first room before the thread runs.)
   COMPORT::fInQueueResting = 1;
 
   while (!ps.ReaderStopping()) {
@@ -246,7 +255,8 @@ void ReaderThread(PORTSTATE* p) {
       std::lock_guard lk(ps.mu);
       if (hold != 0 && ps.rcount >= ps.holdRoom) {
         ps.readerHeld = true;
-        ps.holdRoom = std::min(ps.holdRoom + READER_GROWTH, std::max(hold, HOLD_ROOM_MAX));
+        ps.holdRoom =
+            std::min(ps.holdRoom + std::max(READER_GROWTH, ps.holdRoom / 2), std::max(hold, HOLD_ROOM_MAX));
       }
       held = ps.readerHeld;
     }
@@ -528,6 +538,7 @@ int COMPORT::Start(std::unique_ptr<LINE> line) {
   ps->rcap = READER_INITIAL;
   ps->line = std::move(line);
   ps->holdLimit = ps->line->HoldLimit();
+  ps->holdRoom = ps->holdLimit;
   fSocket = ps->line->IsSocket() ? 1 : 0;
   port = ps.release();
 
@@ -939,6 +950,12 @@ void COMPORT::SetLocalEchoOff() {
 }
 
 void COMPORT::RestoreLocalEcho() { hostprop.LocalEcho = fSavedLocalEcho; }
+
+size_t COMPORT::ReaderRoomForTest() {
+  if (!port) return 0;
+  std::lock_guard lk(port->mu);
+  return port->holdRoom;
+}
 
 void COMPORT::ResetForTest() {
   Close();

@@ -114,6 +114,8 @@ class COMPORT {
 
   // Back to the state of a program that never opened a port (tests).
   static void ResetForTest();
+  // Where a held reader stops now (its room), 0 when closed (tests).
+  static size_t ReaderRoomForTest();
 
   // --- state -----------------------------------------------------------------
   static int fSocket;

@@ -554,15 +554,29 @@ void TELNET::NotifyWindowSize() {
 // ============================================================================
 
 // The index of the first IAC (0xFF) or NUL at or after `i`, or n.  Sixteen
-// bytes at a time where SSE2 is there, else eight: the lowest flagged byte
-// of the zero-byte test is exact.
+// bytes at a time where SSE2 is there (sixty-four per test while nothing is
+// found, which is all a flood of text ever meets), else eight: the lowest
+// flagged byte of the zero-byte test is exact.
 static size_t NextIacOrNul(const unsigned char* data, size_t i, size_t n) {
 #if defined(__SSE2__)
   const __m128i zero = _mm_setzero_si128(), iac = _mm_set1_epi8(char(0xFF));
+  const auto flags = [&](size_t at) {
+    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
+    return _mm_or_si128(_mm_cmpeq_epi8(w, zero), _mm_cmpeq_epi8(w, iac));
+  };
+  for (; i + 64 <= n; i += 64) {
+    const __m128i any = _mm_or_si128(_mm_or_si128(flags(i), flags(i + 16)), _mm_or_si128(flags(i + 32), flags(i + 48)));
+    if (_mm_movemask_epi8(any) != 0) break;  // the loop below finds it
+  }
   for (; i + 16 <= n; i += 16) {
-    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
-    const int hit = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(w, zero), _mm_cmpeq_epi8(w, iac)));
+    const int hit = _mm_movemask_epi8(flags(i));
     if (hit != 0) return i + size_t(std::countr_zero(unsigned(hit)));
+  }
+  if (i < n && n >= 16) {
+    // The last few bytes: the sixteen that end the data, the flags of the
+    // bytes before i shifted out.
+    const unsigned hit = unsigned(_mm_movemask_epi8(flags(n - 16))) >> (i - (n - 16));
+    return hit != 0 ? i + size_t(std::countr_zero(hit)) : n;
   }
 #endif
   constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
@@ -587,7 +601,7 @@ size_t TELNET::ProcessTelnetConvert(unsigned char* data, size_t n) {
     // A CR inside the run is followed by another data byte, so only a CR
     // that ends the run can start a CR NUL.
     if (telrcvState == TS_DATA && data[i] != IAC && data[i] != 0) {
-      const size_t j = NextIacOrNul(data, i + 1, n);
+      const size_t j = NextIacOrNul(data, i, n);
       if (out != i) std::memmove(data + out, data + i, j - i);
       out += j - i;
       i = j - 1;

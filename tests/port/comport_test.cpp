@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -298,6 +299,71 @@ TEST_F(ComportTest, ReaderHoldsBackAtTheHoldLimitAndResumesWhenDrained) {
   EXPECT_LE(COMPORT::GetInQueueCount(), 4096 + 256);
   EXPECT_EQ(ReceiveExactly(sent.size(), 30000), sent);
   writer.join();
+}
+
+// Under a flood the room of a held socket reader grows by half of itself at
+// each hold (at least 8192 bytes), from the hold limit to 256 KiB, and no
+// further.  The consumer here takes the buffer down to half the reader's
+// room, which wakes it, and lets it fill that room and be held there; every
+// room the reader is seen with must be one of that schedule.
+// The reader's block is compacted now and then on the way; every byte
+// still arrives once and in order.
+TEST_F(ComportTest, AHeldReadersRoomGrowsTo256KiBAndKeepsEveryByte) {
+  FDLINE::Options opt;
+  opt.holdLimit = FDLINE::SOCKET_HOLD_LIMIT;
+  opt.readChunk = 4096;
+  LinePeer peer = OpenLine(true, opt);
+  COMPORT::SetBinaryMode();
+  constexpr int kLargestRoom = 256 * 1024;
+  std::vector<int> schedule = {int(FDLINE::SOCKET_HOLD_LIMIT)};
+  while (schedule.back() < kLargestRoom)
+    schedule.push_back(std::min(schedule.back() + std::max(8192, schedule.back() / 2), kLargestRoom));
+  const std::string sent = Pattern(16 * 1024 * 1024, 5);  // more than the test takes before its end
+  std::thread writer([&] { WriteAll(peer.toPort.Get(), sent, 60000); });
+  // A failed assertion leaves early: the port's close ends the writer.
+  struct JOIN {
+    std::thread& t;
+    ~JOIN() {
+      COMPORT::Close();
+      if (t.joinable()) t.join();
+    }
+  } join{writer};
+  std::string got;
+  int most = 0;
+  std::vector<int> seen;
+  const auto look = [&] {
+    most = std::max(most, COMPORT::GetInQueueCount());
+    const int room = int(COMPORT::ReaderRoomForTest());
+    if (seen.empty() || seen.back() != room) seen.push_back(room);
+    return room;
+  };
+  const auto takeDownTo = [&](int left) {
+    char buf[COMPORT::RECEIVE_QUEUE + COMPORT::RECEIVE_SLACK];
+    while (COMPORT::GetInQueueCount() > left) {
+      COMPORT::DoReceive();
+      got.append(buf, COMPORT::GetBlock(buf, sizeof buf));
+      look();
+    }
+  };
+  // Taking the buffer down to half the reader's room first wakes a reader
+  // held at any earlier room; the room then changes once it is held again.
+  for (int holds = 0; look() < kLargestRoom; ++holds) {
+    ASSERT_LT(holds, 20) << "the room did not reach " << kLargestRoom << " bytes";
+    const int room = look();
+    takeDownTo(room / 2);
+    ASSERT_TRUE(WaitFor([&] { return look() != room; })) << "the reader was not held at " << room << " bytes";
+  }
+  // Once at the largest room, the reader fills it again and is held there.
+  takeDownTo(kLargestRoom / 2);
+  ASSERT_TRUE(WaitFor([&] { return look(), COMPORT::GetInQueueCount() >= kLargestRoom / 2 + 4096; }));
+  for (int room : seen)
+    EXPECT_NE(std::find(schedule.begin(), schedule.end(), room), schedule.end()) << "a room of " << room << " bytes";
+  EXPECT_EQ(seen.back(), kLargestRoom);
+  EXPECT_LE(most, kLargestRoom + 4096);
+  got += ReceiveExactly(sent.size() - got.size(), 30000);
+  ASSERT_EQ(got.size(), sent.size());
+  EXPECT_TRUE(got == sent) << "the bytes differ from byte "
+                           << std::mismatch(got.begin(), got.end(), sent.begin()).first - got.begin();
 }
 
 TEST_F(ComportTest, ACloseBehindUntakenDataIsAnnouncedAgainOnceTheDataIsTaken) {

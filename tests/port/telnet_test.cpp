@@ -182,6 +182,32 @@ TEST_F(TelnetTest, AnySplitFiltersLikeOneRead) {
   }
 }
 
+// Plain runs are searched for IAC and NUL in blocks of up to 64 bytes: a
+// command or a NUL at any place in a long run, behind any offset from the
+// start of the read, is still found where it is.
+TEST_F(TelnetTest, CommandsAndNulsAreFoundAnywhereInALongRun) {
+  struct Marker {
+    const char* name;
+    std::string wire, data;
+  } markers[] = {
+      {"IAC IAC", B({0xFF, 0xFF}), "\xFF"},
+      {"NOP", B({0xFF, 0xF1}), ""},
+      {"lone NUL", std::string(1, '\0'), std::string(1, '\0')},
+      {"CR NUL", std::string("\r\0", 2), "\r"},
+  };
+  const size_t kRun = 200;
+  for (const Marker& s : markers) {
+    // Each case ends in plain data, so the next starts in the data state.
+    for (size_t at = 0; at <= kRun; ++at) {
+      const std::string before(at, 'a'), after(kRun - at, 'b');
+      std::string replies;
+      ASSERT_EQ(Filter({before + s.wire + after}, &replies), before + s.data + after)
+          << s.name << " after " << at << " bytes";
+      ASSERT_EQ(replies, "") << s.name;
+    }
+  }
+}
+
 TEST_F(TelnetTest, OfferedOptionsAreNotAnsweredTwice) {
   // This side asks first; the host's agreement needs no reply.
   TELNET::send_do(TELNET::TELOPT_SGA, 1);

@@ -53,6 +53,41 @@ TEST_F(CodevramTest, LengthAndLineEnds) {
   }
 }
 
+// The length is found many cells at a time; the rule is the cell-by-cell
+// one: the last cell from 0x20 on ends the text, except a 0x7F filler in
+// the last column.  Every width from 1 to 250 columns, the last shown cell
+// at every position (and none), with the byte values at the edges of the
+// rule there and padding bytes (0x00-0x1F) behind it.
+TEST(StockTextLengthRule, EveryWidthAndEndPosition) {
+  const auto byCell = [](const std::string& t, int column) {
+    for (int x = column - 1; x >= 0; --x) {
+      const auto c = static_cast<unsigned char>(t[size_t(x)]);
+      if (c >= 0x20) return x == column - 1 && c == 0x7F ? column - 1 : x + 1;
+    }
+    return 0;
+  };
+  const unsigned char ends[] = {0x20, 0x7F, 0x80, 0x9F, 0xFF, 'a'};
+  const unsigned char pads[] = {0x00, 0x01, 0x1F};
+  int checked = 0;
+  for (int column = 1; column <= 250; ++column) {
+    for (int last = -1; last < column; ++last) {
+      for (unsigned char end : ends) {
+        for (unsigned char pad : pads) {
+          std::string t(size_t(column) + 16, 'z');  // cells past the width are never looked at
+          for (int x = 0; x < column; ++x) t[size_t(x)] = x < last ? 'x' : char(pad);
+          if (last >= 0) t[size_t(last)] = char(end);
+          const int want = byCell(t, column);
+          ASSERT_EQ(StockTextLength(t.data(), column), want)
+              << "column " << column << ", last shown cell " << last << ", byte " << int(end) << ", padding "
+              << int(pad);
+          ++checked;
+        }
+      }
+    }
+  }
+  EXPECT_GT(checked, 500000);
+}
+
 TEST_F(CodevramTest, SecondByteOfADoubleByteCharacter) {
   // "aあb" and a lead byte in the last cell.
   std::string bytes = "a\x82\xA0" "b";
