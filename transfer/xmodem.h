@@ -130,6 +130,8 @@ class Engine {
   void Input(const char* data, size_t n) { in.append(data, n); }
   // One bounded step; 0 once the transfer has ended.
   virtual int Process(TICK now) = 0;
+  // The state the engine is in (a driver sees whether a step moved it).
+  virtual int Phase() const = 0;
   bool Finished() const { return finished; }
   // Received bytes not yet taken.
   size_t Pending() const { return Avail(); }
@@ -180,6 +182,7 @@ class Sender : public Engine {
   // flying: overlapping acknowledgements (XMODEM variants only).
   Sender(int protocol, Source* source, Events* events, bool flying, TICK now);
   int Process(TICK now) override;
+  int Phase() const override { return state; }
 
  private:
   enum State {
@@ -218,6 +221,7 @@ class Receiver : public Engine {
  public:
   Receiver(int protocol, Sink* sink, Events* events, bool flying, TICK now);
   int Process(TICK now) override;
+  int Phase() const override { return state; }
 
  private:
   enum State {
