@@ -437,28 +437,87 @@ struct ZGETDATA {
   int frameEnd = 0;
   bool crcError = false;
   bool overrun = false;
+  // A subpacket whose end was spoiled on the line runs on into whatever the
+  // sender says next, and a sender that waits for an answer only repeats its
+  // header: the subpacket would never end.  So the raw bytes after "*" ZDLE
+  // "A" or "*" ZDLE "B" are also read as a header; when that header is whole
+  // with a good CRC, the subpacket ends as spoiled and the header is kept
+  // here for the caller.
+  bool embedded = false;
+  int embeddedType = -1;
+  std::uint8_t embeddedData[4] = {};
   // state
   int phase = 0;  // 0 data, 1 CRC bytes
   bool esc = false;
   std::uint16_t crc = 0;
   std::uint8_t crcBytes[2] = {};
   int crcGot = 0;
+  std::uint8_t lastRaw = 0;      // the raw byte before the current one
+  bool starBeforeZdle = false;   // the ZDLE being unescaped followed a "*"
+  int probe = 0;                 // 0, or ZBIN / ZHEX: a header may be running
+  std::uint8_t probeRaw[7] = {};
+  int probeGot = 0, probeHigh = -1;
+  bool probeEsc = false;
 
   void Start() {
     count = 0;
     frameEnd = 0;
     crcError = overrun = false;
+    embedded = false;
     phase = 0;
     esc = false;
     crc = 0;
     crcGot = 0;
+    lastRaw = 0;
+    starBeforeZdle = false;
+    probe = 0;
+  }
+
+  void StartProbe(int form) {
+    probe = form;
+    probeGot = 0;
+    probeHigh = -1;
+    probeEsc = false;
+  }
+  // One raw byte for the header that may be running; true when it is whole
+  // and good.
+  bool Probe(std::uint8_t c) {
+    if (probe == ZBIN) {
+      if (probeEsc) {
+        probeEsc = false;
+        probeRaw[probeGot++] = c == ZRUB0 ? 0x7F : c == ZRUB1 ? 0xFF : static_cast<std::uint8_t>(c ^ 0x40);
+      } else if (c == ZDLE) {
+        probeEsc = true;
+      } else {
+        probeRaw[probeGot++] = c;
+      }
+    } else {
+      const int v = HexValue(c);
+      if (v < 0) {
+        probe = 0;
+        return false;
+      }
+      if (probeHigh < 0) {
+        probeHigh = v;
+      } else {
+        probeRaw[probeGot++] = static_cast<std::uint8_t>(probeHigh << 4 | v);
+        probeHigh = -1;
+      }
+    }
+    if (probeGot < 7) return false;
+    probe = 0;
+    if (probeRaw[0] > ZSTDERR || Crc16(probeRaw, 7) != 0) return false;
+    embedded = true;
+    embeddedType = probeRaw[0];
+    std::memcpy(embeddedData, probeRaw + 1, 4);
+    return true;
   }
   // 1 working, 0 done (count, frameEnd, crcError).
   int Process(ZIO& io) {
     while (!io.fErrorFinish) {
       if (phase == 0) {
         // The fast path: plain bytes straight from the receive buffer.
-        if (!esc && io.head < io.tail) {
+        if (!esc && !probe && io.head < io.tail) {
           const std::uint8_t* p = io.in.data() + io.head;
           const std::uint8_t* e = io.in.data() + io.tail;
           while (p < e) {
@@ -469,11 +528,22 @@ struct ZGETDATA {
             else overrun = true;
             ++p;
           }
-          if (p != io.in.data() + io.head) io.cCan = 0;
+          if (p != io.in.data() + io.head) {
+            io.cCan = 0;
+            lastRaw = p[-1];
+          }
           io.head = static_cast<size_t>(p - io.in.data());
         }
         const int c = io.Get();
         if (c < 0) return 1;
+        const std::uint8_t raw = static_cast<std::uint8_t>(c);
+        const std::uint8_t before = lastRaw;
+        lastRaw = raw;
+        if (probe && !(esc && c >= ZCRCE && c <= ZCRCW) && Probe(raw)) {
+          DebugLogF("ZGETDATA: header %s inside the data\r\n", FrameName(embeddedType));
+          crcError = true;
+          return 0;
+        }
         if (esc) {
           esc = false;
           int v;
@@ -481,8 +551,10 @@ struct ZGETDATA {
             frameEnd = c;
             crc = Crc16Update(crc, static_cast<std::uint8_t>(c));
             phase = 1;
+            probe = 0;
             continue;
           }
+          if ((c == ZBIN || c == ZHEX) && starBeforeZdle && !probe) StartProbe(c);
           if (c == ZRUB0) v = 0x7F;
           else if (c == ZRUB1) v = 0xFF;
           else if ((c & 0x60) == 0x40) v = c ^ 0x40;
@@ -495,6 +567,7 @@ struct ZGETDATA {
           else overrun = true;
         } else if (c == ZDLE) {
           esc = true;
+          starBeforeZdle = before == ZPAD;
         } else {
           crc = Crc16Update(crc, static_cast<std::uint8_t>(c));
           if (count < buf.size()) buf[count++] = static_cast<std::uint8_t>(c);
@@ -765,6 +838,11 @@ class ZDOWNLOAD : public PROTOCOLENGINE {
       }
       return 1;
     }
+    return OnFileHeader();
+  }
+
+  // A header between subpackets (or found inside a spoiled one).
+  int OnFileHeader() {
     const long long off = Pos(hdr.data);
     switch (hdr.type) {
       case ZDATA:
@@ -823,6 +901,12 @@ class ZDOWNLOAD : public PROTOCOLENGINE {
       if (!skipping) EnterRecovery();
       skipping = true;
       phase = FILE_HEADER;
+      if (sub.embedded) {
+        // The spoiled subpacket ran into the sender's next header.
+        hdr.type = sub.embeddedType;
+        std::memcpy(hdr.data, sub.embeddedData, 4);
+        return OnFileHeader();
+      }
       return 0;
     }
     if (!skipping) {
