@@ -56,7 +56,7 @@ constexpr TICK kStartWaitMs = 3000;     // after each start character
 constexpr TICK kAnswerWaitMs = 60000;   // sender: for the receiver's answer
 constexpr TICK kSilenceMs = 60000;      // receiver: nothing at all arrives
 constexpr TICK kPacketWaitMs = 10000;   // receiver: no whole packet, NAK
-constexpr size_t kGQueueLimit = 10;     // g form: next block once this little is queued
+constexpr size_t kGQueueLimit = 16384;  // g form: next block once this little is queued (the line never idles)
 constexpr int kAbortCans = 8;
 
 bool IsXmodem(int protocol);   // 1 to 3

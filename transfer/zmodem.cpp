@@ -68,11 +68,14 @@ constexpr TICK kFirstHeaderMs = 1000;    // no header yet: behave as if ZRQINIT 
 constexpr TICK kRecoveryRepeat = 10000;  // a ZRPOS in recovery is repeated
 constexpr TICK kResendMs = 10000;        // sender: a handshake frame is repeated
 constexpr TICK kFinishQuiet = 500;       // end of the host's text after an abort
+constexpr TICK kOoWaitMs = 1000;         // the sender's "OO" after ZFIN
+constexpr TICK kOoFirstMs = 250;         // ... when not even its first "O" came
 constexpr int kMaxRecoveries = 20;
 constexpr size_t kBlock = 1024;           // data per subpacket sent
 constexpr size_t kDataBuffer = 8192;      // largest subpacket taken (peers may send 8 KiB)
 constexpr size_t kReadChunk = 65536;
 constexpr int kStepBytes = 262144;        // received bytes one step handles at most
+constexpr size_t kHeldMax = 65536;        // received data written in one piece
 
 const char* FrameName(int t) {
   static const char* const names[] = {"ZRQINIT", "ZRINIT", "ZSINIT", "ZACK", "ZFILE", "ZSKIP", "ZNAK",
@@ -627,6 +630,9 @@ class ZDOWNLOAD : public PROTOCOLENGINE {
       if (r == 0) progressed = true;
       else break;
     }
+    // What this step received goes to the file now, so a broken transfer
+    // leaves it all in NAME.part for a resume.
+    if (!WriteHeld()) io.Fail(PE_WRITE, true);
     if (phase == DONE) {
       t.ProtocolExitProtocol();
       return STEP_DONE;
@@ -735,13 +741,16 @@ class ZDOWNLOAD : public PROTOCOLENGINE {
       case FILE_DATA:
         return FileData();
       case WAIT_OO: {
-        // The sender's "OO" after ZFIN; a second at most.
+        // The sender's "OO" after ZFIN, so it does not reach the terminal:
+        // a second at most, and only a quarter of that when none of it has
+        // come (a sender that closes a pty at once loses its "OO" there).
         while (oCount < 2) {
           const int c = io.Get();
           if (c < 0) break;
           if (c == 'O') ++oCount;
         }
-        if (oCount >= 2 || t.Now() - tStart >= 1000 || t.line->Lost()) {
+        const TICK waited = t.Now() - tStart;
+        if (oCount >= 2 || waited >= kOoWaitMs || (oCount == 0 && waited >= kOoFirstMs) || t.line->Lost()) {
           t.line->Drain(1000);
           phase = DONE;
           return 0;
@@ -865,7 +874,7 @@ class ZDOWNLOAD : public PROTOCOLENGINE {
           return 0;
         }
         DebugLog("ZRECEIVEFILE: received ZEOF\r\n");
-        if (!t.ProtocolFinishDownFile()) {
+        if (!WriteHeld() || !t.ProtocolFinishDownFile()) {
           io.Fail(PE_WRITE, true);
           return 0;
         }
@@ -910,7 +919,8 @@ class ZDOWNLOAD : public PROTOCOLENGINE {
       return 0;
     }
     if (!skipping) {
-      if (!t.ProtocolWriteDown(sub.buf.data(), sub.count)) {
+      held.insert(held.end(), sub.buf.begin(), sub.buf.begin() + static_cast<long>(sub.count));
+      if (held.size() >= kHeldMax && !WriteHeld()) {
         io.Fail(PE_WRITE, true);
         return 0;
       }
@@ -944,7 +954,17 @@ class ZDOWNLOAD : public PROTOCOLENGINE {
   }
 
   // The finish phase: the host's text after an abort, until 500 ms of silence.
+  // Received data is written in large pieces rather than one system call
+  // per subpacket.  False (protocolerror 2) when the write fails.
+  bool WriteHeld() {
+    if (held.empty()) return true;
+    const bool ok = t.down.fd >= 0 && t.ProtocolWriteDown(held.data(), held.size());
+    held.clear();
+    return ok;
+  }
+
   STEPRESULT EnterFinish() {
+    if (!WriteHeld() && t.protocolerror == PE_OK) t.protocolerror = PE_WRITE;
     phase = FINISH;
     t.ProtocolSetStatus(PS_FINISHING);
     io.lastByte = t.Now();
@@ -996,6 +1016,7 @@ class ZDOWNLOAD : public PROTOCOLENGINE {
   int recoveries = 0;
   int oCount = 0;
   std::string text, shown;
+  std::vector<std::uint8_t> held;  // received data not yet written
 };
 
 // ---- the sender -------------------------------------------------------------------------------------
@@ -1134,8 +1155,9 @@ class ZUPLOAD : public PROTOCOLENGINE {
           rxBufLen = hdr.data[0] | hdr.data[1] << 8;
           if (hdr.data[3] & ESCCTL) io.SetEscapes(true);
           SendFileInfo();
-        } else if (type == ZRQINIT || type == ZNAK || type == ZACK) {
-          // The receiver is starting up; wait for its ZRINIT.
+        } else if (type == ZRQINIT || type == ZNAK || type == ZACK || type == ZFIN) {
+          // The receiver is starting up (or the end of an earlier exchange
+          // is still on the line); wait for its ZRINIT.
         } else {
           io.Fail(PE_UNKNOWN, true);
         }
