@@ -242,6 +242,31 @@ TEST(Zmodem, NoiseIsRepairedByZrpos) {
   }
 }
 
+// A host's stream whose first data subpacket lost its end (the ZDLE before
+// ZCRCE spoiled) and runs on into ZEOF; the host then sends the data again
+// from 0.  The receiver must take the ZEOF inside the data as a header, ask
+// again, and end with the whole file (the fixture is also a fuzz seed).
+TEST(Zmodem, ASpoiledSubpacketEndStopsAtTheNextHeader) {
+  const std::string stream = ReadWholeFile(std::string(QUILLNET_SOURCE_DIR) + "/tests/fuzz/corpus/fuzz_zmodem/spoiled_end");
+  ASSERT_FALSE(stream.empty());
+  TempDir dst;
+  auto [host, us] = MEMORYLINE::MakePair(1 << 20);
+  host->UseManualClock();
+  TRANSFER t;
+  t.line = us.get();
+  t.opt.downloadDir = dst.Path();
+  t.BeginDownload();
+  auto r = MakeZmodemDownload(t);
+  host->Write(stream.data(), stream.size());
+  for (int i = 0; i < 1000 && r->Step() != STEP_DONE; ++i) host->Advance(10);
+  ASSERT_TRUE(t.fEnd);
+  EXPECT_EQ(TransferOutcome(t), 0);
+  std::string want;
+  for (int i = 0; i < 100; ++i) want.push_back(static_cast<char>((i * 37) & 0xFF));
+  EXPECT_EQ(ReadWholeFile(dst.File("a.bin")), want);
+  EXPECT_EQ(t.stats.retries, 1);
+}
+
 // With every control character escaped, "*" ZDLE "A" is plain data ("*" and
 // 0x01); the receiver must not take it for a header that cut the subpacket.
 TEST(Zmodem, HeaderLikeDataIsNotAHeader) {
