@@ -376,7 +376,9 @@ constexpr TICK kSliceMs = 8;        // steps of one event-loop pass
 
 void AfterPass(TRANSFER& t, const TRANSFERLOOPHOOKS& hooks) {
   const bool lost = hooks.lineLost ? hooks.lineLost() : (t.line && t.line->Lost());
-  if (lost) t.fHangupOnProtocol = true;
+  // A peer that hangs up after the user's stop (it saw the abort) leaves
+  // the transfer stopped, not cut off.
+  if (lost && !t.fStopProtocol) t.fHangupOnProtocol = true;
   if (hooks.afterPass) hooks.afterPass();
 }
 

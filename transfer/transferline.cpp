@@ -8,15 +8,19 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <thread>
+#include <chrono>
 
 #include "port/comport.h"
 
 // ---- COMPORTLINE ---------------------------------------------------------------
 
 size_t COMPORTLINE::Read(unsigned char* buf, size_t max) {
+  Pump();
   size_t got = 0;
-  // A few refills at most: each takes up to 512 bytes from the reader.
-  for (int i = 0; i < 8 && got < max; ++i) {
+  // Refills until the reader has nothing more (each takes up to 512 bytes),
+  // so one read drains a fast line in a single step.
+  for (int i = 0; i < 128 && got < max; ++i) {
     if (!COMPORT::IsReceived()) COMPORT::DoReceive();
     const size_t n = COMPORT::GetBlock(buf + got, max - got);
     if (n == 0) break;
@@ -25,29 +29,81 @@ size_t COMPORTLINE::Read(unsigned char* buf, size_t max) {
   return got;
 }
 
-size_t COMPORTLINE::Room() {
+namespace {
+
+// Bytes the port's send buffer can still take.
+size_t PortRoom() {
   const int used = COMPORT::GetOutQueueCount();
   return used >= COMPORT::WRITE_BUFFER ? 0 : static_cast<size_t>(COMPORT::WRITE_BUFFER - used);
 }
 
+// How many of the n bytes fit in `space` on the line (a telnet line doubles
+// every IAC).
+size_t Fitting(const unsigned char* p, size_t n, size_t space) {
+  if (!COMPORT::fSocket) return std::min(n, space);
+  size_t used = 0, k = 0;
+  for (; k < n; ++k) {
+    const size_t w = p[k] == 0xFF ? 2 : 1;
+    if (used + w > space) break;
+    used += w;
+  }
+  return k;
+}
+
+constexpr auto kTopUpPause = std::chrono::microseconds(50);
+
+}  // namespace
+
+void COMPORTLINE::Pump() {
+  while (Pending() > 0) {
+    const size_t n = Fitting(out.data() + outStart, Pending(), PortRoom());
+    if (n == 0) break;
+    COMPORT::SendBinary(out.data() + outStart, static_cast<int>(n), 0);
+    outStart += n;
+  }
+  if (outStart == out.size()) {
+    out.clear();
+    outStart = 0;
+  } else if (outStart > 65536 && outStart > out.size() / 2) {
+    out.erase(out.begin(), out.begin() + static_cast<long>(outStart));
+    outStart = 0;
+  }
+}
+
+size_t COMPORTLINE::Room() {
+  Pump();
+  return Pending() >= room ? 0 : room - Pending();
+}
+
 bool COMPORTLINE::Write(const void* data, size_t n) {
   if (n == 0) return true;
-  size_t size = n;
-  if (COMPORT::fSocket) {
-    // A telnet line doubles every IAC.
-    const auto* p = static_cast<const unsigned char*>(data);
-    size += static_cast<size_t>(std::count(p, p + n, 0xFF));
+  const auto* p = static_cast<const unsigned char*>(data);
+  Pump();
+  if (Pending() == 0 && Fitting(p, n, PortRoom()) == n) {
+    COMPORT::SendBinary(data, static_cast<int>(n), 0);
+    return true;
   }
-  if (size > Room()) return false;
-  COMPORT::SendBinary(data, static_cast<int>(n), 0);
+  if (Pending() + n > room) return false;
+  out.insert(out.end(), p, p + n);
+  Pump();
   return true;
 }
 
-size_t COMPORTLINE::OutQueue() { return static_cast<size_t>(COMPORT::GetOutQueueCount()); }
+size_t COMPORTLINE::OutQueue() {
+  Pump();
+  return Pending() + static_cast<size_t>(COMPORT::GetOutQueueCount());
+}
 
 void COMPORTLINE::Purge() {
+  out.clear();
+  outStart = 0;
   COMPORT::Flush();
   COMPORT::cchReceived = COMPORT::iTakeout = 0;
+}
+
+void COMPORTLINE::DropOutput() {
+  out.clear();
+  outStart = 0;
 }
 
 bool COMPORTLINE::Lost() {
@@ -56,19 +112,29 @@ bool COMPORTLINE::Lost() {
 }
 
 void COMPORTLINE::Wait(int ms) {
+  Pump();
   if (COMPORT::IsReceived()) return;
-  // While output waits the writer may free room at any moment: wait briefly.
-  COMPORT::WaitReceive(OutQueue() > 0 ? std::min(ms, 1) : ms);
+  const TICK end = GetTick() + static_cast<TICK>(std::max(ms, 0));
+  // While output waits here or in the port, the writer frees room at any
+  // moment: look again every fraction of a millisecond and top the port up.
+  // With nothing to send, the wait is one sleep until data comes.
+  while (OutQueue() > 0 && !Lost()) {
+    if (COMPORT::WaitReceive(0)) return;
+    if (GetTick() >= end) return;
+    std::this_thread::sleep_for(kTopUpPause);
+  }
+  const TICK now = GetTick();
+  if (now < end) COMPORT::WaitReceive(static_cast<int>(end - now));
 }
 
 bool COMPORTLINE::Drain(int ms) {
   const TICK end = GetTick() + static_cast<TICK>(ms);
-  while (COMPORT::GetOutQueueCount() > 0 && !Lost()) {
+  while (OutQueue() > 0 && !Lost()) {
     if (GetTick() >= end) return false;
     COMPORT::CheckWriteThread();
-    SleepMs(1);
+    std::this_thread::sleep_for(kTopUpPause);
   }
-  return COMPORT::GetOutQueueCount() == 0;
+  return OutQueue() == 0;
 }
 
 // ---- FDTRANSFERLINE ---------------------------------------------------------------

@@ -53,19 +53,29 @@ class TRANSFERLINE {
 };
 
 // The program's port.  The port must be open; binary mode is set by the
-// framework (BeginUpload/BeginDownload), not here.
+// framework (BeginUpload/BeginDownload), not here.  The port's own send
+// buffer is small (COMPORT::WRITE_BUFFER), so packets collect in an output
+// buffer of `room` bytes here and go to the port as it takes them; while
+// output waits, Wait tops the port up every fraction of a millisecond.
 class COMPORTLINE : public TRANSFERLINE {
  public:
+  explicit COMPORTLINE(size_t room = 262144) : room(room) {}
   size_t Read(unsigned char* buf, size_t max) override;
   bool Write(const void* data, size_t n) override;
   size_t Room() override;
   size_t OutQueue() override;
   void Purge() override;
+  void DropOutput() override;
   bool Lost() override;
   void Wait(int ms) override;
   bool Drain(int ms) override;
 
  private:
+  void Pump();  // hands the port what fits of the output buffer
+  size_t Pending() const { return out.size() - outStart; }
+  std::vector<unsigned char> out;
+  size_t outStart = 0;
+  size_t room;
   bool lost = false;
 };
 

@@ -56,7 +56,7 @@ constexpr TICK kStartWaitMs = 3000;     // after each start character
 constexpr TICK kAnswerWaitMs = 60000;   // sender: for the receiver's answer
 constexpr TICK kSilenceMs = 60000;      // receiver: nothing at all arrives
 constexpr TICK kPacketWaitMs = 10000;   // receiver: no whole packet, NAK
-constexpr size_t kGQueueLimit = 10;     // g form: next block once this little is queued
+constexpr size_t kGQueueLimit = 16384;  // g form: next block once this little is queued (the line never idles)
 constexpr int kAbortCans = 8;
 
 bool IsXmodem(int protocol);   // 1 to 3
@@ -130,6 +130,8 @@ class Engine {
   void Input(const char* data, size_t n) { in.append(data, n); }
   // One bounded step; 0 once the transfer has ended.
   virtual int Process(TICK now) = 0;
+  // The state the engine is in (a driver sees whether a step moved it).
+  virtual int Phase() const = 0;
   bool Finished() const { return finished; }
   // Received bytes not yet taken.
   size_t Pending() const { return Avail(); }
@@ -180,6 +182,7 @@ class Sender : public Engine {
   // flying: overlapping acknowledgements (XMODEM variants only).
   Sender(int protocol, Source* source, Events* events, bool flying, TICK now);
   int Process(TICK now) override;
+  int Phase() const override { return state; }
 
  private:
   enum State {
@@ -218,6 +221,7 @@ class Receiver : public Engine {
  public:
   Receiver(int protocol, Sink* sink, Events* events, bool flying, TICK now);
   int Process(TICK now) override;
+  int Phase() const override { return state; }
 
  private:
   enum State {

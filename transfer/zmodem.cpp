@@ -68,11 +68,14 @@ constexpr TICK kFirstHeaderMs = 1000;    // no header yet: behave as if ZRQINIT 
 constexpr TICK kRecoveryRepeat = 10000;  // a ZRPOS in recovery is repeated
 constexpr TICK kResendMs = 10000;        // sender: a handshake frame is repeated
 constexpr TICK kFinishQuiet = 500;       // end of the host's text after an abort
+constexpr TICK kOoWaitMs = 1000;         // the sender's "OO" after ZFIN
+constexpr TICK kOoFirstMs = 250;         // ... when not even its first "O" came
 constexpr int kMaxRecoveries = 20;
 constexpr size_t kBlock = 1024;           // data per subpacket sent
 constexpr size_t kDataBuffer = 8192;      // largest subpacket taken (peers may send 8 KiB)
 constexpr size_t kReadChunk = 65536;
 constexpr int kStepBytes = 262144;        // received bytes one step handles at most
+constexpr size_t kHeldMax = 65536;        // received data written in one piece
 
 const char* FrameName(int t) {
   static const char* const names[] = {"ZRQINIT", "ZRINIT", "ZSINIT", "ZACK", "ZFILE", "ZSKIP", "ZNAK",
@@ -437,28 +440,87 @@ struct ZGETDATA {
   int frameEnd = 0;
   bool crcError = false;
   bool overrun = false;
+  // A subpacket whose end was spoiled on the line runs on into whatever the
+  // sender says next, and a sender that waits for an answer only repeats its
+  // header: the subpacket would never end.  So the raw bytes after "*" ZDLE
+  // "A" or "*" ZDLE "B" are also read as a header; when that header is whole
+  // with a good CRC, the subpacket ends as spoiled and the header is kept
+  // here for the caller.
+  bool embedded = false;
+  int embeddedType = -1;
+  std::uint8_t embeddedData[4] = {};
   // state
   int phase = 0;  // 0 data, 1 CRC bytes
   bool esc = false;
   std::uint16_t crc = 0;
   std::uint8_t crcBytes[2] = {};
   int crcGot = 0;
+  std::uint8_t lastRaw = 0;      // the raw byte before the current one
+  bool starBeforeZdle = false;   // the ZDLE being unescaped followed a "*"
+  int probe = 0;                 // 0, or ZBIN / ZHEX: a header may be running
+  std::uint8_t probeRaw[7] = {};
+  int probeGot = 0, probeHigh = -1;
+  bool probeEsc = false;
 
   void Start() {
     count = 0;
     frameEnd = 0;
     crcError = overrun = false;
+    embedded = false;
     phase = 0;
     esc = false;
     crc = 0;
     crcGot = 0;
+    lastRaw = 0;
+    starBeforeZdle = false;
+    probe = 0;
+  }
+
+  void StartProbe(int form) {
+    probe = form;
+    probeGot = 0;
+    probeHigh = -1;
+    probeEsc = false;
+  }
+  // One raw byte for the header that may be running; true when it is whole
+  // and good.
+  bool Probe(std::uint8_t c) {
+    if (probe == ZBIN) {
+      if (probeEsc) {
+        probeEsc = false;
+        probeRaw[probeGot++] = c == ZRUB0 ? 0x7F : c == ZRUB1 ? 0xFF : static_cast<std::uint8_t>(c ^ 0x40);
+      } else if (c == ZDLE) {
+        probeEsc = true;
+      } else {
+        probeRaw[probeGot++] = c;
+      }
+    } else {
+      const int v = HexValue(c);
+      if (v < 0) {
+        probe = 0;
+        return false;
+      }
+      if (probeHigh < 0) {
+        probeHigh = v;
+      } else {
+        probeRaw[probeGot++] = static_cast<std::uint8_t>(probeHigh << 4 | v);
+        probeHigh = -1;
+      }
+    }
+    if (probeGot < 7) return false;
+    probe = 0;
+    if (probeRaw[0] > ZSTDERR || Crc16(probeRaw, 7) != 0) return false;
+    embedded = true;
+    embeddedType = probeRaw[0];
+    std::memcpy(embeddedData, probeRaw + 1, 4);
+    return true;
   }
   // 1 working, 0 done (count, frameEnd, crcError).
   int Process(ZIO& io) {
     while (!io.fErrorFinish) {
       if (phase == 0) {
         // The fast path: plain bytes straight from the receive buffer.
-        if (!esc && io.head < io.tail) {
+        if (!esc && !probe && io.head < io.tail) {
           const std::uint8_t* p = io.in.data() + io.head;
           const std::uint8_t* e = io.in.data() + io.tail;
           while (p < e) {
@@ -469,11 +531,22 @@ struct ZGETDATA {
             else overrun = true;
             ++p;
           }
-          if (p != io.in.data() + io.head) io.cCan = 0;
+          if (p != io.in.data() + io.head) {
+            io.cCan = 0;
+            lastRaw = p[-1];
+          }
           io.head = static_cast<size_t>(p - io.in.data());
         }
         const int c = io.Get();
         if (c < 0) return 1;
+        const std::uint8_t raw = static_cast<std::uint8_t>(c);
+        const std::uint8_t before = lastRaw;
+        lastRaw = raw;
+        if (probe && !(esc && c >= ZCRCE && c <= ZCRCW) && Probe(raw)) {
+          DebugLogF("ZGETDATA: header %s inside the data\r\n", FrameName(embeddedType));
+          crcError = true;
+          return 0;
+        }
         if (esc) {
           esc = false;
           int v;
@@ -481,8 +554,10 @@ struct ZGETDATA {
             frameEnd = c;
             crc = Crc16Update(crc, static_cast<std::uint8_t>(c));
             phase = 1;
+            probe = 0;
             continue;
           }
+          if ((c == ZBIN || c == ZHEX) && starBeforeZdle && !probe) StartProbe(c);
           if (c == ZRUB0) v = 0x7F;
           else if (c == ZRUB1) v = 0xFF;
           else if ((c & 0x60) == 0x40) v = c ^ 0x40;
@@ -495,6 +570,7 @@ struct ZGETDATA {
           else overrun = true;
         } else if (c == ZDLE) {
           esc = true;
+          starBeforeZdle = before == ZPAD;
         } else {
           crc = Crc16Update(crc, static_cast<std::uint8_t>(c));
           if (count < buf.size()) buf[count++] = static_cast<std::uint8_t>(c);
@@ -554,6 +630,9 @@ class ZDOWNLOAD : public PROTOCOLENGINE {
       if (r == 0) progressed = true;
       else break;
     }
+    // What this step received goes to the file now, so a broken transfer
+    // leaves it all in NAME.part for a resume.
+    if (!WriteHeld()) io.Fail(PE_WRITE, true);
     if (phase == DONE) {
       t.ProtocolExitProtocol();
       return STEP_DONE;
@@ -662,13 +741,16 @@ class ZDOWNLOAD : public PROTOCOLENGINE {
       case FILE_DATA:
         return FileData();
       case WAIT_OO: {
-        // The sender's "OO" after ZFIN; a second at most.
+        // The sender's "OO" after ZFIN, so it does not reach the terminal:
+        // a second at most, and only a quarter of that when none of it has
+        // come (a sender that closes a pty at once loses its "OO" there).
         while (oCount < 2) {
           const int c = io.Get();
           if (c < 0) break;
           if (c == 'O') ++oCount;
         }
-        if (oCount >= 2 || t.Now() - tStart >= 1000 || t.line->Lost()) {
+        const TICK waited = t.Now() - tStart;
+        if (oCount >= 2 || waited >= kOoWaitMs || (oCount == 0 && waited >= kOoFirstMs) || t.line->Lost()) {
           t.line->Drain(1000);
           phase = DONE;
           return 0;
@@ -765,6 +847,11 @@ class ZDOWNLOAD : public PROTOCOLENGINE {
       }
       return 1;
     }
+    return OnFileHeader();
+  }
+
+  // A header between subpackets (or found inside a spoiled one).
+  int OnFileHeader() {
     const long long off = Pos(hdr.data);
     switch (hdr.type) {
       case ZDATA:
@@ -787,7 +874,7 @@ class ZDOWNLOAD : public PROTOCOLENGINE {
           return 0;
         }
         DebugLog("ZRECEIVEFILE: received ZEOF\r\n");
-        if (!t.ProtocolFinishDownFile()) {
+        if (!WriteHeld() || !t.ProtocolFinishDownFile()) {
           io.Fail(PE_WRITE, true);
           return 0;
         }
@@ -823,10 +910,17 @@ class ZDOWNLOAD : public PROTOCOLENGINE {
       if (!skipping) EnterRecovery();
       skipping = true;
       phase = FILE_HEADER;
+      if (sub.embedded) {
+        // The spoiled subpacket ran into the sender's next header.
+        hdr.type = sub.embeddedType;
+        std::memcpy(hdr.data, sub.embeddedData, 4);
+        return OnFileHeader();
+      }
       return 0;
     }
     if (!skipping) {
-      if (!t.ProtocolWriteDown(sub.buf.data(), sub.count)) {
+      held.insert(held.end(), sub.buf.begin(), sub.buf.begin() + static_cast<long>(sub.count));
+      if (held.size() >= kHeldMax && !WriteHeld()) {
         io.Fail(PE_WRITE, true);
         return 0;
       }
@@ -860,7 +954,17 @@ class ZDOWNLOAD : public PROTOCOLENGINE {
   }
 
   // The finish phase: the host's text after an abort, until 500 ms of silence.
+  // Received data is written in large pieces rather than one system call
+  // per subpacket.  False (protocolerror 2) when the write fails.
+  bool WriteHeld() {
+    if (held.empty()) return true;
+    const bool ok = t.down.fd >= 0 && t.ProtocolWriteDown(held.data(), held.size());
+    held.clear();
+    return ok;
+  }
+
   STEPRESULT EnterFinish() {
+    if (!WriteHeld() && t.protocolerror == PE_OK) t.protocolerror = PE_WRITE;
     phase = FINISH;
     t.ProtocolSetStatus(PS_FINISHING);
     io.lastByte = t.Now();
@@ -912,6 +1016,7 @@ class ZDOWNLOAD : public PROTOCOLENGINE {
   int recoveries = 0;
   int oCount = 0;
   std::string text, shown;
+  std::vector<std::uint8_t> held;  // received data not yet written
 };
 
 // ---- the sender -------------------------------------------------------------------------------------
@@ -1050,8 +1155,9 @@ class ZUPLOAD : public PROTOCOLENGINE {
           rxBufLen = hdr.data[0] | hdr.data[1] << 8;
           if (hdr.data[3] & ESCCTL) io.SetEscapes(true);
           SendFileInfo();
-        } else if (type == ZRQINIT || type == ZNAK || type == ZACK) {
-          // The receiver is starting up; wait for its ZRINIT.
+        } else if (type == ZRQINIT || type == ZNAK || type == ZACK || type == ZFIN) {
+          // The receiver is starting up (or the end of an earlier exchange
+          // is still on the line); wait for its ZRINIT.
         } else {
           io.Fail(PE_UNKNOWN, true);
         }

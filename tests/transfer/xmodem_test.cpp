@@ -11,7 +11,7 @@
 #include "support/pty_peer.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
-#include "transfer/blockfiles.h"
+#include "transfer/transfer.h"
 #include "transfer/xmodem.h"
 
 #include <fcntl.h>
@@ -432,17 +432,6 @@ TEST(XmodemLoop, NoiseRetriesOrFailsCleanly) {
   }
 }
 
-TEST(BlockFiles, ReceivedNames) {
-  struct Row { std::string in, out; };
-  const Row rows[] = {
-      {"../../x", "x"},           {"/etc/passwd", "passwd"}, {"a\\..\\b", "b"}, {"C:\\x", "x"},
-      {"", ""},                   {"..", ""},                {"a\x01" "b", "a_b"}, {std::string(600, 'l'), ""},
-      {"\x95\x5C", "表"},         {"dir/\x95\x5C.txt", "表.txt"}, {"\xE3\x81\x82", "あ"},
-      {"x\xFF" "y", "x_y"},
-  };
-  for (const Row& r : rows) EXPECT_EQ(ReceivedName(r.in), r.out) << r.in;
-}
-
 namespace {
 
 // Opens a pty device raw for the pump.
@@ -486,17 +475,29 @@ TEST(XmodemLrzsz, BothDirections) {
     const int fd = OpenRaw(peer.Device());
     ASSERT_GE(fd, 0);
     TempDir down;
-    Events ev;
-    if (row.up) {
-      PathSource src(paths);
-      Sender s(row.protocol, &src, &ev, false, GetTick());
-      Pump(s, fd, fd);
-      EXPECT_TRUE(s.Succeeded()) << s.error;
-    } else {
-      DirSink sink(down.Path(), DirSink::kRename, false, "x.bin");
-      Receiver r(row.protocol, &sink, &ev, false, GetTick());
-      Pump(r, fd, fd);
-      EXPECT_TRUE(r.Succeeded()) << r.error;
+    {
+      // The engines run inside the transfer framework, as the tool and the
+      // program run them.
+      FDTRANSFERLINE line(fd, fd);
+      TRANSFER t;
+      t.protocol = static_cast<PROTOCOL>(row.protocol);
+      t.line = &line;
+      t.opt.downloadDir = down.Path();
+      t.opt.mode = DM_RENAME;
+      std::unique_ptr<PROTOCOLENGINE> engine;
+      if (row.up) {
+        t.files = paths;
+        ASSERT_TRUE(t.BeginUpload());
+        engine = UploadEngine(row.protocol)(t);
+      } else {
+        t.BeginDownload();
+        if (!ProtocolNamesFile(row.protocol)) {
+          ASSERT_EQ(t.ProtocolOpenDownFile({}, -1, false, down.File("x.bin")), OD_OPEN);
+        }
+        engine = DownloadEngine(row.protocol)(t);
+      }
+      EXPECT_TRUE(RunTransferLoop(t, *engine)) << TransferOutcome(t);
+      EXPECT_EQ(t.history.size(), row.sizes.size());
     }
     close(fd);
     ASSERT_TRUE(peer.WaitExit(20000));
