@@ -82,7 +82,7 @@ bool TRANSFER::BeginUpload() {
   stats = TRANSFERSTATS{};
   stats.upload = true;
   stats.startTick = Now();
-  fStopProtocol = fHangupOnProtocol = fEnd = fMovedFile = false;
+  fStopProtocol = fHangupOnProtocol = fEnd = fMovedFile = fExchangeDone = false;
   protocolerror = PE_OK;
   history.clear();
   // Every file is checked before anything is sent: a missing one or a name
@@ -108,7 +108,7 @@ void TRANSFER::BeginDownload() {
   fUpload = false;
   stats = TRANSFERSTATS{};
   stats.startTick = Now();
-  fStopProtocol = fHangupOnProtocol = fEnd = fMovedFile = false;
+  fStopProtocol = fHangupOnProtocol = fEnd = fMovedFile = fExchangeDone = false;
   protocolerror = PE_OK;
   choiceMade = false;
   choice = DM_ASK;
@@ -376,7 +376,9 @@ constexpr TICK kSliceMs = 8;        // steps of one event-loop pass
 
 void AfterPass(TRANSFER& t, const TRANSFERLOOPHOOKS& hooks) {
   const bool lost = hooks.lineLost ? hooks.lineLost() : (t.line && t.line->Lost());
-  if (lost) t.fHangupOnProtocol = true;
+  // Once the exchange is complete the host may hang up at once: that is
+  // no loss of the transfer.
+  if (lost && !t.fExchangeDone) t.fHangupOnProtocol = true;
   if (hooks.afterPass) hooks.afterPass();
 }
 

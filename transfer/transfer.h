@@ -155,6 +155,8 @@ class TRANSFER {
   DOWNFILE down;                      // download: the open file
   bool fStopProtocol = false;         // the user pressed "中断！" (or SIGINT in the tool)
   bool fHangupOnProtocol = false;     // the line went off while transferring
+  bool fExchangeDone = false;         // the peers agreed the session is over (ZMODEM: ZFIN answered);
+                                      // the line going off after this is no failure
   PROTOCOLERROR protocolerror = PE_OK;
   bool fEnd = false;                  // ProtocolExitProtocol has been called
   bool fMovedFile = false;            // at least one file went through whole
