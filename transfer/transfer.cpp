@@ -82,7 +82,7 @@ bool TRANSFER::BeginUpload() {
   stats = TRANSFERSTATS{};
   stats.upload = true;
   stats.startTick = Now();
-  fStopProtocol = fHangupOnProtocol = fEnd = fMovedFile = false;
+  fStopProtocol = fHangupOnProtocol = fEnd = fMovedFile = fExchangeDone = false;
   protocolerror = PE_OK;
   history.clear();
   // Every file is checked before anything is sent: a missing one or a name
@@ -108,7 +108,7 @@ void TRANSFER::BeginDownload() {
   fUpload = false;
   stats = TRANSFERSTATS{};
   stats.startTick = Now();
-  fStopProtocol = fHangupOnProtocol = fEnd = fMovedFile = false;
+  fStopProtocol = fHangupOnProtocol = fEnd = fMovedFile = fExchangeDone = false;
   protocolerror = PE_OK;
   choiceMade = false;
   choice = DM_ASK;
@@ -175,6 +175,27 @@ void TRANSFER::AbandonDownFile() {
 
 OPENDOWN TRANSFER::ProtocolOpenDownFile(std::string_view wireName, long long offered, bool offerResume,
                                         const std::string& local) {
+  const PROTOCOLERROR before = protocolerror;
+  std::string given = local;
+  // A few answers at most: a user who keeps naming files that cannot be
+  // created ends with the failure.
+  for (int asked = 0;; ++asked) {
+    nameFailed.clear();
+    const OPENDOWN r = OpenDownFileOnce(wireName, offered, offerResume, given);
+    if (r != OD_FAILED || nameFailed.empty() || !askFileName || asked >= 8) return r;
+    const std::string other = askFileName(nameFailed);
+    if (other.empty()) {
+      protocolerror = before;
+      return OD_DECLINED;
+    }
+    const std::string dir = opt.downloadDir.empty() ? std::string(".") : opt.downloadDir;
+    given = other[0] == '/' ? other : Join(dir, other);
+    protocolerror = before;
+  }
+}
+
+OPENDOWN TRANSFER::OpenDownFileOnce(std::string_view wireName, long long offered, bool offerResume,
+                                    const std::string& local) {
   if (down.fd >= 0) AbandonDownFile();
   down = DOWNFILE{};
   const std::string dir = opt.downloadDir.empty() ? std::string(".") : opt.downloadDir;
@@ -183,8 +204,13 @@ OPENDOWN TRANSFER::ProtocolOpenDownFile(std::string_view wireName, long long off
     finalPath = local;
   } else {
     std::string name = ReceivedNameToFile(wireName);
-    // No room for the name plus ".part": the name question ("DOWNFILENAME")
-    // has no answer here, so the spare name is taken.
+    // No room for the name plus ".part": the name question when there is
+    // one, else the spare name.
+    if (!name.empty() && name.size() + kPartSuffix > kNameMax && askFileName) {
+      nameFailed = Join(dir, name);
+      protocolerror = PE_WRITE;
+      return OD_FAILED;
+    }
     if (name.empty() || name.size() + kPartSuffix > kNameMax) name = SpareName(dir);
     if (name.empty()) {
       protocolerror = PE_WRITE;
@@ -281,6 +307,8 @@ OPENDOWN TRANSFER::ProtocolOpenDownFile(std::string_view wireName, long long off
   }
   if (down.fd < 0) {
     DebugLogF("ProtocolOpenDownFile: cannot open %s: %s\n", down.writePath.c_str(), std::strerror(errno));
+    // A file created afresh may succeed under another name.
+    if (fresh) nameFailed = finalPath;
     down = DOWNFILE{};
     protocolerror = PE_WRITE;
     return OD_FAILED;
@@ -377,8 +405,9 @@ constexpr TICK kSliceMs = 8;        // steps of one event-loop pass
 void AfterPass(TRANSFER& t, const TRANSFERLOOPHOOKS& hooks) {
   const bool lost = hooks.lineLost ? hooks.lineLost() : (t.line && t.line->Lost());
   // A peer that hangs up after the user's stop (it saw the abort) leaves
-  // the transfer stopped, not cut off.
-  if (lost && !t.fStopProtocol) t.fHangupOnProtocol = true;
+  // the transfer stopped, not cut off; once the exchange is complete the
+  // host may hang up at once: that is no loss of the transfer either.
+  if (lost && !t.fStopProtocol && !t.fExchangeDone) t.fHangupOnProtocol = true;
   if (hooks.afterPass) hooks.afterPass();
 }
 

@@ -155,6 +155,8 @@ class TRANSFER {
   DOWNFILE down;                      // download: the open file
   bool fStopProtocol = false;         // the user pressed "中断！" (or SIGINT in the tool)
   bool fHangupOnProtocol = false;     // the line went off while transferring
+  bool fExchangeDone = false;         // the peers agreed the session is over (ZMODEM: ZFIN answered);
+                                      // the line going off after this is no failure
   PROTOCOLERROR protocolerror = PE_OK;
   bool fEnd = false;                  // ProtocolExitProtocol has been called
   bool fMovedFile = false;            // at least one file went through whole
@@ -167,6 +169,11 @@ class TRANSFER {
   std::function<void(const std::string& sjis)> showText;
   // The file question when opt.mode is DM_ASK.  Empty: DM_RENAME.
   std::function<DOWNMODE(const DOWNQUESTION&)> askDownload;
+  // The name question ("DOWNFILENAME") when a received file cannot be
+  // created or its name leaves no room for ".part": the failed path (UTF-8)
+  // in, another name out (relative names go in the download directory);
+  // empty declines the file.  Empty hook: the spare name or the failure.
+  std::function<std::string(const std::string& failedPath)> askFileName;
   // Every change of a figure (the window refreshes from stats).
   std::function<void()> changed;
 
@@ -244,6 +251,9 @@ class TRANSFER {
   bool choiceMade = false;  // the file question's answer holds for the rest of the transfer
   DOWNMODE choice = DM_ASK;
   void AbandonDownFile();
+  OPENDOWN OpenDownFileOnce(std::string_view wireName, long long offered, bool offerResume,
+                            const std::string& local);
+  std::string nameFailed;  // set by OpenDownFileOnce when another name could help
 };
 
 // The program's one transfer (the transfer globals live in it).

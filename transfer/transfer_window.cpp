@@ -15,6 +15,7 @@
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
@@ -158,6 +159,29 @@ DOWNMODE DownloadQuestionDialog::Answer() const {
 QRadioButton* DownloadQuestionDialog::Choice(DOWNMODE m) const {
   auto it = choices.find(m);
   return it == choices.end() ? nullptr : it->second;
+}
+
+// ---- the name question --------------------------------------------------------------
+
+DownloadNameDialog::DownloadNameDialog(const std::string& failedPath, QWidget* parent) : QDialog(parent) {
+  setObjectName("DOWNFILENAME");
+  setWindowTitle(QStringLiteral("ファイル作成エラー"));
+  auto* box = new QVBoxLayout(this);
+  box->addWidget(new QLabel(QStringLiteral("ファイルの作成でエラーが発生しました。新しいファイル名を入力してください。")));
+  box->addWidget(new QLabel(U(failedPath)));
+  const size_t slash = failedPath.rfind('/');
+  edit = new QLineEdit(U(slash == std::string::npos ? failedPath : failedPath.substr(slash + 1)));
+  edit->selectAll();
+  box->addWidget(edit);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  box->addWidget(buttons);
+}
+
+std::string DownloadNameDialog::Name() const {
+  if (result() != QDialog::Accepted) return {};
+  return edit->text().trimmed().toStdString();
 }
 
 // ---- the upload dialog ----------------------------------------------------------------
@@ -340,6 +364,11 @@ void InstallTransferWindows(QWidget* frame, QMenu* menu, QWidget* terminal) {
     DownloadQuestionDialog d(q, ui_.frame);
     ui::Current().RunModal([&] { return d.exec(); });
     return d.Answer();
+  };
+  updownHooks.askFileName = [](const std::string& failedPath) {
+    DownloadNameDialog d(failedPath, ui_.frame);
+    ui::Current().RunModal([&] { return d.exec(); });
+    return d.Name();
   };
   updownHooks.openProgress = [](TRANSFER& t) {
     ui_.progress = new TransferProgressWindow(t, ui_.frame);

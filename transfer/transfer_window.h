@@ -15,6 +15,7 @@
 #include "transfer/transfer.h"
 
 class QLabel;
+class QLineEdit;
 class QMenu;
 class QPushButton;
 class QRadioButton;
@@ -66,6 +67,19 @@ class DownloadQuestionDialog : public QDialog {
   std::map<int, QRadioButton*> choices;
   QPushButton* cancel = nullptr;
   bool cancelled = false;
+};
+
+// "DOWNFILENAME": a received file could not be created; the user types
+// another name (prefilled with the failed one's last component).  Name()
+// is empty when cancelled.
+class DownloadNameDialog : public QDialog {
+ public:
+  DownloadNameDialog(const std::string& failedPath, QWidget* parent = nullptr);
+  std::string Name() const;
+  QLineEdit* Edit() const { return edit; }
+
+ private:
+  QLineEdit* edit = nullptr;
 };
 
 // "アップロード": the files of the upload directory, sorted by name or by

@@ -137,6 +137,19 @@ bool COMPORTLINE::Drain(int ms) {
   return OutQueue() == 0;
 }
 
+// The bytes go back to the front of the port's receive queue, where the
+// dispatcher takes them on its next pass.  They were read in binary mode,
+// so they come back as they arrived (telnet commands already removed).
+size_t COMPORTLINE::Unread(const unsigned char* data, size_t n) {
+  const size_t held = static_cast<size_t>(COMPORT::cchReceived - COMPORT::iTakeout);
+  const size_t k = std::min(n, sizeof COMPORT::szReceived - held);
+  std::memmove(COMPORT::szReceived + k, COMPORT::szReceived + COMPORT::iTakeout, held);
+  std::memcpy(COMPORT::szReceived, data, k);
+  COMPORT::iTakeout = 0;
+  COMPORT::cchReceived = static_cast<int>(held + k);
+  return k;
+}
+
 // ---- FDTRANSFERLINE ---------------------------------------------------------------
 
 FDTRANSFERLINE::FDTRANSFERLINE(int readFd, int writeFd, size_t room) : rfd(readFd), wfd(writeFd), room(room) {
@@ -297,6 +310,12 @@ size_t MEMORYLINE::Read(unsigned char* buf, size_t max) {
   const size_t n = std::min(max, in.size());
   std::copy_n(in.begin(), n, buf);
   in.erase(in.begin(), in.begin() + static_cast<long>(n));
+  return n;
+}
+
+size_t MEMORYLINE::Unread(const unsigned char* data, size_t n) {
+  auto& in = shared->q[1 - side];
+  in.insert(in.begin(), data, data + n);
   return n;
 }
 

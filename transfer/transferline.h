@@ -50,6 +50,11 @@ class TRANSFERLINE {
   virtual bool Drain(int ms) { (void)ms; return OutQueue() == 0; }
   // The clock of this line's transfer.
   virtual TICK Now() { return GetTick(); }
+  // Puts n bytes taken by Read back in front of what is still unread, so the
+  // next reader (the terminal, once a transfer ends) gets them in order.
+  // Returns how many it kept, counted from the front of data (a line may
+  // have room for fewer).
+  virtual size_t Unread(const unsigned char* data, size_t n) { (void)data; (void)n; return 0; }
 };
 
 // The program's port.  The port must be open; binary mode is set by the
@@ -69,6 +74,7 @@ class COMPORTLINE : public TRANSFERLINE {
   bool Lost() override;
   void Wait(int ms) override;
   bool Drain(int ms) override;
+  size_t Unread(const unsigned char* data, size_t n) override;
 
  private:
   void Pump();  // hands the port what fits of the output buffer
@@ -130,6 +136,7 @@ class MEMORYLINE : public TRANSFERLINE {
   bool Lost() override;
   void Wait(int ms) override;
   TICK Now() override;
+  size_t Unread(const unsigned char* data, size_t n) override;
   // Both ends: the line is cut.
   void Cut();
   // Both ends: a manual clock (starts at 0), advanced by Advance or by Wait.

@@ -102,6 +102,7 @@ int Run(TRANSFER& t, std::unique_ptr<PROTOCOLENGINE> engine) {
   t.line = &line;
   t.showText = updownHooks.showText ? updownHooks.showText : ShowHostText;
   t.askDownload = updownHooks.askDownload;
+  t.askFileName = updownHooks.askFileName;
   t.opt.flying = hostprop.FlyingXmodem != 0;
   t.opt.maskCtrl = hostprop.MaskCtrlCode != 0;
   t.opt.saveTimeStamp = hostprop.SaveTimeStamp != 0;
@@ -217,6 +218,7 @@ int ProcessDownload(const std::string& file, int p) {
   t.opt = TRANSFEROPTIONS{};
   t.opt.downloadDir = dir;
   t.askDownload = updownHooks.askDownload;
+  t.askFileName = updownHooks.askFileName;
   t.BeginDownload();
   if (!ProtocolNamesFile(p)) {
     std::string path = file;
@@ -235,6 +237,7 @@ int AutoZmodem() {
   t.opt = TRANSFEROPTIONS{};
   t.opt.downloadDir = Dir(config.DownloadPath);
   t.askDownload = updownHooks.askDownload;
+  t.askFileName = updownHooks.askFileName;
   t.BeginDownload();
   return Run(t, MakeZmodemAutoDownload(t));
 }

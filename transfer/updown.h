@@ -28,6 +28,8 @@ struct UPDOWNHOOKS {
   std::function<std::string(const std::string& dir)> chooseDownload;
   // The questions "DOWN2"/"DOWN2RESUME".
   std::function<DOWNMODE(const DOWNQUESTION&)> askDownload;
+  // The question "DOWNFILENAME": another name for a file that cannot be created.
+  std::function<std::string(const std::string& failedPath)> askFileName;
   // The progress window: opened before the loop, refreshed on every change,
   // closed after it.  `stop` is what "中断！" calls.
   std::function<void(TRANSFER& t)> openProgress;

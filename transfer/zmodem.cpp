@@ -698,8 +698,13 @@ class ZDOWNLOAD : public PROTOCOLENGINE {
             return 0;
           case ZFIN:
             io.SendHex(ZFIN);
+            // The session is over for both sides now: a host hanging up
+            // from here on does not undo it.
+            t.fExchangeDone = true;
             phase = WAIT_OO;
             tStart = t.Now();
+            oCount = 0;
+            lineEnd = 0;
             return 0;
           case ZCOMMAND:
             // Commands are never run: refuse with a completed, failed status.
@@ -740,26 +745,82 @@ class ZDOWNLOAD : public PROTOCOLENGINE {
         return FileHeader();
       case FILE_DATA:
         return FileData();
-      case WAIT_OO: {
-        // The sender's "OO" after ZFIN, so it does not reach the terminal:
-        // a second at most, and only a quarter of that when none of it has
-        // come (a sender that closes a pty at once loses its "OO" there).
-        while (oCount < 2) {
-          const int c = io.Get();
-          if (c < 0) break;
-          if (c == 'O') ++oCount;
-        }
-        const TICK waited = t.Now() - tStart;
-        if (oCount >= 2 || waited >= kOoWaitMs || (oCount == 0 && waited >= kOoFirstMs) || t.line->Lost()) {
-          t.line->Drain(1000);
-          phase = DONE;
-          return 0;
-        }
-        return 1;
-      }
+      case WAIT_OO:
+        return WaitOo();
       default:
         return 1;
     }
+  }
+
+  // The sender's "OO" comes as the very next bytes after its ZFIN header's
+  // line end, or not at all (telnetd drops it when sz flushes its pty on
+  // exit).  Bytes are taken from the line one at a time, so the host's text
+  // after the transfer stays unread; any byte that is not part of "OO" goes
+  // back to the line with the rest of the block, for the terminal.
+  int WaitOo() {
+    for (;;) {
+      std::uint8_t c;
+      if (io.head < io.tail) {
+        c = io.in[io.head++];
+      } else if (t.line->Read(&c, 1) == 1) {
+        io.lastByte = t.Now();
+      } else {
+        break;
+      }
+      // The ZFIN header's line end, once: CR, the NUL a telnet line may put
+      // after it, LF (bit 7 set or not).  A second CR or LF is the host's.
+      if (oCount == 0 && lineEnd < 3) {
+        const int b = c & 0x7F;
+        if (b == 0x0D && lineEnd == 0) {
+          lineEnd = 1;
+          continue;
+        }
+        if (c == 0 && lineEnd == 1) {
+          lineEnd = 2;
+          continue;
+        }
+        if (b == 0x0A) {
+          lineEnd = 3;
+          continue;
+        }
+      }
+      lineEnd = 3;
+      if (c == 'O') {
+        if (++oCount == 2) {
+          GiveBackAfterOo(nullptr, 0);
+          return 0;
+        }
+        continue;
+      }
+      GiveBackAfterOo(&c, 1);
+      return 0;
+    }
+    // A second at most, and only a quarter of that when none of it has come
+    // (a sender that closes a pty at once loses its "OO" there).
+    const TICK waited = t.Now() - tStart;
+    if (waited >= kOoWaitMs || (oCount == 0 && waited >= kOoFirstMs) || t.line->Lost()) {
+      GiveBackAfterOo(nullptr, 0);
+      return 0;
+    }
+    return 1;
+  }
+
+  // Ends the session: a lone 'O', the byte c and what is left of the read
+  // block go back to the line (what it cannot hold is shown as host text).
+  void GiveBackAfterOo(const std::uint8_t* c, size_t n) {
+    std::string back(oCount == 1 ? "O" : "");
+    back.append(reinterpret_cast<const char*>(c), n);
+    back.append(reinterpret_cast<const char*>(io.in.data() + io.head), io.tail - io.head);
+    io.head = io.tail = 0;
+    const auto* p = reinterpret_cast<const unsigned char*>(back.data());
+    const size_t kept = back.empty() ? 0 : t.line->Unread(p, back.size());
+    if (kept < back.size()) {
+      const std::string rest = back.substr(kept);
+      if (t.showText) t.showText(rest);
+      else DebugLogF("ZMODEM: host text after the session: %s\n", rest.c_str());
+    }
+    t.line->Drain(1000);
+    phase = DONE;
   }
 
   void OpenFile() {
@@ -1015,6 +1076,7 @@ class ZDOWNLOAD : public PROTOCOLENGINE {
   bool recovering = false, skipping = false;
   int recoveries = 0;
   int oCount = 0;
+  int lineEnd = 0;  // the ZFIN header's line end: 0 none yet, 1 CR, 2 CR NUL, 3 over
   std::string text, shown;
   std::vector<std::uint8_t> held;  // received data not yet written
 };
