@@ -350,6 +350,8 @@ int Append(const std::vector<std::string>& args) {
 // tools/tool_retag.cpp
 int RetagStock(const std::vector<std::string>& args);
 int TagsOfStock(const std::vector<std::string>& args);
+// tools/tool_tree.cpp
+int TreeOfStock(const std::vector<std::string>& args);
 
 int StockCommand(const std::vector<std::string>& args) {
   if (args.empty()) return StockUsage("no stock command given");
@@ -364,5 +366,6 @@ int StockCommand(const std::vector<std::string>& args) {
   if (cmd == "append") return Append(rest);
   if (cmd == "retag") return RetagStock(rest);
   if (cmd == "tags") return TagsOfStock(rest);
+  if (cmd == "tree") return TreeOfStock(rest);
   return StockUsage("unknown stock command: " + cmd);
 }
