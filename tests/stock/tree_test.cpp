@@ -16,6 +16,7 @@
 #include "stock/tagtemplate.h"
 #include "stock/tree.h"
 #include "stock/tree_model.h"
+#include "support/process.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -291,6 +292,55 @@ TEST_F(TreeTest, AddingSuspendedUntilTheNextConnectLine) {
   EXPECT_EQ(TREE::fPreventAdd, 0);
   EXPECT_EQ(cvTreeOldest.i, c.i);
   EXPECT_EQ(TREE::Text(false), "t.stk\n  04/08 12:00 Host\n  04/08 13:00 Host\n    LIST2\n");
+}
+
+// The real tool over calls matched by the demo syntax as they arrive.
+TEST(TreeTool, PrintsTheDemoCallsWithTheirExtents) {
+  TempDir dir;
+  const std::string tool = QUILLNET_TOOL_PATH;
+  const std::string stock = dir.File("demo.stk");
+  const std::string call = jcode::Utf8ToSjis(
+      "＝＝　メインメニュー　＝＝\r\nhello\r\n■ 掲示板一覧\r\n■ 掲示板 1: 雑談  （x）\r\n  No.   日付\r\n"
+      "#0002/0003 a\r\n★taro (x\r\n現在のアクセス者\r\nbob\r\n\r\nafter\r\n");
+  for (const char* date : {"2026/04/01 10:00", "2026/04/03 09:00"}) {
+    ASSERT_EQ(RunProcess({tool, "feed", stock, "--tag", QUILLNET_BUILD_DIR "/tools/demo.tag", "--connect", "Demo",
+                          "--date", date},
+                         call)
+                  .status,
+              0);
+  }
+  struct Case {
+    std::vector<std::string> args;
+    std::string expected;
+  };
+  const std::string second =
+      "    09:00 Demo\t12\t24\n      メインメニュー\t13\t14\n      掲示板一覧\t15\t19\n        1: 雑談\t16\t19\n"
+      "          発言一覧\t17\t17\n          0002 taro\t18\t19\n      現在のアクセス者\t20\t24\n";
+  const Case cases[] = {
+      {{"--style", "1", "--days", "1", "--calls", "1", "--lines"},
+       "demo.stk\t-\t-\n  昔の分...\t-\t-\n  4月 3日 ( 1回)\t12\t24\n" + second},
+      {{"--style", "1", "--days", "1", "--calls", "1", "--lines", "--all"},
+       "demo.stk\t-\t-\n  4月 1日 ( 1回)\t0\t11\n    10:00 Demo\t0\t11\n      メインメニュー\t1\t2\n"
+       "      掲示板一覧\t3\t7\n        1: 雑談\t4\t7\n          発言一覧\t5\t5\n          0002 taro\t6\t7\n"
+       "      現在のアクセス者\t8\t11\n  4月 3日 ( 1回)\t12\t24\n" + second},
+      {{"--style", "0", "--days", "3"},
+       "demo.stk\n  04/01 10:00 Demo\n    メインメニュー\n    掲示板一覧\n      1: 雑談\n        発言一覧\n"
+       "        0002 taro\n    現在のアクセス者\n  04/03 09:00 Demo\n    メインメニュー\n    掲示板一覧\n"
+       "      1: 雑談\n        発言一覧\n        0002 taro\n    現在のアクセス者\n"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> argv = {tool, "stock", "tree", stock};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    const ProcessResult r = RunProcess(argv, "");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, c.expected) << c.args.size();
+  }
+  for (const std::vector<std::string>& bad : {std::vector<std::string>{"--style", "3"}, {"--days", "0"}, {"--calls"}})
+  {
+    std::vector<std::string> argv = {tool, "stock", "tree", stock};
+    argv.insert(argv.end(), bad.begin(), bad.end());
+    EXPECT_NE(RunProcess(argv, "").status, 0) << bad[0];
+  }
 }
 
 }  // namespace
