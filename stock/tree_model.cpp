@@ -58,45 +58,30 @@ struct LevelTrack {
   }
 };
 
-long long DaysFromCivil(long long y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const long long era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = unsigned(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-void CivilFromDays(long long z, int* y, int* m, int* d) {
-  z += 719468;
-  const long long era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = unsigned(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  *d = int(doy - (153 * mp + 2) / 5 + 1);
-  *m = int(mp < 10 ? mp + 3 : mp - 9);
-  *y = int(yoe + era * 400 + (*m <= 2));
-}
+constexpr unsigned long long kDay = 864000000000ULL;  // FILETIME units
 
 // The calendar day of a call, kUndated without a date.
 long long DayOf(const CODEVRAM& cv) {
   const SYSTEMTIME st = GetDateTimeFromStock(cv);
   if (st.wYear == 2100 || st.wMonth < 1 || st.wMonth > 12 || st.wDay < 1 || st.wDay > 31) return kUndated;
-  return DaysFromCivil(st.wYear, unsigned(st.wMonth), unsigned(st.wDay));
+  SYSTEMTIME date;
+  date.wYear = st.wYear;
+  date.wMonth = st.wMonth;
+  date.wDay = st.wDay;
+  return (long long)(SystemTimeToFileTime(date).Value() / kDay);  // days since 1601-01-01
 }
 
 // The group of a call: its day, in week mode the Sunday before it.
 long long GroupKey(long long day) {
   if (day == kUndated || TREE::TreeStyle != 2) return day;
-  const long long weekday = ((day + 4) % 7 + 7) % 7;  // 1970-01-01 was a Thursday
+  const long long weekday = (day + 1) % 7;  // 1601-01-01 was a Monday; 0 = Sunday
   return day - weekday;
 }
 
 std::string GroupTitle(long long key, int count) {
   if (key == kUndated) return jcode::Utf8ToSjis("日付不明");
-  int y, m, d;
-  CivilFromDays(key, &y, &m, &d);
+  const SYSTEMTIME st = FileTimeToSystemTime(FILETIME::FromValue((unsigned long long)(key)*kDay));
+  const int m = st.wMonth, d = st.wDay;
   char buf[64];
   std::snprintf(buf, sizeof buf, "%d月%s%d日%s (%2d回)", m, d < 10 ? " " : "", d, TREE::TreeStyle == 2 ? "～" : "",
                 count);
