@@ -1,6 +1,4 @@
-// Re-tagging the whole stock with the loaded colour syntax, and the tree's
-// notices from the matcher (the tree window is not built yet, so they do
-// nothing).
+// Re-tagging the whole stock with the loaded colour syntax.
 #include <cstring>
 
 #include "platform/jcode.h"
@@ -14,11 +12,6 @@ namespace {
 constexpr int kProgressStep = 200;
 const char kQuestion[] = "カラー構文の再計算をしますか？";
 }  // namespace
-
-// The tree window is not built yet: nothing to add to or to tell.
-void TREE::Add(CODEVRAM, int) {}
-void TREE::NotifyNewLine() {}
-void TREE::NotifyHangup() {}
 
 int TREE::RefreshTagAll(int reason) {
   if (tagQueryHooks.online && tagQueryHooks.online()) {

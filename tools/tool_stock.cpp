@@ -31,6 +31,7 @@ const char* const kStockUsage =
     "       quillnet-tool stock append FILE [--progress]\n"
     "       quillnet-tool stock retag FILE [TAGFILE] [--progress]\n"
     "       quillnet-tool stock tags FILE\n"
+    "       quillnet-tool stock tree FILE [--style 0|1|2] [--days N] [--calls N] [--all] [--lines]\n"
     "\n"
     "  create   make a new empty stock of N lines (default 10000, at least 100,\n"
     "           a multiple of 100) and C columns (default 80, 40 to 250); an\n"
@@ -46,6 +47,9 @@ const char* const kStockUsage =
     "           prints \"retag D/N\" every 200 lines; exit 0 only when complete\n"
     "  tags     print per logical line: first line, tag, mark, text, and for a\n"
     "           rule's line its title and message number/parent/date\n"
+    "  tree     print the overall tree (per call, day or week; N calendar days,\n"
+    "           at least N calls or groups; --all with the older calls), two\n"
+    "           blanks per depth; --lines adds each item's first and last line\n"
     "\n";
 
 namespace {
@@ -350,6 +354,8 @@ int Append(const std::vector<std::string>& args) {
 // tools/tool_retag.cpp
 int RetagStock(const std::vector<std::string>& args);
 int TagsOfStock(const std::vector<std::string>& args);
+// tools/tool_tree.cpp
+int TreeOfStock(const std::vector<std::string>& args);
 
 int StockCommand(const std::vector<std::string>& args) {
   if (args.empty()) return StockUsage("no stock command given");
@@ -364,5 +370,6 @@ int StockCommand(const std::vector<std::string>& args) {
   if (cmd == "append") return Append(rest);
   if (cmd == "retag") return RetagStock(rest);
   if (cmd == "tags") return TagsOfStock(rest);
+  if (cmd == "tree") return TreeOfStock(rest);
   return StockUsage("unknown stock command: " + cmd);
 }
