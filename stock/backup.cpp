@@ -50,8 +50,9 @@ std::string BaseOf(const std::string& path) {
   return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
-// A file written under a temporary name beside its final name, buffered in
-// blocks; Commit syncs and renames it, the destructor removes it otherwise.
+// A file written under a temporary name beside its final name, in blocks of
+// 16,384 bytes; Finish syncs it, Publish renames it, and the destructor
+// removes it when it was never published.
 class TempFile {
  public:
   explicit TempFile(std::string finalPath) : final_(std::move(finalPath)) {
@@ -59,67 +60,50 @@ class TempFile {
     fd_ = mkostemp(tmp_.data(), O_CLOEXEC);
     if (fd_ >= 0) fchmod(fd_, 0644);
   }
-  ~TempFile() { Abort(); }
+  ~TempFile() {
+    if (fd_ < 0) return;
+    close(fd_);
+    if (!published_) unlink(tmp_.c_str());
+  }
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
   bool Ok() const { return fd_ >= 0 && ok_; }
   void Put(const void* p, size_t n) {
     const auto* c = static_cast<const unsigned char*>(p);
     buf_.insert(buf_.end(), c, c + n);
-    if (buf_.size() >= kBlock) Flush();
+    if (buf_.size() >= kBlock) Flush(false);
   }
   void PutByte(unsigned char c) {
     buf_.push_back(c);
-    if (buf_.size() >= kBlock) Flush();
+    if (buf_.size() >= kBlock) Flush(false);
   }
-  // Syncs the data; the rename follows in Publish so that several files can
-  // all be complete before any of them appears.
+  // Writes what is buffered and syncs it; the rename follows in Publish so
+  // that several files can all be complete before any of them appears.
   bool Finish() {
-    Flush();
+    Flush(true);
     return Ok() && fsync(fd_) == 0;
   }
   bool Publish() {
     if (!Ok() || rename(tmp_.c_str(), final_.c_str()) != 0) return false;
-    close(fd_);
-    fd_ = -1;
     published_ = true;
     return true;
   }
-  void Abort() {
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
-    if (!published_ && !tmp_.empty()) unlink(tmp_.c_str());
-    tmp_.clear();
-  }
 
  private:
-  void Flush() {
-    // Written in blocks of 16,384 bytes (the last one shorter).
+  // Writes whole blocks (and with `all` the rest too).
+  void Flush(bool all) {
     size_t off = 0;
-    while (ok_ && fd_ >= 0 && buf_.size() - off >= kBlock) {
-      ok_ = WriteAllFd(buf_.data() + off, kBlock);
+    while (Ok() && buf_.size() - off >= kBlock) {
+      ok_ = WriteAll(fd_, buf_.data() + off, kBlock);
       off += kBlock;
+    }
+    if (all && Ok() && off < buf_.size()) {
+      ok_ = WriteAll(fd_, buf_.data() + off, buf_.size() - off);
+      off = buf_.size();
     }
     buf_.erase(buf_.begin(), buf_.begin() + long(off));
   }
-  bool WriteAllFd(const unsigned char* p, size_t n) {
-    while (n > 0) {
-      ssize_t w = write(fd_, p, n);
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) return false;
-      p += w;
-      n -= size_t(w);
-    }
-    return true;
-  }
 
- public:
-  bool FlushAll() {
-    Flush();
-    if (ok_ && fd_ >= 0 && !buf_.empty()) ok_ = WriteAllFd(buf_.data(), buf_.size());
-    buf_.clear();
-    return Ok();
-  }
-
- private:
   std::string final_, tmp_;
   int fd_ = -1;
   bool ok_ = true, published_ = false;
@@ -280,7 +264,7 @@ int Backup(const BACKUPREQUEST& req, std::string* error, int* written) {
     const int first = cvOldest, firstRun = std::min(n, STOCK::cItemUsed - first);
     main.Put(STOCK::aTag.data() + first, size_t(firstRun));
     if (firstRun < n) main.Put(STOCK::aTag.data(), size_t(n - firstRun));
-    if (!main.FlushAll() || !main.Finish()) return fail();
+    if (!main.Finish()) return fail();
     if (!main.Publish()) return fail();
   } else {
     TempFile* const info = infoFile ? &*infoFile : nullptr;  // format 1 only
@@ -329,8 +313,8 @@ int Backup(const BACKUPREQUEST& req, std::string* error, int* written) {
       if (done < n) slot = STOCK::AddIndex(slot, got);
     }
     if (req.progress && !req.progress(n, n)) return stopped();
-    if (!main.FlushAll() || !main.Finish()) return fail();
-    if (info && (!info->FlushAll() || !info->Finish())) return fail();
+    if (!main.Finish()) return fail();
+    if (info && (!info->Finish())) return fail();
     if (info && !info->Publish()) return fail();
     if (!main.Publish()) {
       if (req.format == 1) unlink(stiPath.c_str());
@@ -443,7 +427,7 @@ int RestoreStock(const std::string& backup, const std::string& target, std::stri
     }
     TempFile out(to);
     out.Put(data.data(), data.size());
-    if (!out.FlushAll() || !out.Finish() || !out.Publish()) {
+    if (!out.Finish() || !out.Publish()) {
       err = backup + Sjis(kCopyFailed);
       return 0;
     }
@@ -527,7 +511,7 @@ int RestoreStock(const std::string& backup, const std::string& target, std::stri
   out.Put(raw, sizeof raw);
   out.Put(slots.data(), slots.size());
   out.Put(tags.data(), tags.size());
-  if (!out.FlushAll() || !out.Finish() || !out.Publish()) {
+  if (!out.Finish() || !out.Publish()) {
     err = to + Sjis(kCopyFailed);
     return 0;
   }
