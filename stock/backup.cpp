@@ -70,6 +70,13 @@ class TempFile {
   bool Ok() const { return fd_ >= 0 && ok_; }
   void Put(const void* p, size_t n) {
     const auto* c = static_cast<const unsigned char*>(p);
+    if (buf_.empty() && n >= kBlock) {
+      // Whole blocks of a large piece go out without a copy.
+      const size_t whole = n / kBlock * kBlock;
+      if (Ok()) ok_ = WriteAll(fd_, c, whole);
+      c += whole;
+      n -= whole;
+    }
     buf_.insert(buf_.end(), c, c + n);
     if (buf_.size() >= kBlock) Flush(false);
   }
