@@ -90,6 +90,12 @@ class TempFile {
     Flush(true);
     return Ok() && fsync(fd_) == 0;
   }
+  // Overwrites the file's first bytes (after Finish).
+  bool WriteAtStart(const void* p, size_t n) {
+    if (!Ok()) return false;
+    ok_ = pwrite(fd_, p, n, 0) == ssize_t(n);
+    return ok_;
+  }
   bool Publish() {
     if (!Ok() || rename(tmp_.c_str(), final_.c_str()) != 0) return false;
     published_ = true;
@@ -463,32 +469,50 @@ int RestoreStock(const std::string& backup, const std::string& target, std::stri
   }
   const auto* marks = reinterpret_cast<const unsigned char*>(info.data()) + STOCK_HEADER_SIZE;
   const size_t markCount = info.size() - STOCK_HEADER_SIZE;
+  const size_t sz = size_t(column) + 1;
+  // The slots go to the new file as they are laid out, 1000 lines at a
+  // time (so a progress box can stop it); the header, written last over a
+  // blank one, then says how many there are.  The tags follow the slots.
+  TempFile out(to);
+  const unsigned char blank[STOCK_HEADER_SIZE] = {};
+  out.Put(blank, sizeof blank);
   std::vector<unsigned char> slots, tags;
-  // Laid out in pieces of 1000 lines so that a progress box can stop it.
-  size_t pos = 0, taken = 0;
+  FILETIME oldestCall;
+  size_t pos = 0, taken = 0, lines = 0;
   while (pos < data.size() && taken < markCount) {
     size_t end = pos;
     for (int k = 0; k < 1000 && end < data.size(); ++k) {
       while (end < data.size() && data[end] != '\r' && data[end] != '\n') ++end;
       if (end < data.size()) end += data[end] == '\r' && end + 1 < data.size() && data[end + 1] == '\n' ? 2 : 1;
     }
+    slots.clear();
+    const size_t first = tags.size();
     taken += LayOutText(data.data() + pos, end - pos, marks + taken, markCount - taken, column, slots, tags);
     pos = end;
+    if (oldestCall.dwHighDateTime == 0)
+      for (size_t t = first; t < tags.size(); ++t)
+        if (tags[t] == TAG_CONNECT) {
+          oldestCall = SystemTimeToFileTime(
+              DateTimeFromConnectText(reinterpret_cast<const char*>(slots.data() + (t - first) * sz + 1), column));
+          break;
+        }
+    lines = tags.size();
+    if (lines + 1 > size_t(STOCK_MAX_LINES)) {
+      err = backup + ": " + Sjis(kReadFailed);
+      return 0;
+    }
+    out.Put(slots.data(), slots.size());
     if (progress && !progress(int(taken))) {
       err.clear();
       return 0;
     }
   }
-  const size_t sz = size_t(column) + 1;
-  const size_t lines = slots.size() / sz;
-  if (lines + 1 > size_t(STOCK_MAX_LINES)) {
-    err = backup + ": " + Sjis(kReadFailed);
-    return 0;
-  }
   // The newest slot is the empty line the next call writes into.
-  slots.resize(slots.size() + sz, 0);
-  slots[lines * sz] = STOCK_MARK_NONE;
+  slots.assign(sz, 0);
+  slots[0] = STOCK_MARK_NONE;
+  out.Put(slots.data(), slots.size());
   tags.push_back(TAG_NONE);
+  out.Put(tags.data(), tags.size());
   const int used = int(lines + 1);
   STOCKFILEHEADER h;
   h.Reset();
@@ -504,21 +528,12 @@ int RestoreStock(const std::string& backup, const std::string& target, std::stri
   h.cBackupLines = ih.cBackupLines;
   std::memcpy(h.szTagFile, ih.szTagFile, sizeof h.szTagFile);
   h.szTagFile[sizeof h.szTagFile - 1] = 0;
-  for (size_t s = 0; s < lines; ++s)
-    if (tags[s] == TAG_CONNECT) {
-      h.ftOldestCall = SystemTimeToFileTime(
-          DateTimeFromConnectText(reinterpret_cast<const char*>(slots.data() + s * sz + 1), column));
-      break;
-    }
+  h.ftOldestCall = oldestCall;
   // The syntax tags are made again from the text when the stock is opened.
   h.fOnlineFlag = 1;
   unsigned char raw[STOCK_HEADER_SIZE];
   WriteStockHeader(h, raw);
-  TempFile out(to);
-  out.Put(raw, sizeof raw);
-  out.Put(slots.data(), slots.size());
-  out.Put(tags.data(), tags.size());
-  if (!out.Finish() || !out.Publish()) {
+  if (!out.Finish() || !out.WriteAtStart(raw, sizeof raw) || !out.Finish() || !out.Publish()) {
     err = to + Sjis(kCopyFailed);
     return 0;
   }
