@@ -32,6 +32,10 @@ const char* const kStockUsage =
     "       quillnet-tool stock retag FILE [TAGFILE] [--progress]\n"
     "       quillnet-tool stock tags FILE\n"
     "       quillnet-tool stock tree FILE [--style 0|1|2] [--days N] [--calls N] [--all] [--lines]\n"
+    "       quillnet-tool stock backup FILE [--format 0|1|2] [--until YYYY-MM | --lines N]\n"
+    "                     [--dir DIR] [--name NAME] [--delete] [--force]\n"
+    "       quillnet-tool stock backup FILE --check [--today YYYY-MM-DD]\n"
+    "       quillnet-tool stock restore BACKUP [--to FILE]\n"
     "\n"
     "  create   make a new empty stock of N lines (default 10000, at least 100,\n"
     "           a multiple of 100) and C columns (default 80, 40 to 250); an\n"
@@ -50,6 +54,15 @@ const char* const kStockUsage =
     "  tree     print the overall tree (per call, day or week; N calendar days,\n"
     "           at least N calls or groups; --all with the older calls), two\n"
     "           blanks per depth; --lines adds each item's first and last line\n"
+    "  backup   write the oldest lines (up to the end of month --until, or N\n"
+    "           --lines; default half way to this month) to DIR/NAME.stk (format\n"
+    "           0), NAME.txt + NAME.sti (1, default) or NAME.txt (2); --delete\n"
+    "           then removes them from the stock; existing files need --force.\n"
+    "           --check prints \"reason N\" and the offer's heading\n"
+    "  restore  make a stock from a .stk or .txt (+ .sti) backup, in the data\n"
+    "           directory under the backup's name unless --to; prints its path\n"
+    "  create   also takes --backup-months M, --backup-lines N (backup mode)\n"
+    "           and --daily (cleared daily); both modes hold 10000000 lines\n"
     "\n";
 
 namespace {
@@ -76,10 +89,19 @@ bool WriteOut(const std::string& s) { return WriteAll(1, s.data(), s.size()); }
 int Create(const std::vector<std::string>& args) {
   std::string file;
   unsigned long lines = 10000, columns = 80;
-  bool force = false;
+  bool force = false, daily = false, backupMode = false;
+  unsigned long backupMonths = 0, backupLines = 0;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--force") {
       force = true;
+    } else if (args[i] == "--daily") {
+      daily = true;
+    } else if (args[i] == "--backup-months" && i + 1 < args.size()) {
+      if (!ParseCount(args[++i], 65535, &backupMonths)) return StockUsage("--backup-months needs 0 to 65535");
+      backupMode = true;
+    } else if (args[i] == "--backup-lines" && i + 1 < args.size()) {
+      if (!ParseCount(args[++i], STOCK_MAX_LINES, &backupLines)) return StockUsage("--backup-lines needs 0 to 10000000");
+      backupMode = true;
     } else if (args[i] == "--lines" && i + 1 < args.size()) {
       if (!ParseCount(args[++i], STOCK_MAX_LINES, &lines)) return StockUsage("--lines needs 0 to 10000000");
     } else if (args[i] == "--columns" && i + 1 < args.size()) {
@@ -98,7 +120,10 @@ int Create(const std::vector<std::string>& args) {
     std::fprintf(stderr, "quillnet-tool: %s already exists; use --force to replace it\n", file.c_str());
     return 2;
   }
-  if (!STOCK::Create(file, lines, int(columns), 0, 0, 0)) return 1;
+  if (daily && backupMode) return StockUsage("--daily excludes --backup-months and --backup-lines");
+  // Backup and daily-clear stocks never overwrite old lines.
+  if (daily || backupMode) lines = STOCK_MAX_LINES;
+  if (!STOCK::Create(file, lines, int(columns), uint16_t(backupMonths), backupLines, daily ? 1 : 0)) return 1;
   STOCK::Close();
   return 0;
 }
@@ -356,6 +381,9 @@ int RetagStock(const std::vector<std::string>& args);
 int TagsOfStock(const std::vector<std::string>& args);
 // tools/tool_tree.cpp
 int TreeOfStock(const std::vector<std::string>& args);
+// tools/tool_backup.cpp
+int BackupStockCommand(const std::vector<std::string>& args);
+int RestoreStockCommand(const std::vector<std::string>& args);
 
 int StockCommand(const std::vector<std::string>& args) {
   if (args.empty()) return StockUsage("no stock command given");
@@ -371,5 +399,7 @@ int StockCommand(const std::vector<std::string>& args) {
   if (cmd == "retag") return RetagStock(rest);
   if (cmd == "tags") return TagsOfStock(rest);
   if (cmd == "tree") return TreeOfStock(rest);
+  if (cmd == "backup") return BackupStockCommand(rest);
+  if (cmd == "restore") return RestoreStockCommand(rest);
   return StockUsage("unknown stock command: " + cmd);
 }
