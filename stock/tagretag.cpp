@@ -13,12 +13,6 @@
 namespace {
 constexpr int kProgressStep = 200;
 const char kQuestion[] = "カラー構文の再計算をしますか？";
-// The slot at a flat position (0 = oldest line).
-int SI_SlotOfFlat(int f) {
-  int s = cvOldest.i + f;
-  if (s >= STOCK::cItemUsed) s -= STOCK::cItemUsed;
-  return s;
-}
 }  // namespace
 
 // The tree window is not built yet: nothing to add to or to tell.
@@ -68,7 +62,7 @@ int TREE::RefreshTagAll(int reason) {
     // The logical line from flat position f: its slots in the window when
     // they fit in one, else through the cache.
     if (!viewFailed && (!view || f < viewFlat || f >= viewFlat + viewCount)) {
-      viewSlot = SI_SlotOfFlat(f);
+      viewSlot = STOCK::AddIndex(cvOldest.i, f);
       view = STOCK::ViewLines(viewSlot, used - f, &viewCount);
       viewFlat = f;
       // A window that cannot be had (reported) leaves the cache's reads.
@@ -87,7 +81,7 @@ int TREE::RefreshTagAll(int reason) {
       view = nullptr;  // read the window again from this line on
       continue;
     }
-    CODEVRAM cv(SI_SlotOfFlat(f));
+    CODEVRAM cv(STOCK::AddIndex(cvOldest.i, f));
     if (!inView) slots = LogicalLineSlots(cv);
     const unsigned char* first = inView ? view + size_t(j) * sz : reinterpret_cast<const unsigned char*>(cv.Item());
     auto tagSlots = [&](unsigned char head, unsigned char rest) {
