@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <utility>
 
@@ -142,18 +143,26 @@ int Jre2GetMatchInfo(JRE2* jre, const char* text, int length) {
   const auto* s = reinterpret_cast<const OnigUChar*>(text ? text : "");
   const OnigUChar* end = s + length;
   auto* region = static_cast<OnigRegion*>(jre->region);
-  OnigMatchParam* mp = onig_new_match_param();
+  // One match parameter block per thread, made on first use: allocating it
+  // on every call cost more than many of the searches it serves.  The
+  // limits are set on each call since tests change them.
+  thread_local std::unique_ptr<OnigMatchParam, void (*)(OnigMatchParam*)> param(
+      [] {
+        OnigMatchParam* m = onig_new_match_param();
+        if (m) onig_initialize_match_param(m);
+        return m;
+      }(),
+      onig_free_match_param);
+  OnigMatchParam* mp = param.get();
   if (!mp) {
     jre->nError = JRE_ERROR_ENGINE;
     return 0;
   }
-  onig_initialize_match_param(mp);
-  unsigned long limit = gRetryLimit.load();
+  const unsigned long limit = gRetryLimit.load(std::memory_order_relaxed);
   onig_set_retry_limit_in_match_of_match_param(mp, limit);
   onig_set_retry_limit_in_search_of_match_param(mp, limit);
   int r = onig_search_with_param(static_cast<OnigRegex>(jre->regex), s, end, s + start, end, region,
                                  ONIG_OPTION_NONE, mp);
-  onig_free_match_param(mp);
   if (r == ONIG_MISMATCH) {
     jre->nError = JRE_ERROR_NONE;
     return 0;

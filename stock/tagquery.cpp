@@ -40,6 +40,7 @@ constexpr int kRetryFailuresMax = 100;
 // Per rule from tag 4 on, for the current run.
 struct RULERUN {
   std::string literal;     // what a matching line starts with (may be empty)
+  std::string exitLiteral; // the same for the rule's exit pattern
   int lines = 1;           // logical lines the pattern spans (1 to 4)
   int retryFailures = 0;
   bool off = false;        // switched off by the retry limit
@@ -51,6 +52,18 @@ int gRingSlot[kRing];
 int gRingLength[kRing];
 // Whether the entry's text holds a line feed byte of its own.
 bool gRingLF[kRing];
+// Whether the entry's text is built (a line that no literal can start gets
+// its text only when a pattern over several lines needs it), and whether
+// the entry's line is such a line.
+bool gRingBuilt[kRing];
+bool gRingDull[kRing];
+// The first slot after the entry's logical line, -1 when not known.
+int gRingNext[kRing];
+// The bytes a query text must start with (or hold after a line feed) for
+// some rule's literal, exit pattern's literal or quotation prefix to stand
+// at a line start: a line whose text starts with none of them and holds no
+// line feed is matched without building its text.
+bool gAdmit[256];
 // Logical lines after a match that the rule still covers.
 int gCoverLeft = 0;
 // The quotation prefixes of this run.
@@ -70,6 +83,9 @@ void ClearRing() {
     gRingSlot[k] = -1;
     gRingLength[k] = 0;
     gRingLF[k] = false;
+    gRingBuilt[k] = true;
+    gRingDull[k] = false;
+    gRingNext[k] = -1;
     TAGMAKER::aszRecentLine[k][0] = 0;
   }
 }
@@ -110,6 +126,36 @@ int AppendSlot(const unsigned char* slot, int column, bool withMark, char* out, 
 }
 
 bool SlotEndsLine(const unsigned char* slot, int column) { return slot[column] < 0x20; }
+
+// Whether the query text of the line in these raw slots (as
+// BuildQueryTextFromSlots makes it) can start with no byte of gAdmit and
+// holds no line feed byte.  Answers only from a look at the first bytes: a
+// line it cannot judge cheaply is not dull.
+bool SlotsAreDull(const unsigned char* first, const unsigned char* second, int column) {
+  const unsigned char* text = first + 1;
+  const int mark = first[0] < STOCK_MARK_CONNECT ? first[0] : -1;
+  int lead;  // the text's first byte, -1 for an empty text
+  if (text[0] >= 0x20) {
+    lead = mark == 0 ? 0x0B : text[0];
+  } else if (text[0] == 0) {
+    if (StockTextLength(reinterpret_cast<const char*>(text), column) > 0)
+      lead = mark == 0 ? 0x0B : ' ';
+    else if (!second || SlotEndsLine(first, column))
+      lead = -1;
+    else
+      return false;  // the text is the second slot's
+  } else {
+    return false;
+  }
+  if (lead >= 0 && gAdmit[lead]) return false;
+  // The last byte of a slot that ends its line is the line end's code, not
+  // text.
+  if (std::memchr(text, '\n', size_t(column - 1))) return false;
+  if (second && !SlotEndsLine(first, column)) {
+    if (std::memchr(second + 1, '\n', size_t(column - 1))) return false;
+  }
+  return true;
+}
 
 // The engine over a text, with the retry limit's bookkeeping.
 bool RuleMatches(int tag, JRE2* jre, const char* text, int length) {
@@ -210,6 +256,11 @@ int PreviousLogicalLine(CODEVRAM first) {
 const char* TextOf(int slot, char* buf, int* length, bool* hasLineFeed) {
   for (int k = 0; k < kRing; ++k)
     if (gRingSlot[k] == slot) {
+      if (!gRingBuilt[k]) {
+        gRingLength[k] = BuildQueryText(CODEVRAM(slot), TAGMAKER::aszRecentLine[k]);
+        gRingLF[k] = std::memchr(TAGMAKER::aszRecentLine[k], '\n', size_t(gRingLength[k])) != nullptr;
+        gRingBuilt[k] = true;
+      }
       *length = gRingLength[k];
       *hasLineFeed = gRingLF[k];
       return TAGMAKER::aszRecentLine[k];
@@ -291,18 +342,25 @@ int BuildQueryTextFromSlots(const unsigned char* first, const unsigned char* sec
   return used;
 }
 
+namespace {
+// Copies the slots a logical line's query text is made of into a and b
+// (room for STOCK_MAX_COLUMN + 1 bytes each); returns b, or null when the
+// line ends in its first slot.
+const unsigned char* CopyQuerySlots(CODEVRAM first, int column, unsigned char* a, unsigned char* b) {
+  // Copies: reading the second slot may move the first out of the cache.
+  std::memcpy(a, first.Item(), size_t(column) + 1);
+  if (SlotEndsLine(a, column) || first.IsNewest()) return nullptr;
+  CODEVRAM next = first;
+  ++next;
+  std::memcpy(b, next.Item(), size_t(column) + 1);
+  return b;
+}
+}  // namespace
+
 int BuildQueryText(CODEVRAM first, char* out) {
   const int column = std::min<int>(STOCK::cColumn, STOCK_MAX_COLUMN);
-  // Copies: reading the second slot may move the first out of the cache.
   unsigned char a[STOCK_MAX_COLUMN + 1], b[STOCK_MAX_COLUMN + 1];
-  std::memcpy(a, first.Item(), size_t(column) + 1);
-  const unsigned char* second = nullptr;
-  if (!SlotEndsLine(a, column) && !first.IsNewest()) {
-    CODEVRAM next = first;
-    ++next;
-    std::memcpy(b, next.Item(), size_t(column) + 1);
-    second = b;
-  }
+  const unsigned char* second = CopyQuerySlots(first, column, a, b);
   return BuildQueryTextFromSlots(a, second, column, out);
 }
 
@@ -418,12 +476,23 @@ int TAGMAKER::StartQuery() {
       }
     }
     const std::string exit(p->szExit, strnlen(p->szExit, sizeof p->szExit));
-    if (!exit.empty() && !(Jre2Open(&aJreExit[k]) && Jre2Compile(&aJreExit[k], exit.c_str()))) {
-      Report(name + ": " + jcode::SjisToUtf8(exit) + ": " + GetJreMessage(&aJreExit[k]));
-      Jre2Close(&aJreExit[k]);
+    if (!exit.empty()) {
+      if (Jre2Open(&aJreExit[k]) && Jre2Compile(&aJreExit[k], exit.c_str())) {
+        gRules[k].exitLiteral = LeadingLiteral(exit.c_str());
+      } else {
+        Report(name + ": " + jcode::SjisToUtf8(exit) + ": " + GetJreMessage(&aJreExit[k]));
+        Jre2Close(&aJreExit[k]);
+      }
     }
   }
   gQuotes = tagQueryHooks.quotePrefixes ? tagQueryHooks.quotePrefixes() : std::vector<std::string>{};
+  std::fill(std::begin(gAdmit), std::end(gAdmit), false);
+  for (const RULERUN& r : gRules) {
+    if (!r.literal.empty()) gAdmit[static_cast<unsigned char>(r.literal[0])] = true;
+    if (!r.exitLiteral.empty()) gAdmit[static_cast<unsigned char>(r.exitLiteral[0])] = true;
+  }
+  for (const std::string& q : gQuotes)
+    if (!q.empty()) gAdmit[static_cast<unsigned char>(q[0])] = true;
   SetJreArray(TAG_FIRST_RULE);
   iRecentLine = 0;
   fTagQueryActive = 1;
@@ -444,38 +513,90 @@ void TAGMAKER::RestartQuery() {
 
 int TAGMAKER::Query(CODEVRAM line) {
   if (!fTagQueryActive) return 0;
-  iRecentLine = (iRecentLine + 1) % kRing;
-  char* text = aszRecentLine[iRecentLine];
-  const int length = BuildQueryText(line, text);
-  gRingSlot[iRecentLine] = line.i;
-  gRingLength[iRecentLine] = length;
-  const bool hasLineFeed = std::memchr(text, '\n', size_t(length)) != nullptr;
-  gRingLF[iRecentLine] = hasLineFeed;
+  const int column = std::min<int>(STOCK::cColumn, STOCK_MAX_COLUMN);
+  unsigned char a[STOCK_MAX_COLUMN + 1], b[STOCK_MAX_COLUMN + 1];
+  const unsigned char* second = CopyQuerySlots(line, column, a, b);
+  return TagQuerySlots(line, a, second);
+}
 
-  if (gCoverLeft > 0) {
-    --gCoverLeft;
-    TagLogicalLine(line, TAG_CONTINUE);
+namespace {
+// The dull line's pass (SlotsAreDull): 0 when no rule, exit pattern or
+// quotation can take the line, -1 when the text must be built and the line
+// matched in full after all.  Changes nothing.
+int QueryDullLine(CODEVRAM line) {
+  if (TAGMAKER::tagInterrupted) {
+    const size_t k = size_t(TAGMAKER::tagInterrupted - TAG_FIRST_RULE);
+    // An exit pattern without a literal may match any line.
+    if (TAGMAKER::jreExit && (k >= gRules.size() || gRules[k].exitLiteral.empty())) return -1;
+    // The exit pattern cannot match, so only quotations are looked for,
+    // and none starts this line.
     return 0;
   }
+  for (int L = std::min(TAGMAKER::levelCurrent, 7); L >= 1; --L) {
+    for (const TAGCANDIDATE& cand : TAGMAKER::aCandidate[L]) {
+      const int t = cand.tag;
+      const std::string* lit = LiteralOf(t);
+      if (!lit) return -1;
+      const size_t k = size_t(t - TAG_FIRST_RULE);
+      const int n = k < gRules.size() ? gRules[k].lines : std::min<int>(TAGMAKER::GetTagProp(t)->cPatternLine, kMaxPatternLines);
+      if (n < 2) continue;
+      // The lines before this one, as the full pass would join them: the
+      // literal must start one of them for the pattern to have a chance.
+      int at = line.i;
+      int ring = TAGMAKER::iRecentLine;
+      for (int count = 1; count < n; ++count) {
+        // The ring's previous entry is the line before when it ends right
+        // where this one starts (connect lines are never in the ring).
+        const int before = (ring + kRing - 1) % kRing;
+        if (ring >= 0 && gRingSlot[before] >= 0 && gRingNext[before] == at) {
+          ring = before;
+          at = gRingSlot[before];
+          if (!gRingBuilt[before] && gRingDull[before]) continue;
+        } else {
+          ring = -1;
+          at = PreviousLogicalLine(CODEVRAM(at));
+          if (at < 0) break;
+          bool skip = false;
+          for (int r = 0; r < kRing; ++r)
+            if (gRingSlot[r] == at && !gRingBuilt[r] && gRingDull[r]) skip = true;
+          if (skip) continue;
+        }
+        static char built[256];
+        int length = 0;
+        bool lf = true;
+        const char* text = TextOf(at, built, &length, &lf);
+        if (LiteralAtALineStart(*lit, text, length, lf)) return -1;
+      }
+    }
+  }
+  return 0;
+}
+}  // namespace
+
+namespace {
+// The full pass over a line's query text (steps 2 to 5 of the header's walk
+// after the coverage).
+int QueryText(CODEVRAM line, unsigned char mark, const char* text, int length, bool hasLineFeed) {
+  using T = TAGMAKER;
 
   bool rules = true;
-  if (tagInterrupted) {
-    if (jreExit && RuleMatches(0, jreExit, text, length)) {
-      tagInterrupted = 0;
-      jreExit = nullptr;
-      fLastWasSpeech = 0;
+  if (T::tagInterrupted) {
+    if (T::jreExit && RuleMatches(0, T::jreExit, text, length)) {
+      T::tagInterrupted = 0;
+      T::jreExit = nullptr;
+      T::fLastWasSpeech = 0;
     } else {
       rules = false;
     }
   }
 
   if (rules) {
-    for (int L = std::min(levelCurrent, 7); L >= 1; --L) {
+    for (int L = std::min(T::levelCurrent, 7); L >= 1; --L) {
       // A match changes the lists; the loop ends with it.
-      for (const TAGCANDIDATE& cand : aCandidate[L]) {
+      for (const TAGCANDIDATE& cand : T::aCandidate[L]) {
         const int t = cand.tag;
         const size_t k = size_t(t - TAG_FIRST_RULE);
-        const int n = k < gRules.size() ? gRules[k].lines : std::min<int>(GetTagProp(t)->cPatternLine, kMaxPatternLines);
+        const int n = k < gRules.size() ? gRules[k].lines : std::min<int>(T::GetTagProp(t)->cPatternLine, kMaxPatternLines);
         if (n < 2) {
           if (!MayMatch(t, text, length, hasLineFeed) || !RuleMatches(t, cand.jre, text, length)) continue;
           ApplyMatch(t, line, line, L);
@@ -516,8 +637,8 @@ int TAGMAKER::Query(CODEVRAM line) {
     }
   }
 
-  if (!fLastWasSpeech) return 0;
-  if (line.Item()->cInput == STOCK_MARK_NONE && IsQuotation(text, length)) {
+  if (!T::fLastWasSpeech) return 0;
+  if (mark == STOCK_MARK_NONE && IsQuotation(text, length)) {
     TagLogicalLine(line, TAG_QUOTE);
     // Every slot of a quotation is a quotation.
     CODEVRAM cv = line;
@@ -528,6 +649,43 @@ int TAGMAKER::Query(CODEVRAM line) {
     return 2;
   }
   return 0;
+}
+}  // namespace
+
+int TagQuerySlots(CODEVRAM line, const unsigned char* first, const unsigned char* second, int slots) {
+  using T = TAGMAKER;
+  if (!T::fTagQueryActive) return 0;
+  const int column = std::min<int>(STOCK::cColumn, STOCK_MAX_COLUMN);
+  T::iRecentLine = (T::iRecentLine + 1) % kRing;
+  const int ring = T::iRecentLine;
+  char* text = T::aszRecentLine[ring];
+  gRingSlot[ring] = line.i;
+  gRingNext[ring] = -1;
+  if (slots > 0 && !line.IsNewest()) {
+    int next = line.i + slots;
+    while (next >= STOCK::cItemUsed) next -= STOCK::cItemUsed;
+    gRingNext[ring] = next;
+  }
+  const bool dull = gPrefilter && SlotsAreDull(first, second, column);
+  gRingDull[ring] = dull;
+  gRingBuilt[ring] = false;
+  gRingLength[ring] = 0;
+  gRingLF[ring] = false;
+  text[0] = 0;
+
+  if (gCoverLeft > 0) {
+    --gCoverLeft;
+    TagLogicalLine(line, TAG_CONTINUE);
+    return 0;
+  }
+  if (dull && QueryDullLine(line) == 0) return 0;
+
+  const int length = BuildQueryTextFromSlots(first, second, column, text);
+  gRingLength[ring] = length;
+  const bool hasLineFeed = std::memchr(text, '\n', size_t(length)) != nullptr;
+  gRingLF[ring] = hasLineFeed;
+  gRingBuilt[ring] = true;
+  return QueryText(line, first[0], text, length, hasLineFeed);
 }
 
 void TAGMAKER::EndQuery() {

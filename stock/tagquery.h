@@ -57,6 +57,12 @@ int BuildQueryText(CODEVRAM first, char* out);
 // null when the line ends in the first slot.
 int BuildQueryTextFromSlots(const unsigned char* first, const unsigned char* second, int column, char* out);
 
+// TAGMAKER::Query over a logical line's raw slots (mark byte then cColumn
+// text bytes), for walks that read the stock's slots themselves: `second`
+// is the line's next slot, null when the line ends in the first; `slots`
+// the number of slots the line spans (0: not known).
+int TagQuerySlots(CODEVRAM line, const unsigned char* first, const unsigned char* second, int slots = 0);
+
 // The literal a pattern's matches must start a line with ("^" followed by
 // plain characters, no "|" outside groups); empty when there is none.
 std::string LeadingLiteral(const char* libPattern);

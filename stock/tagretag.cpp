@@ -43,14 +43,48 @@ int TREE::RefreshTagAll(int reason) {
   if (tagQueryHooks.progressBegin) tagQueryHooks.progressBegin((total + kProgressStep - 1) / kProgressStep);
   bool stopped = false, started = false, anyConnect = false;
   int logical = 0;
-  CODEVRAM cv = cvOldest;
-  for (;;) {
-    const int slots = LogicalLineSlots(cv);
-    if (cv.Item()->cInput == STOCK_MARK_CONNECT) {
-      anyConnect = true;
-      STOCK::aTag[size_t(cv.i)] = TAG_CONNECT;
+  // The slots are read straight from the file in large windows
+  // (STOCK::ViewLines), not one by one through the read cache.
+  const int column = STOCK::cColumn;
+  const size_t sz = size_t(STOCK::sizeSTOCKITEM);
+  const int used = STOCK::UsedItems();
+  const unsigned char* view = nullptr;
+  int viewFlat = 0, viewCount = 0, viewSlot = 0;
+  bool viewFailed = false;
+  for (int f = 0; f < used;) {
+    // The logical line from flat position f: its slots in the window when
+    // they fit in one, else through the cache.
+    if (!viewFailed && (!view || f < viewFlat || f >= viewFlat + viewCount)) {
+      viewSlot = STOCK::AddIndex(cvOldest.i, f);
+      view = STOCK::ViewLines(viewSlot, used - f, &viewCount);
+      viewFlat = f;
+      // A window that cannot be had (reported) leaves the cache's reads.
+      if (!view) {
+        viewFailed = true;
+        viewCount = 0;
+      }
+    }
+    int j = f - viewFlat;
+    int slots = 1;
+    while (slots < 10000 && j + slots - 1 < viewCount &&
+           view[size_t(j + slots - 1) * sz + size_t(column)] >= 0x20 && f + slots - 1 < used - 1)
+      ++slots;
+    const bool inView = j + slots - 1 < viewCount;
+    if (!inView && j > 0 && !viewFailed) {
+      view = nullptr;  // read the window again from this line on
+      continue;
+    }
+    CODEVRAM cv(STOCK::AddIndex(cvOldest.i, f));
+    if (!inView) slots = LogicalLineSlots(cv);
+    const unsigned char* first = inView ? view + size_t(j) * sz : reinterpret_cast<const unsigned char*>(cv.Item());
+    auto tagSlots = [&](unsigned char head, unsigned char rest) {
       CODEVRAM c = cv;
-      for (int k = 1; k < slots; ++k) STOCK::aTag[size_t((++c).i)] = TAG_CONTINUE;
+      STOCK::aTag[size_t(c.i)] = head;
+      for (int k = 1; k < slots; ++k) STOCK::aTag[size_t((++c).i)] = rest;
+    };
+    if (first[0] == STOCK_MARK_CONNECT) {
+      anyConnect = true;
+      tagSlots(TAG_CONNECT, TAG_CONTINUE);
       if (!started) {
         started = true;
         TAGMAKER::StartQuery();
@@ -58,10 +92,13 @@ int TREE::RefreshTagAll(int reason) {
         TAGMAKER::RestartQuery();
       }
     } else {
-      CODEVRAM c = cv;
-      STOCK::aTag[size_t(c.i)] = TAG_NONE;
-      for (int k = 1; k < slots; ++k) STOCK::aTag[size_t((++c).i)] = TAG_NONE;
-      if (TAGMAKER::fTagQueryActive) TAGMAKER::Query(cv);
+      tagSlots(TAG_NONE, TAG_NONE);
+      if (TAGMAKER::fTagQueryActive) {
+        if (inView)
+          TagQuerySlots(cv, first, slots > 1 ? first + sz : nullptr, slots);
+        else
+          TAGMAKER::Query(cv);
+      }
     }
     ++logical;
     if (logical % kProgressStep == 0 && tagQueryHooks.progressStep &&
@@ -69,11 +106,7 @@ int TREE::RefreshTagAll(int reason) {
       stopped = true;
       break;
     }
-    CODEVRAM last = cv;
-    for (int k = 1; k < slots; ++k) ++last;
-    if (last.IsNewest()) break;
-    ++last;
-    cv = last;
+    f += slots;
   }
   if (TAGMAKER::fTagQueryActive) TAGMAKER::EndQuery();
   if (!anyConnect && !stopped) STOCK::SetConnectTag(cvOldest);

@@ -435,6 +435,43 @@ TEST_F(TagQueryTest, LiteralTestChangesNoTag) {
   EXPECT_EQ(without, with);
 }
 
+// Every rule has a literal here, so lines whose first byte starts none of
+// them are passed without their text; a two-line pattern must still see
+// such a line as its first or second line.
+TEST_F(TagQueryTest, LinesNoLiteralCanStartChangeNoTag) {
+  Load({{"menu", 1, "^MENU"},
+        {"pair", 1, "^#[0-9]+ .*\\n^★", "", 2},
+        {"tail", 1, "^x\\n^Z", "", 2},
+        {"trail", 1, "^表示"}});
+  const struct {
+    const char* text;
+    int tag;
+  } rows[] = {
+      {"plain", 0}, {" MENU", 0}, {"MENU", 4},  {"", 0},   {"#12 a", 5}, {"★b", 0},
+      {"#3 c", 0},  {"-", 0},     {"x", 6},     {"Z", 0},  {"y", 0},     {"Z", 0},
+      {"表示", 7},  {"表", 0},
+  };
+  Line("Host - 2026/12/10 10:00", STOCK_MARK_CONNECT);
+  std::vector<CODEVRAM> lines;
+  for (const auto& r : rows) lines.push_back(Line(r.text));
+  auto run = [&](bool literalTest) {
+    TagQuerySetPrefilter(literalTest);
+    TAGMAKER::ClearLowLevelTags();
+    EXPECT_EQ(TAGMAKER::StartQuery(), 1);
+    for (CODEVRAM cv : lines) TAGMAKER::Query(cv);
+    TAGMAKER::EndQuery();
+    std::vector<int> tags;
+    for (CODEVRAM cv : lines) tags.push_back(cv.Tag());
+    return tags;
+  };
+  const std::vector<int> with = run(true), without = run(false);
+  TagQuerySetPrefilter(true);
+  std::vector<int> expect;
+  for (const auto& r : rows) expect.push_back(r.tag);
+  EXPECT_EQ(with, expect);
+  EXPECT_EQ(without, with);
+}
+
 }  // namespace
 
 namespace {
