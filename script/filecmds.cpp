@@ -4,9 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -30,10 +28,17 @@ namespace {
 constexpr size_t BUFFER_SIZE = 64 * 1024;
 constexpr unsigned char CTRL_Z = 0x1A;
 
+// Names compared without regard to ASCII case; trail bytes of double-byte
+// characters compare exactly.
 bool SameName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
     unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+    if (jcode::IsKanji1(x) && i + 1 < a.size()) {
+      if (x != y || a[i + 1] != b[i + 1]) return false;
+      ++i;
+      continue;
+    }
     if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 'a' + 'A');
     if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 'a' + 'A');
     if (x != y) return false;
@@ -473,10 +478,7 @@ bool SCRIPTFILE::Run(uint8_t a) {
       std::error_code ec;
       fs::path dir = fs::temp_directory_path(ec);
       if (ec) dir = "/tmp";
-      if (run.files.size() >= MAX_OPEN) {
-        Failed(a, dir.string(), "five files are open already");
-        return true;
-      }
+      if (run.files.size() >= MAX_OPEN) return Failed(a, dir.string(), "five files are open already");
       std::string tmp = (dir / "QNXXXXXX").string();
       std::vector<char> buf(tmp.begin(), tmp.end());
       buf.push_back('\0');
@@ -489,7 +491,7 @@ bool SCRIPTFILE::Run(uint8_t a) {
         ::unlink(tmp.c_str());
         return Failed(a, tmp, "the name does not fit a script's text");
       }
-      if (FindOpen(*sjis)) CloseOpen(*sjis);
+      CloseOpen(*sjis);
       auto f = std::make_unique<OPENFILE>();
       f->fd = fd;
       f->name = *sjis;

@@ -163,6 +163,16 @@ TEST_F(FileCommands, AppendCreateAndReopen) {
   EXPECT_EQ(ReadWhole(F("new.txt")), "two\r\n\\x\r\n");
 }
 
+TEST_F(FileCommands, NamesDifferingInATrailByteAreTwoFiles) {
+  // "\x83\x41" and "\x83\x61" are two katakana; only ASCII letters fold.
+  const std::string a = "\"" + F("\x83\x41.txt") + "\"", b = "\"" + F("\x83\x61.txt") + "\"";
+  ASSERT_TRUE(RunScript("createfile " + a + "\ncreatefile " + b + "\nwritefile " + a + ", \"a\"\nwritefile " + b +
+                        ", \"b\"\n"));
+  EXPECT_TRUE(peer.errors.empty());
+  EXPECT_EQ(ReadWhole(F("\xe3\x82\xa2.txt")), "a\r\n");
+  EXPECT_EQ(ReadWhole(F("\xe3\x83\x82.txt")), "b\r\n");
+}
+
 TEST_F(FileCommands, OpenFilesCloseWhenTheRunEnds) {
   // Never closed: the run's end writes them out and closes them.
   ASSERT_TRUE(RunScript("createfile " + Q("a.txt") + "\nwritefile " + Q("a.txt") + ", \"kept\"\ncreatefile " +
