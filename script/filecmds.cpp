@@ -450,7 +450,7 @@ bool SCRIPTFILE::Run(uint8_t a) {
       const bool ok = CloseOpen(name);  // the same name opened again starts afresh
       if (!ok) Failed(a, name, "writing failed when it was closed");
       const std::optional<std::string> path = Resolve(name, a != atom::CREATEFILE);
-      if (!path) return Failed(a, jcode::SjisToUtf8(name), "not a Shift_JIS path");
+      if (!path) return Failed(a, jcode::SjisToUtf8(name), "empty, or not a Shift_JIS path");
       if (run.files.size() >= MAX_OPEN) return Failed(a, *path, "five files are open already");
       FlushWriters();
       const int flags = a == atom::OPENFILE ? O_RDONLY : a == atom::APPENDFILE ? O_RDWR : O_WRONLY | O_CREAT | O_TRUNC;
@@ -539,7 +539,7 @@ bool SCRIPTFILE::Run(uint8_t a) {
     case atom::CREATEDIR: {
       if (!args.Text(name) || !args.End()) return false;
       const std::optional<std::string> path = Resolve(name, a == atom::DELFILE);
-      if (!path) return Failed(a, jcode::SjisToUtf8(name), "not a Shift_JIS path");
+      if (!path) return Failed(a, jcode::SjisToUtf8(name), "empty, or not a Shift_JIS path");
       if (a == atom::DELFILE) {
         struct stat st {};
         if (::lstat(path->c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return Failed(a, *path, "a directory");
@@ -554,9 +554,9 @@ bool SCRIPTFILE::Run(uint8_t a) {
       std::string to;
       if (!args.Text(name) || !args.Comma() || !args.Text(to) || !args.End()) return false;
       const std::optional<std::string> from = Resolve(name, true);
-      if (!from) return Failed(a, jcode::SjisToUtf8(name), "not a Shift_JIS path");
+      if (!from) return Failed(a, jcode::SjisToUtf8(name), "empty, or not a Shift_JIS path");
       const std::optional<std::string> target = Resolve(to, false);
-      if (!target) return Failed(a, jcode::SjisToUtf8(to), "not a Shift_JIS path");
+      if (!target) return Failed(a, jcode::SjisToUtf8(to), "empty, or not a Shift_JIS path");
       FlushWriters();
       struct stat src {}, dst {};
       if (::stat(from->c_str(), &src) != 0) return Failed(a, *from, std::strerror(errno));
@@ -566,7 +566,7 @@ bool SCRIPTFILE::Run(uint8_t a) {
       if (a == atom::COPYFILE) {
         if (targetExists && S_ISDIR(dst.st_mode)) return Failed(a, *target, "a directory");
         std::string tmp, why;
-        if (!CopyToTemp(*from, *target, tmp, why)) return Failed(a, *from, why);
+        if (!CopyToTemp(*from, *target, tmp, why)) return Failed(a, *from + " -> " + *target, why);
         if (::rename(tmp.c_str(), target->c_str()) != 0) {
           why = std::strerror(errno);
           ::unlink(tmp.c_str());
@@ -581,7 +581,7 @@ bool SCRIPTFILE::Run(uint8_t a) {
         // Another file system: a copy beside the target, linked in only if
         // the target is still not there, then the source goes.
         std::string tmp, why;
-        if (!CopyToTemp(*from, *target, tmp, why)) return Failed(a, *from, why);
+        if (!CopyToTemp(*from, *target, tmp, why)) return Failed(a, *from + " -> " + *target, why);
         const bool linked = ::link(tmp.c_str(), target->c_str()) == 0;
         why = linked ? std::string() : std::string(errno == EEXIST ? "it exists" : std::strerror(errno));
         ::unlink(tmp.c_str());
@@ -609,7 +609,7 @@ bool SCRIPTFILE::Run(uint8_t a) {
     case atom::CHDIR: {
       if (!args.Text(name) || !args.End()) return false;
       const std::optional<std::string> path = Resolve(name, true);
-      if (!path) return Failed(a, jcode::SjisToUtf8(name), "not a Shift_JIS path");
+      if (!path) return Failed(a, jcode::SjisToUtf8(name), "empty, or not a Shift_JIS path");
       std::error_code ec;
       if (!fs::is_directory(*path, ec)) return Failed(a, *path, "not a directory");
       if (::access(path->c_str(), X_OK) != 0) return Failed(a, *path, std::strerror(errno));

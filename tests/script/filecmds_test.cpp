@@ -215,6 +215,8 @@ TEST_F(FileCommands, FailuresSetResultZeroAndSuccessesLeaveIt) {
       {"copy a missing file", "copyfile " + Q("none.txt") + ", " + Q("c.txt"), 0},
       {"copy a file onto itself", "copyfile " + Q("a.txt") + ", " + Q("./a.txt"), 0},
       {"copy onto a directory", "copyfile " + Q("a.txt") + ", " + Q("d"), 0},
+      {"copy into a missing directory", "copyfile " + Q("a.txt") + ", " + Q("none/c.txt"), 0},
+      {"open an empty name", "openfile \"\"", 0},
       {"rename onto an existing file", "renamefile " + Q("a.txt") + ", " + Q("b.txt"), 0},
       {"rename a missing file", "renamefile " + Q("none.txt") + ", " + Q("c.txt"), 0},
       {"change to a missing directory", "chdir " + Q("none"), 0},
