@@ -8,6 +8,7 @@
 #include "platform/ui.h"
 #include "platform/usermessage.h"
 #include "script/atoms.h"
+#include "script/filecmds.h"
 #include "script/scriptmsg.h"
 #include "script/scriptname.h"
 #include "script/value.h"
@@ -253,6 +254,7 @@ class SCRIPTSTATEMENTS {
       case atom::CASE: return CaseEnd();
       case atom::ENDSWITCH: return true;
       default:
+        if (SCRIPTFILE::Handles(a)) return SCRIPTFILE::Run(a);
         SCRIPT::Report(scriptmsg::NOT_YET, std::string(atom::Name(a)) + " " + scriptmsg::Text(scriptmsg::NOT_YET),
                        atom::Name(a));
         return false;
@@ -1309,6 +1311,7 @@ void SCRIPT::StopNow() {
   }
   if (levels_.empty()) {
     VAR::ClearGlobal();
+    SCRIPTFILE::EndRun();
     fExecuting = false;
     fPause = false;
     fHideDisplay = false;
@@ -1339,6 +1342,7 @@ void SCRIPT::SingleStep() {
 
 void SCRIPT::Reset() {
   levels_.clear();
+  SCRIPTFILE::EndRun();
   fExecuting = fPause = fDebugInfo = fHideDisplay = false;
   fKeyboardOn = true;
   hooks = {};

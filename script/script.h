@@ -204,6 +204,7 @@ class SCRIPT {
   static bool AnythingHeld() { return queued_ || heldStops_ > 0 || heldStopAll_; }
 
   friend class SCRIPTSTATEMENTS;
+  friend class SCRIPTFILE;
   static std::vector<SCRIPTPOS> levels_;
   static bool stopAfterStatement_;
   static bool stepArmed_, stepRequested_;

@@ -2,8 +2,11 @@
 // rest the bytes the host sends.  The program runs on fake time, a pass at a
 // time as the dispatcher runs it, with a bounded number of passes; the
 // interpreter must never crash, and the level count must stay within 0-20.
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "script/script.h"
@@ -11,6 +14,18 @@
 #include "terminal/waiter.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // Programs may hold file statements: relative names land in a directory
+  // of this process's own, never among the build's files.
+  static char scratch[] = "/tmp/quillnet-fuzz-script-XXXXXX";
+  static const bool inScratch = [] {
+    if (!::mkdtemp(scratch) || ::chdir(scratch) != 0) return false;
+    std::atexit([] {
+      std::error_code ec;
+      std::filesystem::remove_all(scratch, ec);
+    });
+    return true;
+  }();
+  (void)inScratch;
   const std::string in(reinterpret_cast<const char*>(data), size);
   const size_t nul = in.find('\0');
   const std::string program = in.substr(0, nul);
