@@ -191,6 +191,9 @@ class SCRIPTSTATEMENTS {
       EVALCONTEXT init;
       init.lineCount = [] { return SCRIPT::hooks.lineCount ? SCRIPT::hooks.lineCount() : 0; };
       init.baudRate = [] { return SCRIPT::hooks.baudRate ? SCRIPT::hooks.baudRate() : 0; };
+      init.keyDown = [](int32_t vk) { return SCRIPT::hooks.keyDown && SCRIPT::hooks.keyDown(vk); };
+      init.active = [] { return SCRIPT::hooks.active && SCRIPT::hooks.active(); };
+      init.directory = [] { return SCRIPT::hooks.directory ? SCRIPT::hooks.directory() : std::string(); };
       return init;
     }();
     c.program = &L().program->code;
