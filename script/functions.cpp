@@ -144,27 +144,56 @@ std::string_view Part(std::string_view s, int32_t start, int32_t length) {
   return s.substr(from, static_cast<size_t>(length));
 }
 
-size_t FindFirst(std::string_view s, std::string_view t) {
-  if (t.empty() || t.size() > s.size()) return std::string_view::npos;
-  const char first = t[0];
-  const size_t last = s.size() - t.size();
-  size_t i = 0;
-  while (i <= last) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    if (s[i] == first && std::memcmp(s.data() + i, t.data(), t.size()) == 0) return i;
-    i += jcode::IsKanji1(c) && i + 1 < s.size() ? 2 : 1;
+// The byte offsets where t occurs, found with memmem, one after another;
+// a hit that begins on a trail byte is passed over.  The walk over the
+// character starts only moves forward, so a search costs one pass.
+class MATCHES {
+ public:
+  MATCHES(std::string_view s, std::string_view t) : s_(s), t_(t) {}
+  size_t Next() {
+    if (t_.empty()) return std::string_view::npos;
+    while (from_ + t_.size() <= s_.size()) {
+      const void* hit = memmem(s_.data() + from_, s_.size() - from_, t_.data(), t_.size());
+      if (!hit) break;
+      const size_t at = static_cast<size_t>(static_cast<const char*>(hit) - s_.data());
+      WalkTo(at);
+      from_ = at + 1;
+      if (boundary_ == at) return at;
+    }
+    from_ = s_.size();
+    return std::string_view::npos;
   }
-  return std::string_view::npos;
-}
+
+ private:
+  // Moves the known character start to `at` or just past it.  Bytes below
+  // 0x80 are never lead bytes, so eight of them at once are eight
+  // characters.
+  void WalkTo(size_t at) {
+    while (boundary_ < at) {
+      if (at - boundary_ >= 8) {
+        uint64_t word;
+        std::memcpy(&word, s_.data() + boundary_, 8);
+        if ((word & 0x8080808080808080ull) == 0) {
+          boundary_ += 8;
+          continue;
+        }
+      }
+      boundary_ += CharWidth(s_, boundary_);
+    }
+  }
+
+  std::string_view s_, t_;
+  size_t from_ = 0, boundary_ = 0;
+};
+
+size_t FindFirst(std::string_view s, std::string_view t) { return MATCHES(s, t).Next(); }
 
 size_t FindLast(std::string_view s, std::string_view t) {
-  // Every character start is a candidate; the last one that matches wins,
-  // so a match found on a trail byte can never be reported.
+  // Every match at a character start in turn; the last one wins, so a match
+  // on a trail byte can never be reported.
+  MATCHES m(s, t);
   size_t found = std::string_view::npos;
-  if (t.empty() || t.size() > s.size()) return found;
-  const size_t last = s.size() - t.size();
-  for (size_t i = 0; i <= last; i += CharWidth(s, i))
-    if (s[i] == t[0] && std::memcmp(s.data() + i, t.data(), t.size()) == 0) found = i;
+  for (size_t at = m.Next(); at != std::string_view::npos; at = m.Next()) found = at;
   return found;
 }
 
@@ -260,15 +289,14 @@ bool CallFunction(uint8_t a, const SCRIPTVALUE* args, const EVALCONTEXT& ctx, SC
     case atom::LENGTH: out.SetNumber(static_cast<int32_t>(args[0].Text().size())); return true;
     case atom::VALUE: out.SetNumber(args[0].AsNumber()); return true;
     case atom::PART: {
-      const std::string s = args[0].Text();
-      out.SetString(Part(s, args[1].AsNumber(), args[2].AsNumber()));
+      out.SetString(Part(args[0].Text(), args[1].AsNumber(), args[2].AsNumber()));
       return true;
     }
     case atom::SEARCH:
     case atom::DROP:
     case atom::SEARCHBACK:
     case atom::DROPBACK: {
-      const std::string s = args[0].Text();
+      const std::string& s = args[0].Text();
       const std::string& t = args[1].Text();
       const bool back = a == atom::SEARCHBACK || a == atom::DROPBACK;
       const size_t at = back ? FindLast(s, t) : FindFirst(s, t);

@@ -104,6 +104,13 @@ TEST_F(ScriptFunctions, TextFunctions) {
       {"DROP(\"" + kA + "\", \"A\")", false, kA, 0, ""},
       {"SEARCH(\"" + kA + "A\", \"A\")", false, "A", 0, ""},
       {"SEARCHBACK(\"" + kA + "xA\", \"A\")", false, "A", 0, ""},
+      // The same after runs of ASCII longer than a machine word.
+      {"SEARCH(\"abcdefghijklmnopq" + kA + "\", \"A\")", false, "", 0, ""},
+      {"SEARCH(\"abcdefg" + kA + "bcdefghij\", \"A\")", false, "", 0, ""},  // lead byte last of a word
+      {"SEARCH(\"abcdefghijklmno" + kA + "bcdefghijA\", \"A\")", false, "A", 0, ""},
+      {"SEARCH(\"abcdefghijklmnopq" + kA + "rstuvwxyz0123456A\", \"A\")", false, "A", 0, ""},
+      {"DROPBACK(\"abcdefghijklmnopq" + kA + "rstuvwxyz0123456" + kA + "\", \"A\")", false,
+       "abcdefghijklmnopq" + kA + "rstuvwxyz0123456" + kA, 0, ""},
       {"SEARCHBACK(\"" + yaA + "\", \"" + kSmallYa + "\")", false, yaA, 0, ""},
       {"DROPBACK(\"" + yaA + "\", \"" + kSmallYa + "\")", false, "", 0, ""},
       {"SEARCHBACK(\"" + yaA + kSmallYa + "\", \"" + kSmallYa + "\")", false, kSmallYa, 0, ""},
