@@ -172,6 +172,19 @@ int main(int argc, char** argv) {
   // A host that starts a ZMODEM send gets its files into the download directory.
   InstallTransferHooks();
   InstallScriptHooks();
+  // KEYSTATE sees the modifier keys (Windows key codes: Shift, Ctrl, Alt and
+  // their left and right forms); STATE("active") whether a window of ours
+  // is in front.
+  SCRIPT::hooks.keyDown = [](int32_t vk) {
+    const Qt::KeyboardModifiers m = QGuiApplication::queryKeyboardModifiers();
+    switch (vk) {
+      case 0x10: case 0xA0: case 0xA1: return m.testFlag(Qt::ShiftModifier);
+      case 0x11: case 0xA2: case 0xA3: return m.testFlag(Qt::ControlModifier);
+      case 0x12: case 0xA4: case 0xA5: return m.testFlag(Qt::AltModifier);
+      default: return false;
+    }
+  };
+  SCRIPT::hooks.active = [] { return QGuiApplication::applicationState() == Qt::ApplicationActive; };
   bool scriptFailed = false;
   if (headless) InstallHeadlessScriptReports(stderr, &scriptFailed);
 

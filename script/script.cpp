@@ -192,6 +192,10 @@ class SCRIPTSTATEMENTS {
       EVALCONTEXT init;
       init.lineCount = [] { return SCRIPT::hooks.lineCount ? SCRIPT::hooks.lineCount() : 0; };
       init.baudRate = [] { return SCRIPT::hooks.baudRate ? SCRIPT::hooks.baudRate() : 0; };
+      init.keyDown = [](int32_t vk) { return SCRIPT::hooks.keyDown && SCRIPT::hooks.keyDown(vk); };
+      init.active = [] { return SCRIPT::hooks.active && SCRIPT::hooks.active(); };
+      // Relative names in functions are taken from the run's directory (CHDIR).
+      init.directory = [] { return SCRIPT::hooks.directory ? SCRIPT::hooks.directory() : SCRIPTFILE::CurrentDir(); };
       return init;
     }();
     c.program = &L().program->code;

@@ -106,6 +106,9 @@ struct SCRIPTHOOKS {
   std::function<void(int64_t ms)> armTimer;                // a wait or sleep is due in ms
   std::function<int32_t()> lineCount, baudRate;            // LINECOUNT, BAUDRATE
   std::function<void()> ended;                              // the last level ended
+  std::function<bool(int32_t vk)> keyDown;                  // KEYSTATE; default: every key up
+  std::function<bool()> active;                             // STATE("active"); default: not in front
+  std::function<std::string()> directory;                   // base of relative paths; default: the process's
 };
 
 class SCRIPT {

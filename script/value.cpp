@@ -6,6 +6,7 @@
 
 #include "platform/jcode.h"
 #include "script/atoms.h"
+#include "script/functions.h"
 #include "script/newscript.h"
 #include "script/scriptmsg.h"
 #include "script/var.h"
@@ -268,22 +269,24 @@ bool EVALUATOR::Operand(SCRIPTVALUE& v, int depth) {
 }
 
 bool EVALUATOR::Function(uint8_t a, SCRIPTVALUE& v, int depth) {
-  if (a != atom::LENGTH && a != atom::VALUE) {
-    errorKeyword = atom::Name(a);
-    return Fail(scriptmsg::NOT_YET);
-  }
   if (depth >= MAX_DEPTH) return Fail(scriptmsg::BRACKETS);
-  SCRIPTVALUE arg;
-  if (!Expression(arg, depth + 1)) return false;
-  if (Peek() != atom::CLOSE) {
+  auto parameterError = [&] {
     errorKeyword = atom::Name(a);
     return Fail(scriptmsg::PARAMETER);
+  };
+  SCRIPTVALUE args[3];
+  const int n = scriptfn::ArgumentCount(a);
+  for (int i = 0; i < n; ++i) {
+    if (i > 0) {
+      if (Peek() != atom::COMMA) return parameterError();
+      ++pos_;
+    }
+    if (Peek() == atom::COMMA || Peek() == atom::CLOSE) return parameterError();  // a missing argument
+    if (!Expression(args[i], depth + 1)) return false;
   }
+  if (Peek() != atom::CLOSE) return parameterError();
   ++pos_;
-  if (a == atom::LENGTH)
-    v = SCRIPTVALUE::Number(static_cast<int32_t>(arg.Text().size()));
-  else
-    v = SCRIPTVALUE::Number(arg.AsNumber());
+  if (!scriptfn::CallFunction(a, args, ctx_, v)) return parameterError();
   return true;
 }
 

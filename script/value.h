@@ -88,6 +88,9 @@ struct EVALCONTEXT {
   std::function<int32_t()> lineCount;  // LINECOUNT
   std::function<int32_t()> baudRate;   // BAUDRATE
   VARCACHE* vars = nullptr;            // where the program's variables were last found (optional)
+  std::function<std::string()> directory;  // base of relative paths in functions; empty: the process's
+  std::function<bool(int32_t)> keyDown;    // KEYSTATE: whether the virtual key is held down
+  std::function<bool()> active;            // STATE("active"): the main window is in front
 };
 
 class EVALUATOR {

@@ -326,6 +326,17 @@ TEST_F(FileCommands, TheRunsDirectoryMovesAndTheProcesssDoesNot) {
   EXPECT_EQ(peer.sends, std::vector<std::string>{before.string()});
 }
 
+TEST_F(FileCommands, FunctionsTakeRelativeNamesFromTheRunsDirectory) {
+  // EXISTFILE and FILESIZE see the directory CHDIR moved to, as the file
+  // commands do; the process's own directory does not hold the file.
+  ASSERT_TRUE(WriteWholeFile(F("only-here.txt"), "12345"));
+  ASSERT_FALSE(fs::exists(fs::current_path() / "only-here.txt"));
+  ASSERT_TRUE(RunScript("send \"" "before \" + existfile(\"only-here.txt\")\nchdir \"" + dir.Path() +
+                        "\"\nsend \"after \" + existfile(\"only-here.txt\") + \" \" + filesize2(\"only-here.txt\")\n"));
+  EXPECT_TRUE(peer.errors.empty());
+  EXPECT_EQ(peer.sends, (std::vector<std::string>{"before ", "after T 5"}));
+}
+
 TEST_F(FileCommands, DirectoriesAreGivenInShiftJisOrRefused) {
   const std::string japanese = dir.File("\xe3\x83\x87\xe3\x83\xbc\xe3\x82\xbf");  // データ (UTF-8)
   const std::string emoji = dir.File("\xf0\x9f\x98\x80");                          // no Shift_JIS form

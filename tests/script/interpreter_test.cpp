@@ -164,7 +164,7 @@ TEST_F(Interpreter, RuntimeErrors) {
       {"wait\n", "WAITのパラメタがおかしいです。", 1, "WAIT"},
       {"send 2 * -3\n", "式がおかしいです。", 1, "SEND"},
       {"message \"hi\"\n", "MESSAGE は、この版ではまだ使えません。", 1, "MESSAGE"},
-      {"send part(\"a\", 0, 1)\n", "PART は、この版ではまだ使えません。", 1, "SEND"},
+      {"send state(\"nothing\")\n", "STATEのパラメタがおかしいです。", 1, "SEND"},
       {"#a = 1 2\n", "式がおかしいです。", 1, "代入"},
       {"getline \"x\"\n", "GETLINEのパラメタがおかしいです。", 1, "GETLINE"},
   };

@@ -125,7 +125,7 @@ TEST_F(ScriptValue, Expressions) {
       {"VALUE(\"1\") + \"a\"", 0, false, "1a", 0},
       {"\"a\" + VALUE(\"1\")", 0, false, "", scriptmsg::VALUE_AFTER_STRING},
       {"LENGTH(\"a\", 2)", 0, false, "", scriptmsg::PARAMETER},
-      {"PART(\"abc\", 1, 1)", 0, false, "", scriptmsg::NOT_YET},
+      {"PART(\"abc\", 1)", 0, false, "", scriptmsg::PARAMETER},
       // Atoms that cannot stand where they stand.
       {"(1 + 2", 0, false, "", scriptmsg::BRACKETS},
       {"1 2", 0, false, "", scriptmsg::EXPRESSION},
@@ -146,7 +146,7 @@ TEST_F(ScriptValue, Expressions) {
       EXPECT_EQ(std::to_string(r.v.num), c.value) << c.expression;
     }
   }
-  EXPECT_EQ(Evaluate("PART(\"abc\", 1, 1)").keyword, "PART");
+  EXPECT_EQ(Evaluate("PART(\"abc\", 1)").keyword, "PART");
   EXPECT_EQ(Evaluate("LENGTH(1, 2)").keyword, "LENGTH");
 }
 
