@@ -301,19 +301,7 @@ class SCRIPTFILE::ARGS {
     SCRIPTFILE::ParameterError(keyword_);
     return false;
   }
-  const EVALCONTEXT& Context() const {
-    static EVALCONTEXT c = [] {
-      EVALCONTEXT init;
-      init.lineCount = [] { return SCRIPT::hooks.lineCount ? SCRIPT::hooks.lineCount() : 0; };
-      init.baudRate = [] { return SCRIPT::hooks.baudRate ? SCRIPT::hooks.baudRate() : 0; };
-      return init;
-    }();
-    c.program = &L().program->code;
-    c.level = SCRIPT::cNest();
-    c.result = L().result;
-    c.vars = &L().program->vars;
-    return c;
-  }
+  const EVALCONTEXT& Context() const { return SCRIPT::EvalContext(); }
   // An expression's text.
   bool Text(std::string& out) {
     if (AtEnd()) return Fail();

@@ -187,23 +187,7 @@ class SCRIPTSTATEMENTS {
   // The running level's view for the evaluator.  One context serves every
   // statement: only the program, the level and RESULT change, and the screen
   // and line hooks are read when an expression asks for them.
-  static const EVALCONTEXT& Context() {
-    static EVALCONTEXT c = [] {
-      EVALCONTEXT init;
-      init.lineCount = [] { return SCRIPT::hooks.lineCount ? SCRIPT::hooks.lineCount() : 0; };
-      init.baudRate = [] { return SCRIPT::hooks.baudRate ? SCRIPT::hooks.baudRate() : 0; };
-      init.keyDown = [](int32_t vk) { return SCRIPT::hooks.keyDown && SCRIPT::hooks.keyDown(vk); };
-      init.active = [] { return SCRIPT::hooks.active && SCRIPT::hooks.active(); };
-      // Relative names in functions are taken from the run's directory (CHDIR).
-      init.directory = [] { return SCRIPT::hooks.directory ? SCRIPT::hooks.directory() : SCRIPTFILE::CurrentDir(); };
-      return init;
-    }();
-    c.program = &L().program->code;
-    c.level = SCRIPT::cNest();
-    c.result = L().result;
-    c.vars = &L().program->vars;
-    return c;
-  }
+  static const EVALCONTEXT& Context() { return SCRIPT::EvalContext(); }
   // Evaluates the expression at the level's position and moves past it.
   static bool Value(SCRIPTVALUE& v) {
     const EVALCONTEXT& c = Context();
@@ -1159,6 +1143,24 @@ void SCRIPT::ArmQuietTimer(SCRIPTPOS& l) {
   l.quietArmed = due;
   const TICK now = Now();
   if (hooks.armTimer) hooks.armTimer(due > now ? static_cast<int64_t>(due - now) : 0);
+}
+
+const EVALCONTEXT& SCRIPT::EvalContext() {
+  static EVALCONTEXT c = [] {
+    EVALCONTEXT init;
+    init.lineCount = [] { return SCRIPT::hooks.lineCount ? SCRIPT::hooks.lineCount() : 0; };
+    init.baudRate = [] { return SCRIPT::hooks.baudRate ? SCRIPT::hooks.baudRate() : 0; };
+    init.keyDown = [](int32_t vk) { return SCRIPT::hooks.keyDown && SCRIPT::hooks.keyDown(vk); };
+    init.active = [] { return SCRIPT::hooks.active && SCRIPT::hooks.active(); };
+    // Relative names in functions are taken from the run's directory (CHDIR).
+    init.directory = [] { return SCRIPT::hooks.directory ? SCRIPT::hooks.directory() : SCRIPTFILE::CurrentDir(); };
+    return init;
+  }();
+  c.program = &levels_.back().program->code;
+  c.level = SCRIPT::cNest();
+  c.result = levels_.back().result;
+  c.vars = &levels_.back().program->vars;
+  return c;
 }
 
 std::optional<int64_t> SCRIPT::DueIn() {

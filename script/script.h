@@ -30,6 +30,8 @@
 #include "script/newscript.h"
 #include "script/var.h"
 
+struct EVALCONTEXT;
+
 class WAITER;
 
 // A compiled program shared by the levels that run the same file, with the
@@ -208,6 +210,9 @@ class SCRIPT {
 
   friend class SCRIPTSTATEMENTS;
   friend class SCRIPTFILE;
+  // The running level's view for the evaluator, shared by every statement
+  // that reads an expression.
+  static const EVALCONTEXT& EvalContext();
   static std::vector<SCRIPTPOS> levels_;
   static bool stopAfterStatement_;
   static bool stepArmed_, stepRequested_;

@@ -332,9 +332,13 @@ TEST_F(FileCommands, FunctionsTakeRelativeNamesFromTheRunsDirectory) {
   ASSERT_TRUE(WriteWholeFile(F("only-here.txt"), "12345"));
   ASSERT_FALSE(fs::exists(fs::current_path() / "only-here.txt"));
   ASSERT_TRUE(RunScript("send \"" "before \" + existfile(\"only-here.txt\")\nchdir \"" + dir.Path() +
-                        "\"\nsend \"after \" + existfile(\"only-here.txt\") + \" \" + filesize2(\"only-here.txt\")\n"));
+                        "\"\nsend \"after \" + existfile(\"only-here.txt\") + \" \" + filesize2(\"only-here.txt\")\n"
+                        "createfile \"o.txt\"\nwritefile \"o.txt\", \"x\" + existfile(\"only-here.txt\")\n"
+                        "closefile \"o.txt\"\n"));
   EXPECT_TRUE(peer.errors.empty());
   EXPECT_EQ(peer.sends, (std::vector<std::string>{"before ", "after T 5"}));
+  // The file commands' own arguments see the same directory.
+  EXPECT_EQ(ReadWhole(F("o.txt")).substr(0, 2), "xT");
 }
 
 TEST_F(FileCommands, DirectoriesAreGivenInShiftJisOrRefused) {
