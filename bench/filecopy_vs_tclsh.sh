@@ -45,15 +45,7 @@ while {[gets \$in line] >= 0} { puts \$out \$line }
 close \$in
 close \$out
 TCL
-work_t=$work/t
-run_ms() {
-  local s e
-  s=$(date +%s%N)
-  /usr/bin/time -f '%U %S' -o "$work_t" "$@" > /dev/null
-  e=$(date +%s%N)
-  echo "$(( (e - s) / 1000000 )) $(awk '{ printf "%d", ($1 + $2) * 1000 }' "$work_t")"
-}
-median() { printf '%s\n' "$@" | sort -n | sed -n 3p; }
+. "$(dirname "$0")/timing.sh"
 q=(); t=(); qc=(); tc=()
 for _ in 1 2 3 4 5; do
   read -r w c < <(run_ms "$run" "$work/copy.hsc"); q+=("$w"); qc+=("$c")

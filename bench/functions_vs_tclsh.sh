@@ -58,15 +58,7 @@ for f in search part tozenkaku; do
   "$run" "$work/$f.hsc" > /dev/null || { echo "the script $f.hsc failed" >&2; exit 1; }
   tclsh "$work/$f.tcl" || { echo "$f.tcl failed" >&2; exit 1; }
 done
-work_t=$work/t
-run_ms() {
-  local s e
-  s=$(date +%s%N)
-  /usr/bin/time -f '%U %S' -o "$work_t" "$@" > /dev/null
-  e=$(date +%s%N)
-  echo "$(( (e - s) / 1000000 )) $(awk '{ printf "%d", ($1 + $2) * 1000 }' "$work_t")"
-}
-median() { printf '%s\n' "$@" | sort -n | sed -n "$(( ($# + 1) / 2 ))p"; }
+. "$(dirname "$0")/timing.sh"
 for f in search part tozenkaku; do
   q=(); t=(); qc=(); tc=()
   for _ in $(seq "$runs"); do

@@ -42,17 +42,7 @@ proc loop {} {
 }
 loop
 TCL
-# Wall and CPU (user + system) milliseconds of one run; a loaded machine
-# inflates wall time for both programs, CPU time much less.
-work_t=$work/t
-run_ms() {
-  local s e
-  s=$(date +%s%N)
-  /usr/bin/time -f '%U %S' -o "$work_t" "$@" > /dev/null
-  e=$(date +%s%N)
-  echo "$(( (e - s) / 1000000 )) $(awk '{ printf "%d", ($1 + $2) * 1000 }' "$work_t")"
-}
-median() { printf '%s\n' "$@" | sort -n | sed -n 3p; }
+. "$(dirname "$0")/timing.sh"
 q=(); t=(); p=(); qc=(); tc=(); pc=()
 for _ in 1 2 3 4 5; do
   read -r w c < <(run_ms "$run" "$work/loop.hsc"); q+=("$w"); qc+=("$c")
