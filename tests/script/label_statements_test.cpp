@@ -45,10 +45,7 @@ TEST_F(LabelStatements, CallVarLabelCallsTheComputedTarget) {
       {"EXIT in the called label ends the caller too", "callvarlabel \"s\"\nsend \"after\"\nexit\ns:\nexit\n", {}},
   };
   for (const Case& c : cases) {
-    peer.sends.clear();
-    peer.errors.clear();
-    ASSERT_TRUE(SCRIPT::ExecuteFromMemory(c.text)) << c.what;
-    EXPECT_TRUE(peer.Run(10000)) << c.what;
+    EXPECT_TRUE(peer.RunText(c.text)) << c.what;
     EXPECT_EQ(peer.sends, c.sends) << c.what;
     EXPECT_TRUE(peer.errors.empty()) << c.what << ": " << (peer.errors.empty() ? "" : peer.errors[0].message);
   }

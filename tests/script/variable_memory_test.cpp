@@ -48,10 +48,7 @@ TEST_F(VariableMemory, RepeatedStatementsSeeTheStore) {
        {"e0e1e2plain2"}},
   };
   for (const Case& c : cases) {
-    peer.sends.clear();
-    peer.errors.clear();
-    ASSERT_TRUE(SCRIPT::ExecuteFromMemory(c.text)) << c.what;
-    EXPECT_TRUE(peer.Run(10000)) << c.what;
+    EXPECT_TRUE(peer.RunText(c.text)) << c.what;
     EXPECT_EQ(peer.sends, c.sends) << c.what;
     EXPECT_TRUE(peer.errors.empty()) << c.what;
   }

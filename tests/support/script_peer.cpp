@@ -57,3 +57,9 @@ bool SCRIPTPEER::Run(int64_t limitMs) {
   }
   return !SCRIPT::fExecuting;
 }
+
+bool SCRIPTPEER::RunText(const std::string& text, int64_t limitMs) {
+  sends.clear();
+  errors.clear();
+  return SCRIPT::ExecuteFromMemory(text) && Run(limitMs);
+}

@@ -28,6 +28,9 @@ class SCRIPTPEER {
   bool Run(int64_t limitMs);
   // One pass.
   void Pass();
+  // Forgets earlier sends and errors, starts `text` as a script and runs it
+  // as Run does; false when it did not start or did not end in time.
+  bool RunText(const std::string& text, int64_t limitMs = 10000);
 
   TICK now = 100000;
   int autoAdvance = 0;  // ms added at every reading of the clock (loops that never wait)
