@@ -28,6 +28,7 @@
 
 #include "platform/jcode.h"
 #include "platform/jre.h"
+#include "driver/fuzz_support.h"
 #include "platform/ui.h"
 #include "stock/stock.h"
 #include "stock/tagmaker.h"
@@ -46,26 +47,14 @@ constexpr int kStockLines = 1000;
 // dropped while the input is written.
 constexpr int kMaxSlots = 600;
 
-void Check(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "fuzz_tagquery: %s\n", what);
-    std::abort();
-  }
-}
+void Check(bool ok, const char* what) { fuzzsupport::Check("fuzz_tagquery", ok, what); }
 
 struct INPUTLINE {
   unsigned char mark;
   std::string text;
 };
 
-std::string DemoSyntaxFile() {
-  std::ifstream in(QUILLNET_DEMO_TAG_TEXT, std::ios::binary);
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  TAGFILEDATA file;
-  std::string error;
-  Check(CompileTagText(text, &file, &error), "the demo syntax does not compile");
-  return WriteTagFile(file);
-}
+std::string DemoSyntaxFile() { return fuzzsupport::CompiledSyntaxFile("fuzz_tagquery", QUILLNET_DEMO_TAG_TEXT); }
 
 // Writes one logical line at the newest slot as the screen does: a slot
 // that fills up wraps into the next one (so a line of exactly the width ends
@@ -136,14 +125,7 @@ void WalkStock() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static ui::RecordingFacade quiet(false);
   // In memory where the machine has it: the stock is written on every input.
-  static std::string dir = [] {
-    char shm[] = "/dev/shm/quillnet-fuzz-tagquery-XXXXXX";
-    char tmp[] = "/tmp/quillnet-fuzz-tagquery-XXXXXX";
-    const char* d = mkdtemp(shm);
-    if (!d) d = mkdtemp(tmp);
-    Check(d != nullptr, "cannot make a temporary directory");
-    return std::string(d);
-  }();
+  static std::string dir = fuzzsupport::ScratchDir("tagquery");
   static const std::string demo = DemoSyntaxFile();
   static bool stockReady = false;
   ui::SetFacade(&quiet);

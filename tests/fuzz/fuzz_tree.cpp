@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/fuzz_support.h"
 #include "platform/ui.h"
 #include "stock/stock.h"
 #include "stock/tagmaker.h"
@@ -38,12 +39,7 @@ namespace {
 
 constexpr int kColumns = 40;
 
-void Check(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "fuzz_tree: %s\n", what);
-    std::abort();
-  }
-}
+void Check(bool ok, const char* what) { fuzzsupport::Check("fuzz_tree", ok, what); }
 
 // The shape of a tree: kind, line and depth of every node in order.
 void Shape(const TREENODE* n, int depth, std::vector<long long>* out) {
@@ -72,27 +68,13 @@ void Nesting(const TREENODE* n, int first, int last, int* calls) {
   }
 }
 
-std::string DemoSyntaxFile() {
-  std::ifstream in(QUILLNET_DEMO_TAG_TEXT, std::ios::binary);
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  TAGFILEDATA file;
-  std::string error;
-  Check(CompileTagText(text, &file, &error), "the demo syntax does not compile");
-  return WriteTagFile(file);
-}
+std::string DemoSyntaxFile() { return fuzzsupport::CompiledSyntaxFile("fuzz_tree", QUILLNET_DEMO_TAG_TEXT); }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static ui::RecordingFacade quiet(false);
-  static std::string dir = [] {
-    char shm[] = "/dev/shm/quillnet-fuzz-tree-XXXXXX";
-    char tmp[] = "/tmp/quillnet-fuzz-tree-XXXXXX";
-    const char* d = mkdtemp(shm);
-    if (!d) d = mkdtemp(tmp);
-    Check(d != nullptr, "cannot make a temporary directory");
-    return std::string(d);
-  }();
+  static std::string dir = fuzzsupport::ScratchDir("tree");
   static bool ready = false;
   ui::SetFacade(&quiet);
   quiet.boxes.clear();
