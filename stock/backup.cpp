@@ -97,22 +97,23 @@ class TempFile {
     buf_[used_++] = c;
     if (used_ == kBuffer) Flush(false);
   }
-  // Room for `n` bytes (at most kRoom) at the end of the buffer; Commit
+  // Room for `n` bytes (at most one block) at the end of the buffer; Commit
   // then takes what was put there.
   unsigned char* Room(size_t n) {
     if (kBuffer - used_ < n) Flush(false);
     return buf_.data() + used_;
   }
   void Commit(size_t n) { used_ += n; }
-  static constexpr size_t kRoom = kBlock;
   // Writes what is buffered and syncs it; the rename follows in Publish so
   // that several files can all be complete before any of them appears.
   bool Finish() {
     Flush(true);
     return Ok() && fsync(fd_) == 0;
   }
-  // Overwrites the file's first bytes (after Finish).
+  // Overwrites the file's first bytes (before Finish: the file is only a
+  // temporary one until it is published, so one sync covers both).
   bool WriteAtStart(const void* p, size_t n) {
+    Flush(true);
     if (!Ok()) return false;
     ok_ = pwrite(fd_, p, n, 0) == ssize_t(n);
     return ok_;
@@ -641,7 +642,7 @@ int RestoreStock(const std::string& backup, const std::string& target, std::stri
   h.fOnlineFlag = 1;
   unsigned char raw[STOCK_HEADER_SIZE];
   WriteStockHeader(h, raw);
-  if (!out.Finish() || !out.WriteAtStart(raw, sizeof raw) || !out.Finish() || !out.Publish()) {
+  if (!out.WriteAtStart(raw, sizeof raw) || !out.Finish() || !out.Publish()) {
     err = to + Sjis(kCopyFailed);
     return 0;
   }
