@@ -22,18 +22,13 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cstring>
-#include <ctime>
 
 #include "platform/jcode.h"
 #include "platform/paths.h"
 #include "platform/ui.h"
 #include "platform/usermessage.h"
-#include "port/tapisub.h"
-#include "script/script.h"
 #include "shell/config.h"
 #include "stock/stock.h"
-#include "stock/tree.h"
-#include "terminal/mybitmap.h"
 
 namespace {
 
@@ -48,17 +43,6 @@ bool IsDir(const std::string& p) {
   return stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-SYSTEMTIME LocalToday() {
-  if (STOCK::hooks.now) return STOCK::hooks.now();
-  const time_t t = time(nullptr);
-  tm lt{};
-  localtime_r(&t, &lt);
-  SYSTEMTIME st;
-  st.wYear = lt.tm_year + 1900;
-  st.wMonth = lt.tm_mon + 1;
-  st.wDay = lt.tm_mday;
-  return st;
-}
 
 // "バックアップ処理中": a bar and a stop button while the files are written.
 class BackupProgress : public QDialog {
@@ -95,7 +79,10 @@ class BackupProgress : public QDialog {
   bool stopped = false;
 };
 
-QPointer<BackupDialog> g_open;  // the dialog now open, if any
+QPointer<BackupDialog> g_open;  // the dialog last opened, if not yet deleted
+
+// Whether a backup dialog is up (a closed one may wait for its deletion).
+bool DialogUp() { return g_open && g_open->isVisible(); }
 
 }  // namespace
 
@@ -300,11 +287,7 @@ void BackupDialog::accept() {
   if (c == PostponeOrKeep && check.reason != 0) {
     PostponeBackup(check.reason);
   } else if (c == DeleteOnly) {
-    int n = ChosenLines();
-    if (online) {
-      const int call = STOCK::FindNewestConnectLine();
-      if (call >= 0) n = std::min(n, STOCK::Flat(call));
-    }
+    const int n = ChosenLines();  // never on line: the choice is disabled then
     if (n > 0) {
       STOCK::Delete(cvOldest, n);
       STOCK::Save();
@@ -335,14 +318,14 @@ std::function<void()> g_afterDelete;
 }  // namespace
 
 BackupDialog* OfferBackup(QWidget* window, const SYSTEMTIME& today) {
-  if (!window || g_open || !STOCK::fValid || STOCK::fTemp) return nullptr;
+  if (!window || DialogUp() || !STOCK::fValid || STOCK::fTemp) return nullptr;
   const BACKUPCHECK c = CheckBackup(today);
   if (c.reason == 0) return nullptr;
   return Open(window, c, today, g_afterDelete);
 }
 
 BackupDialog* ManualBackup(QWidget* window, const SYSTEMTIME& today) {
-  if (g_open || !STOCK::fValid || STOCK::fTemp) return nullptr;
+  if (DialogUp() || !STOCK::fValid || STOCK::fTemp) return nullptr;
   // Any stock can be backed up by hand, in backup mode or not.
   BACKUPCHECK c;
   c.currentMonth = today.wYear * 12 + today.wMonth - 1;
@@ -354,48 +337,31 @@ BackupDialog* ManualBackup(QWidget* window, const SYSTEMTIME& today) {
   return Open(window, c, today, g_afterDelete);
 }
 
-void ShowNewestAfterDelete() {
-  // The lines have new slots: the screen starts again from the newest line
-  // (off line only, so no host state is lost), the scrollable range from the
-  // oldest.
-  if (bitmap.fScrollView) bitmap.LeaveScrollMode();
-  MYBITMAP::cvScrollableTop = cvOldest;
-  MYBITMAP::cLineScrollable = 0;
-  bitmap.Reset(bitmap.hwndPaint, bitmap.cxChars, bitmap.cyLines);
-  if (TREE::hitemRoot) TREE::Initialize(0);
+void SetBackupAfterDelete(std::function<void()> afterDelete) { g_afterDelete = std::move(afterDelete); }
+
+QAction* AddManualBackupCommand(QWidget* window, QMenu* menu) {
+  if (!window || !menu) return nullptr;
+  // Beside the stock's properties when the menu has them.
+  QAction* after = nullptr;
+  const QList<QAction*> items = menu->actions();
+  for (int i = 0; i + 1 < items.size(); ++i)
+    if (items[i]->text().startsWith(QStringLiteral("ストックのプロパティ"))) after = items[i + 1];
+  auto* a = new QAction(QStringLiteral("ストックのバックアップ(&K)..."), menu);
+  menu->insertAction(after, a);
+  a->setObjectName("actManualBackup");
+  QPointer<QWidget> w(window);
+  QObject::connect(a, &QAction::triggered, window, [w] {
+    if (w) ManualBackup(w, BackupToday());
+  });
+  return a;
 }
 
-void InstallBackupOffer(QWidget* window, QMenu* stockMenu, std::function<void()> afterDelete) {
+void OfferBackupLater(QWidget* window) {
   if (!window) return;
-  g_afterDelete = afterDelete ? std::move(afterDelete) : std::function<void()>(ShowNewestAfterDelete);
+  // From the event loop, not from inside the hang-up or the script's end,
+  // and only off line.
   QPointer<QWidget> w(window);
-  // Offered once the event loop is back, not from inside the hang-up.
-  const auto later = [w] {
-    QTimer::singleShot(0, w, [w] {
-      if (w && !fOnline) OfferBackup(w, LocalToday());
-    });
-  };
-  auto hungUp = TAPISUB::hooks.hungUp;
-  TAPISUB::hooks.hungUp = [hungUp, later] {
-    if (hungUp) hungUp();
-    if (!SCRIPT::fExecuting) later();  // else the script's end offers it
-  };
-  auto ended = SCRIPT::hooks.ended;
-  SCRIPT::hooks.ended = [ended, later] {
-    if (ended) ended();
-    if (!fOnline) later();  // on line the hang-up offers it
-  };
-  if (stockMenu) {
-    // Beside the stock's properties when the menu has them.
-    QAction* after = nullptr;
-    const QList<QAction*> items = stockMenu->actions();
-    for (int i = 0; i + 1 < items.size(); ++i)
-      if (items[i]->text().startsWith(QStringLiteral("ストックのプロパティ"))) after = items[i + 1];
-    auto* a = new QAction(QStringLiteral("ストックのバックアップ(&K)..."), stockMenu);
-    stockMenu->insertAction(after, a);
-    a->setObjectName("actManualBackup");
-    QObject::connect(a, &QAction::triggered, window, [w] {
-      if (w) ManualBackup(w, LocalToday());
-    });
-  }
+  QTimer::singleShot(0, window, [w] {
+    if (w && !fOnline) OfferBackup(w, BackupToday());
+  });
 }

@@ -9,7 +9,8 @@
 // picks how far the range reaches; format, directory and file name apply to
 // the backup choices only.  Without a window nothing is offered: a headless
 // run never changes the stock this way (`quillnet-tool stock backup` is the
-// tool for it).
+// tool for it).  The hooks that reach the dialler and the interpreter are
+// installed from above (script/backup_offer_window).
 #pragma once
 
 #include <QDialog>
@@ -19,6 +20,7 @@
 
 #include "stock/backup.h"
 
+class QAction;
 class QButtonGroup;
 class QLabel;
 class QLineEdit;
@@ -91,13 +93,12 @@ BackupDialog* OfferBackup(QWidget* window, const SYSTEMTIME& today);
 // while another backup dialog is open.
 BackupDialog* ManualBackup(QWidget* window, const SYSTEMTIME& today);
 
-// Puts the terminal's view and cursor on the newest line and builds the tree
-// again after lines were deleted (the default afterDelete).
-void ShowNewestAfterDelete();
-
-// With a window: the offer after each hang-up (TAPISUB::hooks.hungUp, unless
-// a script still runs) and after the last level of a script ends off line
-// (SCRIPT::hooks.ended); both chain the hooks already set.  `stockMenu`
-// (may be null) gets the manual backup command.  Without a window it does
-// nothing.
-void InstallBackupOffer(QWidget* window, QMenu* stockMenu, std::function<void()> afterDelete = {});
+// What the dialogs opened by OfferBackup and ManualBackup call after lines
+// were deleted (the installer sets it: the terminal and the tree take the new
+// layout).
+void SetBackupAfterDelete(std::function<void()> afterDelete);
+// Adds the manual backup "ストックのバックアップ(&K)..." to `menu`, below
+// "ストックのプロパティ" when the menu has it; null without a window or menu.
+QAction* AddManualBackupCommand(QWidget* window, QMenu* menu);
+// Posts the offer: from the event loop, off line, OfferBackup over `window`.
+void OfferBackupLater(QWidget* window);

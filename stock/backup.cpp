@@ -12,6 +12,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <optional>
 
 #include "platform/atomicfile.h"
@@ -213,6 +214,18 @@ bool Exists(const std::string& p) {
 
 }  // namespace
 
+SYSTEMTIME BackupToday() {
+  if (STOCK::hooks.now) return STOCK::hooks.now();
+  const time_t t = time(nullptr);
+  tm lt{};
+  localtime_r(&t, &lt);
+  SYSTEMTIME st;
+  st.wYear = lt.tm_year + 1900;
+  st.wMonth = lt.tm_mon + 1;
+  st.wDay = lt.tm_mday;
+  return st;
+}
+
 BACKUPCHECK CheckBackup(const SYSTEMTIME& today) {
   BACKUPCHECK c;
   if (!STOCK::fValid) return c;
@@ -269,6 +282,8 @@ std::string ProposedBackupName() {
   const size_t dot = base.rfind('.');
   if (dot != std::string::npos && dot > 0) base.resize(dot);
   if (STOCK::fileheader.ftOldestCall.dwHighDateTime == 0) STOCK::CalcOldestDateTime();
+  // A stock without a dated call has no date to name.
+  if (STOCK::fileheader.ftOldestCall.dwHighDateTime == 0) return jcode::Utf8ToSjis(base);
   const SYSTEMTIME st = FileTimeToSystemTime(STOCK::fileheader.ftOldestCall);
   return jcode::Utf8ToSjis(base) + Sjis(" - ") + std::to_string(st.wYear) + Sjis("年") + std::to_string(st.wMonth) +
          Sjis("月") + std::to_string(st.wDay) + Sjis("日～");

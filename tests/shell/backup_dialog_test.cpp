@@ -25,6 +25,7 @@
 #include "platform/jcode.h"
 #include "platform/paths.h"
 #include "port/tapisub.h"
+#include "script/backup_offer_window.h"
 #include "script/script.h"
 #include "shell/config.h"
 #include "stock/stock_fixture.h"
@@ -346,6 +347,13 @@ TEST_F(BackupDialogTest, TheOfferComesAfterAHangUpOrAScriptOnlyWithAWindow) {
   OpenDialog()->reject();
   ASSERT_TRUE(PollUntil([] { return OpenDialog() == nullptr; }));
 
+  // A hang-up while a script still runs leaves the offer to the script's end.
+  SCRIPT::fExecuting = true;
+  TAPISUB::hooks.hungUp();
+  RunPosted();
+  SCRIPT::fExecuting = false;
+  EXPECT_EQ(OpenDialog(), nullptr);
+
   // Below both thresholds: nothing.
   STOCK::fileheader.cBackupMonths = 6;
   TAPISUB::hooks.hungUp();
@@ -370,6 +378,22 @@ TEST_F(BackupDialogTest, TheManualBackupSitsBesideTheStockProperties) {
   BackupDialog* d = OpenDialog();
   EXPECT_EQ(d->Reason(), 0);
   EXPECT_NE(d->findChild<QRadioButton*>("backupOnly"), nullptr);
+  d->reject();
+  ASSERT_TRUE(PollUntil([] { return OpenDialog() == nullptr; }));
+  // A stock without a dated call: the name alone, the slider on this month
+  // only, every line in the range.
+  STOCK::ResetForTest();
+  STOCK::hooks.now = [] { return Date(2026, 4, 10); };
+  ASSERT_EQ(STOCK::Create(Path("plain.stk"), 1000, 40, 0, 0, 0), 1);
+  ASSERT_TRUE(STOCK::EnableWrite(1, 1));
+  AppendLines(Numbered(0, 5));
+  items[1]->trigger();
+  ASSERT_TRUE(PollUntil([] { return OpenDialog() != nullptr; }));
+  d = OpenDialog();
+  EXPECT_EQ(d->findChild<QLineEdit*>("name")->text(), QStringLiteral("plain"));
+  EXPECT_EQ(d->findChild<QSlider*>("months")->minimum(), 2026 * 12 + 3);
+  EXPECT_EQ(d->findChild<QSlider*>("months")->maximum(), 2026 * 12 + 3);
+  EXPECT_EQ(d->ChosenLines(), 6);
 }
 
 }  // namespace
