@@ -30,6 +30,7 @@
 #include "port/tapisub.h"
 #include "port/telnet.h"
 #include "port/telnet_dialog.h"
+#include "script/backup_offer_window.h"
 #include "script/script_menu_window.h"
 #include "script/script.h"
 #include "script/scriptname.h"
@@ -214,6 +215,11 @@ int main(int argc, char** argv) {
     frame->dial = [](const std::string& sjis) { return TAPISUB::Dial(sjis.c_str()); };
     frame->hangup = [] { TAPISUB::Hangup(); };
     InstallScriptWindows(frame.get());
+    // The backup offer after calls and scripts; the manual backup in the file menu.
+    {
+      const QList<QAction*> menus = frame->menuBar()->actions();
+      InstallBackupOffer(frame.get(), menus.isEmpty() ? nullptr : menus.first()->menu());
+    }
     frame->PlaceBySettings();
     InstallTransferWindows(frame.get(), frame->menuBar()->addMenu(QStringLiteral("転送(&F)")), frame->Client());
     TELNET::windowSizeSource = [](int* columns, int* lines) {

@@ -4,10 +4,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <optional>
 
 #include "platform/atomicfile.h"
@@ -51,11 +56,13 @@ std::string BaseOf(const std::string& path) {
 }
 
 // A file written under a temporary name beside its final name, in blocks of
-// 16,384 bytes; Finish syncs it, Publish renames it, and the destructor
-// removes it when it was never published.
+// 16,384 bytes gathered in a 1 MiB buffer; Finish syncs it, Publish renames
+// it, and the destructor removes it when it was never published.  Every
+// 8 MiB written the kernel is asked to start writing them back, so the sync
+// at the end waits for the last few MiB rather than for the whole file.
 class TempFile {
  public:
-  explicit TempFile(std::string finalPath) : final_(std::move(finalPath)) {
+  explicit TempFile(std::string finalPath) : final_(std::move(finalPath)), buf_(kBuffer) {
     tmp_ = DirOf(final_) + "/." + BaseOf(final_) + ".XXXXXX";
     fd_ = mkostemp(tmp_.data(), O_CLOEXEC);
     if (fd_ >= 0) fchmod(fd_, 0644);
@@ -70,28 +77,44 @@ class TempFile {
   bool Ok() const { return fd_ >= 0 && ok_; }
   void Put(const void* p, size_t n) {
     const auto* c = static_cast<const unsigned char*>(p);
-    if (buf_.empty() && n >= kBlock) {
-      // Whole blocks of a large piece go out without a copy.
-      const size_t whole = n / kBlock * kBlock;
-      if (Ok()) ok_ = WriteAll(fd_, c, whole);
-      c += whole;
-      n -= whole;
+    while (n > 0) {
+      if (used_ == 0 && n >= kBlock) {
+        // Whole blocks of a large piece go out without a copy.
+        const size_t whole = n / kBlock * kBlock;
+        Write(c, whole);
+        c += whole;
+        n -= whole;
+        continue;
+      }
+      const size_t k = std::min(n, kBuffer - used_);
+      std::memcpy(buf_.data() + used_, c, k);
+      used_ += k;
+      c += k;
+      n -= k;
+      if (used_ == kBuffer) Flush(false);
     }
-    buf_.insert(buf_.end(), c, c + n);
-    if (buf_.size() >= kBlock) Flush(false);
   }
   void PutByte(unsigned char c) {
-    buf_.push_back(c);
-    if (buf_.size() >= kBlock) Flush(false);
+    buf_[used_++] = c;
+    if (used_ == kBuffer) Flush(false);
   }
+  // Room for `n` bytes (at most one block) at the end of the buffer; Commit
+  // then takes what was put there.
+  unsigned char* Room(size_t n) {
+    if (kBuffer - used_ < n) Flush(false);
+    return buf_.data() + used_;
+  }
+  void Commit(size_t n) { used_ += n; }
   // Writes what is buffered and syncs it; the rename follows in Publish so
   // that several files can all be complete before any of them appears.
   bool Finish() {
     Flush(true);
     return Ok() && fsync(fd_) == 0;
   }
-  // Overwrites the file's first bytes (after Finish).
+  // Overwrites the file's first bytes (before Finish: the file is only a
+  // temporary one until it is published, so one sync covers both).
   bool WriteAtStart(const void* p, size_t n) {
+    Flush(true);
     if (!Ok()) return false;
     ok_ = pwrite(fd_, p, n, 0) == ssize_t(n);
     return ok_;
@@ -103,24 +126,34 @@ class TempFile {
   }
 
  private:
-  // Writes whole blocks (and with `all` the rest too).
+  static constexpr size_t kBuffer = 64 * kBlock;
+  static constexpr uint64_t kWriteBack = 8u << 20;
+
+  void Write(const unsigned char* p, size_t n) {
+    if (!Ok()) return;
+    ok_ = WriteAll(fd_, p, n);
+    written_ += n;
+    if (written_ - synced_ >= kWriteBack) {
+      // Only a hint: the data is synced for certain in Finish.
+      sync_file_range(fd_, off_t(synced_), off_t(written_ - synced_), SYNC_FILE_RANGE_WRITE);
+      synced_ = written_;
+    }
+  }
+  // Writes the whole blocks buffered (and with `all` the rest too); the
+  // remainder moves to the front.
   void Flush(bool all) {
-    size_t off = 0;
-    while (Ok() && buf_.size() - off >= kBlock) {
-      ok_ = WriteAll(fd_, buf_.data() + off, kBlock);
-      off += kBlock;
-    }
-    if (all && Ok() && off < buf_.size()) {
-      ok_ = WriteAll(fd_, buf_.data() + off, buf_.size() - off);
-      off = buf_.size();
-    }
-    buf_.erase(buf_.begin(), buf_.begin() + long(off));
+    const size_t out = all ? used_ : used_ / kBlock * kBlock;
+    if (out > 0) Write(buf_.data(), out);
+    std::memmove(buf_.data(), buf_.data() + out, used_ - out);
+    used_ -= out;
   }
 
   std::string final_, tmp_;
   int fd_ = -1;
   bool ok_ = true, published_ = false;
   std::vector<unsigned char> buf_;
+  size_t used_ = 0;
+  uint64_t written_ = 0, synced_ = 0;
 };
 
 // The header shared by a backup stock and the control file.
@@ -143,12 +176,55 @@ STOCKFILEHEADER BackupHeader(int n) {
   return h;
 }
 
+// Copies n bytes of a slot's text, control bytes (empty cells among them)
+// turned into blanks.
+void CopyAsText(unsigned char* out, const unsigned char* in, int n) {
+  int x = 0;
+#if defined(__SSE2__)
+  const __m128i space = _mm_set1_epi8(0x20);
+  for (; x + 16 <= n; x += 16) {
+    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + x));
+    // max(w, 0x20) is w for every byte from 0x20 on and 0x20 below it.
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_max_epu8(w, space));
+  }
+#endif
+  for (; x < n; ++x) out[x] = in[x] < 0x20 ? 0x20 : in[x];
+}
+
+// The offset of the first CR or LF among n bytes, n when there is none.
+size_t FindLineEnd(const char* p, size_t n) {
+  size_t x = 0;
+#if defined(__SSE2__)
+  const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
+  for (; x + 16 <= n; x += 16) {
+    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + x));
+    const int hit = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(w, cr), _mm_cmpeq_epi8(w, lf)));
+    if (hit != 0) return x + size_t(__builtin_ctz(unsigned(hit)));
+  }
+#endif
+  for (; x < n; ++x)
+    if (p[x] == '\r' || p[x] == '\n') return x;
+  return n;
+}
+
 bool Exists(const std::string& p) {
   struct stat st {};
   return lstat(p.c_str(), &st) == 0;
 }
 
 }  // namespace
+
+SYSTEMTIME BackupToday() {
+  if (STOCK::hooks.now) return STOCK::hooks.now();
+  const time_t t = time(nullptr);
+  tm lt{};
+  localtime_r(&t, &lt);
+  SYSTEMTIME st;
+  st.wYear = lt.tm_year + 1900;
+  st.wMonth = lt.tm_mon + 1;
+  st.wDay = lt.tm_mday;
+  return st;
+}
 
 BACKUPCHECK CheckBackup(const SYSTEMTIME& today) {
   BACKUPCHECK c;
@@ -206,6 +282,8 @@ std::string ProposedBackupName() {
   const size_t dot = base.rfind('.');
   if (dot != std::string::npos && dot > 0) base.resize(dot);
   if (STOCK::fileheader.ftOldestCall.dwHighDateTime == 0) STOCK::CalcOldestDateTime();
+  // A stock without a dated call has no date to name.
+  if (STOCK::fileheader.ftOldestCall.dwHighDateTime == 0) return jcode::Utf8ToSjis(base);
   const SYSTEMTIME st = FileTimeToSystemTime(STOCK::fileheader.ftOldestCall);
   return jcode::Utf8ToSjis(base) + Sjis(" - ") + std::to_string(st.wYear) + Sjis("年") + std::to_string(st.wMonth) +
          Sjis("月") + std::to_string(st.wDay) + Sjis("日～");
@@ -288,7 +366,9 @@ int Backup(const BACKUPREQUEST& req, std::string* error, int* written) {
       std::memcpy(raw, kBackupInfoMagic, sizeof kBackupInfoMagic);
       info->Put(raw, sizeof raw);
     }
-    std::string line;
+    // The slots are read through the stock's file windows and their text
+    // goes straight into the output buffer: one copy per slot, control
+    // bytes (empty cells among them) turned into blanks in place.
     bool open = false;  // a logical line has begun
     int lines = 0;
     int slot = cvOldest;
@@ -298,9 +378,10 @@ int Backup(const BACKUPREQUEST& req, std::string* error, int* written) {
       block.resize(size_t(want) * sz);
       const int got = STOCK::ReadLines(slot, want, block.data());
       if (got <= 0) return fail();
+      const unsigned char* view = block.data();
       int s = slot;
       for (int k = 0; k < got; ++k, s = STOCK::AddIndex(s, 1)) {
-        const unsigned char* item = block.data() + size_t(k) * sz;
+        const unsigned char* item = view + size_t(k) * sz;
         const char* text = reinterpret_cast<const char*>(item + 1);
         const int len = StockTextLength(text, column);
         const bool last = done + k + 1 == n;
@@ -310,17 +391,17 @@ int Backup(const BACKUPREQUEST& req, std::string* error, int* written) {
           open = true;
           if (info) info->PutByte(STOCK::aTag[size_t(s)] == TAG_CONNECT ? (unsigned char)STOCK_MARK_CONNECT : item[0]);
         }
-        for (int x = 0; x < len; ++x) {
-          const auto c = static_cast<unsigned char>(text[x]);
-          line.push_back(c < 0x20 ? ' ' : char(c));  // empty cells are blanks
-        }
+        unsigned char* o = main.Room(size_t(len) + 2);
+        CopyAsText(o, reinterpret_cast<const unsigned char*>(text), len);
+        size_t put = size_t(len);
         if (static_cast<unsigned char>(text[column - 1]) < 0x20 || last) {
-          line += "\r\n";
-          main.Put(line.data(), line.size());
-          line.clear();
+          o[put++] = '\r';
+          o[put++] = '\n';
           open = false;
-          if (++lines % 1000 == 0 && req.progress && !req.progress(done + k + 1, n)) return stopped();
+          ++lines;
         }
+        main.Commit(put);
+        if (!open && lines % 1000 == 0 && req.progress && !req.progress(done + k + 1, n)) return stopped();
       }
       done += got;
       if (done < n) slot = STOCK::AddIndex(slot, got);
@@ -370,6 +451,19 @@ size_t LayOutText(const char* text, size_t size, const unsigned char* marks, siz
     slots.resize(start + sz, 0);
     slots[start] = mark;
     tags.push_back(mark == STOCK_MARK_CONNECT ? TAG_CONNECT : TAG_NONE);
+    {
+      // A line shorter than the width (the usual case) is one slot: its
+      // bytes are copied as they are, control bytes turned into blanks.
+      const size_t scan = std::min(size - i, size_t(column));
+      const size_t e = FindLineEnd(text + i, scan);
+      if (e < scan || scan < size_t(column)) {
+        CopyAsText(slots.data() + start + 1, reinterpret_cast<const unsigned char*>(text + i), int(e));
+        i += e;
+        if (i < size) i += text[i] == '\r' && i + 1 < size && text[i + 1] == '\n' ? 2 : 1;
+        ++taken;
+        continue;
+      }
+    }
     int x = 0;
     bool trail = false;
     const auto wrap = [&] {
@@ -463,32 +557,61 @@ int RestoreStock(const std::string& backup, const std::string& target, std::stri
     err = Sjis(kStiUnreadable);
     return 0;
   }
-  if (!ReadFileBytes(backup, data)) {
+  const int fd = open(backup.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
     err = backup + ": " + Sjis(kReadFailed);
     return 0;
   }
+  struct Closer {
+    int fd;
+    ~Closer() { close(fd); }
+  } closer{fd};
   const auto* marks = reinterpret_cast<const unsigned char*>(info.data()) + STOCK_HEADER_SIZE;
   const size_t markCount = info.size() - STOCK_HEADER_SIZE;
   const size_t sz = size_t(column) + 1;
-  // The slots go to the new file as they are laid out, 1000 lines at a
-  // time (so a progress box can stop it); the header, written last over a
-  // blank one, then says how many there are.  The tags follow the slots.
+  // The text is read 1 MiB at a time; the complete lines of each piece are
+  // laid out and their slots written to the new file at once (so a progress
+  // box can stop it); the header, written last over a blank one, then says
+  // how many there are.  The tags follow the slots.
   TempFile out(to);
   const unsigned char blank[STOCK_HEADER_SIZE] = {};
   out.Put(blank, sizeof blank);
   std::vector<unsigned char> slots, tags;
+  std::vector<char> buf(size_t(1) << 20);
+  size_t have = 0;
+  bool eof = false;
   FILETIME oldestCall;
-  size_t pos = 0, taken = 0, lines = 0;
-  while (pos < data.size() && taken < markCount) {
-    size_t end = pos;
-    for (int k = 0; k < 1000 && end < data.size(); ++k) {
-      while (end < data.size() && data[end] != '\r' && data[end] != '\n') ++end;
-      if (end < data.size()) end += data[end] == '\r' && end + 1 < data.size() && data[end + 1] == '\n' ? 2 : 1;
+  size_t taken = 0, lines = 0;
+  while (taken < markCount) {
+    while (!eof && have < buf.size()) {
+      const ssize_t r = read(fd, buf.data() + have, buf.size() - have);
+      if (r < 0 && errno == EINTR) continue;
+      if (r < 0) {
+        err = backup + ": " + Sjis(kReadFailed);
+        return 0;
+      }
+      if (r == 0) eof = true;
+      have += size_t(r);
+    }
+    if (have == 0) break;
+    // Up to the last line end whose kind is known (a CR at the very end may
+    // be the first half of a CR LF); at the end of the file, everything.
+    size_t end = have;
+    if (!eof) {
+      end = have - 1;  // buf[have - 1] is undecided when it is a CR
+      while (end > 0 && buf[end - 1] != '\n' && buf[end - 1] != '\r') --end;
+      if (buf[have - 1] == '\n') end = have;
+      if (end == 0) {
+        // One line longer than the buffer: read on with a larger one.
+        buf.resize(buf.size() * 2);
+        continue;
+      }
     }
     slots.clear();
     const size_t first = tags.size();
-    taken += LayOutText(data.data() + pos, end - pos, marks + taken, markCount - taken, column, slots, tags);
-    pos = end;
+    taken += LayOutText(buf.data(), end, marks + taken, markCount - taken, column, slots, tags);
+    std::memmove(buf.data(), buf.data() + end, have - end);
+    have -= end;
     if (oldestCall.dwHighDateTime == 0)
       for (size_t t = first; t < tags.size(); ++t)
         if (tags[t] == TAG_CONNECT) {
@@ -506,6 +629,7 @@ int RestoreStock(const std::string& backup, const std::string& target, std::stri
       err.clear();
       return 0;
     }
+    if (eof && have == 0) break;
   }
   // The newest slot is the empty line the next call writes into.
   slots.assign(sz, 0);
@@ -533,7 +657,7 @@ int RestoreStock(const std::string& backup, const std::string& target, std::stri
   h.fOnlineFlag = 1;
   unsigned char raw[STOCK_HEADER_SIZE];
   WriteStockHeader(h, raw);
-  if (!out.Finish() || !out.WriteAtStart(raw, sizeof raw) || !out.Finish() || !out.Publish()) {
+  if (!out.WriteAtStart(raw, sizeof raw) || !out.Finish() || !out.Publish()) {
     err = to + Sjis(kCopyFailed);
     return 0;
   }

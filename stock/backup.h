@@ -33,6 +33,10 @@ struct BACKUPCHECK {
   int currentMonth = 0;
 };
 
+// Today as the backup offer sees it: STOCK::hooks.now when set (tests), else
+// the local date.
+SYSTEMTIME BackupToday();
+
 // Decides whether the open stock should be backed up on `today`.  Only stocks
 // in backup mode (more than 5,000,000 lines, no daily clearing) qualify.  An
 // unknown oldest call time is computed from the connect lines first.  With
@@ -48,7 +52,8 @@ bool PostponeBackup(int reason);
 int BackupLinesUntilMonth(int month);
 
 // The proposed backup name: the stock's name without its extension, " - ",
-// the oldest call's date (year "年" month "月" day "日") and "～" (Shift_JIS).
+// the oldest call's date (year "年" month "月" day "日") and "～" (Shift_JIS); the
+// name alone when no call is dated.
 std::string ProposedBackupName();
 
 struct BACKUPREQUEST {

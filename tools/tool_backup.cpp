@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 
 #include <cstdio>
-#include <ctime>
 #include <string>
 #include <vector>
 
@@ -40,18 +39,6 @@ bool ParseDate(const std::string& s, bool withDay, SYSTEMTIME* st) {
   if (st->wMonth < 1 || st->wMonth > 12) return false;
   if (withDay && (!ParseNumber(s.substr(8, 2), 2, &st->wDay) || st->wDay < 1 || st->wDay > 31)) return false;
   return true;
-}
-
-SYSTEMTIME Today() {
-  if (STOCK::hooks.now) return STOCK::hooks.now();
-  time_t t = time(nullptr);
-  tm lt{};
-  localtime_r(&t, &lt);
-  SYSTEMTIME st;
-  st.wYear = lt.tm_year + 1900;
-  st.wMonth = lt.tm_mon + 1;
-  st.wDay = lt.tm_mday;
-  return st;
 }
 
 void Say(const std::string& text) { std::fputs(text.c_str(), stdout); }
@@ -106,7 +93,7 @@ int BackupStockCommand(const std::vector<std::string>& args) {
     }
   }
   if (!STOCK::Open(file)) return 1;
-  if (!haveToday) today = Today();
+  if (!haveToday) today = BackupToday();
   if (check) {
     const BACKUPCHECK c = CheckBackup(today);
     Say("reason " + std::to_string(c.reason) + "\n");

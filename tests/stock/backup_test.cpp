@@ -545,3 +545,51 @@ TEST_F(BackupTest, ToolBacksUpChecksAndRestores) {
 }
 
 }  // namespace
+
+// A text restore reads the text a piece at a time: lines and CR LF pairs cut
+// by a piece's end, a line longer than a piece and a last line without a
+// line end must come out as laying out the whole text at once does.
+TEST_F(BackupTest, TextRestoreAcrossReadPiecesEqualsWholeLayout) {
+  constexpr size_t kPiece = size_t(1) << 20;  // the reader's first piece
+  const auto filler = [](size_t n, char c) {
+    std::string s;
+    while (s.size() < n) s += std::string(std::min<size_t>(30, n - s.size()), c) + "\n";
+    return s;
+  };
+  struct Case {
+    const char* name;
+    std::string text;
+  } cases[] = {
+      {"CR LF cut by the piece's end", filler(kPiece - 1, 'a') + "\r\nnext\r\n"},
+      {"a CR alone at the piece's end", filler(kPiece - 1, 'b') + "\rafter\n"},
+      {"a line longer than two pieces", "x\n" + std::string(2 * kPiece + 77, 'l') + "\r\ntail\n"},
+      {"the last line without a line end", filler(kPiece + 5, 'c') + "end"},
+  };
+  STOCKFILEHEADER h;
+  h.Reset();
+  h.cColumn = 40;
+  unsigned char raw[STOCK_HEADER_SIZE];
+  WriteStockHeader(h, raw);
+  std::memset(raw, 0, STOCK_MAGIC_SIZE);
+  std::memcpy(raw, kBackupInfoMagic, std::strlen(kBackupInfoMagic) + 1);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    STOCK::ResetForTest();
+    // Marks: a connect byte every 7th line, else a varying input column.
+    std::vector<unsigned char> marks;
+    for (size_t i = 0; i < 200000; ++i) marks.push_back(i % 7 == 0 ? 0xFE : (unsigned char)(i % 5 ? 0xFF : 3));
+    std::vector<unsigned char> slots, tags;
+    const size_t taken = LayOutText(c.text.data(), c.text.size(), marks.data(), marks.size(), 40, slots, tags);
+    ASSERT_LT(taken, marks.size());
+    std::ofstream(out + "/big.txt", std::ios::binary) << c.text;
+    std::ofstream(out + "/big.sti", std::ios::binary)
+        << std::string(reinterpret_cast<const char*>(raw), sizeof raw)
+        << std::string(marks.begin(), marks.begin() + long(taken) + 3);  // 3 to spare: the text ends first
+    std::string err;
+    ASSERT_EQ(RestoreStock(out + "/big.txt", Path("big.stk"), &err), 1) << err;
+    ASSERT_EQ(STOCK::Open(Path("big.stk")), 1);
+    ASSERT_EQ(size_t(STOCK::UsedItems()), tags.size() + 1);  // and the empty newest line
+    EXPECT_TRUE(SourceSlots(int(tags.size())) == std::string(slots.begin(), slots.end()));
+    EXPECT_TRUE(SourceTags(int(tags.size())) == std::string(tags.begin(), tags.end()));
+  }
+}
