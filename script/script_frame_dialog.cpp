@@ -175,7 +175,7 @@ void InstallScriptDialogs(FRAMEWINDOW* frame) {
   auto modifiers = SCRIPT::hooks.keyDown;
   SCRIPT::hooks.keyDown = [modifiers](int32_t vk) {
     if (SCRIPTKEYSTATE::IsModifier(vk)) return modifiers ? modifiers(vk) : false;
-    return QGuiApplication::applicationState() == Qt::ApplicationActive && SCRIPTKEYSTATE::IsDown(vk);
+    return SCRIPTKEYSTATE::IsDown(vk);  // forgotten whenever our windows lose the focus
   };
   auto* watch = new KEYWATCH(frame->Client());
   watch->setParent(qApp);

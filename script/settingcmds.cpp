@@ -111,7 +111,9 @@ std::string SCRIPTSETTINGCMDS::SetIniValue(const std::string& text, const std::s
     size_t start, end, next;
   };
   std::vector<LINE> lines;
-  for (size_t pos = 0; pos < text.size();) {
+  // A byte-order mark at the start is no part of the first line.
+  const size_t first = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+  for (size_t pos = first; pos < text.size();) {
     size_t nl = text.find('\n', pos);
     const size_t next = nl == std::string::npos ? text.size() : nl + 1;
     size_t end = nl == std::string::npos ? text.size() : nl;
@@ -127,9 +129,8 @@ std::string SCRIPTSETTINGCMDS::SetIniValue(const std::string& text, const std::s
     if (!Trimmed(content(l), t)) continue;
     if (t.front() == '[' && t.back() == ']') {
       if (inSection) break;
-      std::string_view name;
-      Trimmed(t.substr(1, t.size() - 2), name);
-      if (SameAscii(name, section) || (section.empty() && t.size() == 2)) {
+      // The name between the brackets as it stands, as the reader takes it.
+      if (SameAscii(t.substr(1, t.size() - 2), section)) {
         inSection = found = true;
         insertAt = l.next;
       }
@@ -194,7 +195,8 @@ bool SCRIPTSETTINGCMDS::Run(uint8_t a) {
         return false;
       if (a == atom::GETINI ? !args.Variable(var, numeric) : !args.Text(value)) return false;
       if (!args.End()) return false;
-      if (file.size() > MAX_INI_FILE || section.size() > MAX_INI_NAME || key.size() > MAX_INI_NAME || key.empty())
+      if (file.size() > MAX_INI_FILE || section.size() > MAX_INI_NAME || key.size() > MAX_INI_NAME || key.empty() ||
+          section.find_first_of("\r\n") != std::string::npos || key.find_first_of("\r\n=") != std::string::npos)
         return args.Fail();
       const std::string path = IniPath(file);
       if (path.empty()) return Failed(a, jcode::SjisToUtf8(file), "empty, or not a Shift_JIS path");

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QKeyEvent>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -348,6 +349,50 @@ TEST(ScriptDialogWindows, InputDialogForms) {
     if (auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget())) d->reject();
   });
   EXPECT_EQ(AskScriptInput("名前", "x", false, false), std::nullopt);
+}
+
+}  // namespace
+
+#include "script/script_menu_window.h"
+#include "shell/frame_window.h"
+#include "terminal/terminal_view.h"
+
+namespace {
+
+// Key events on the offscreen frame: KEYSTATE sees a held key, and typing
+// into the terminal beeps instead while a script has forbidden it.
+TEST(ScriptFrameHooks, KeysOnTheFrame) {
+  TestApp app;
+  SCRIPTPEER peer;
+  FRAMEWINDOW frame;
+  InstallScriptWindows(&frame);
+  int beeps = 0;
+  SCRIPTPROGRAMCMDS::hooks.beep = [&] { ++beeps; };
+  QWidget* view = frame.Client();
+  auto key = [&](QEvent::Type t, int k, const QString& text) {
+    QKeyEvent e(t, k, Qt::NoModifier, text);
+    QApplication::sendEvent(view, &e);
+  };
+  key(QEvent::KeyPress, Qt::Key_A, "a");
+  EXPECT_TRUE(SCRIPT::hooks.keyDown(65));
+  EXPECT_FALSE(SCRIPT::hooks.keyDown(66));
+  key(QEvent::KeyRelease, Qt::Key_A, "a");
+  EXPECT_FALSE(SCRIPT::hooks.keyDown(65));
+  EXPECT_EQ(beeps, 0);  // no script: typing is free
+
+  ASSERT_TRUE(SCRIPT::ExecuteFromMemory("keyboard off\nwait \"never\"\n"));
+  peer.Pass();
+  ASSERT_TRUE(SCRIPT::fExecuting);
+  key(QEvent::KeyPress, Qt::Key_X, "x");
+  key(QEvent::KeyRelease, Qt::Key_X, "x");
+  key(QEvent::KeyPress, Qt::Key_PageUp, "");  // the back-scroll still moves
+  EXPECT_EQ(beeps, 1);
+  SCRIPT::StopAll();
+  EXPECT_TRUE(SCRIPT::fKeyboardOn);
+  key(QEvent::KeyPress, Qt::Key_X, "x");
+  EXPECT_EQ(beeps, 1);
+  SCRIPTPROGRAMCMDS::ResetForTest();
+  SCRIPTDIALOGCMDS::ResetForTest();
 }
 
 }  // namespace

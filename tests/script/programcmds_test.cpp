@@ -130,6 +130,8 @@ TEST_F(ProgramCommands, EachFormWaitsAsItShould) {
     }
     // Whatever the form, the program ran.
     EXPECT_TRUE(RealRun::Until([&] { return fs::exists(marker); }, 10000));
+    // And it is forgotten once it has ended.
+    EXPECT_TRUE(RealRun::Until([] { return SCRIPTPROGRAMCMDS::RunningPrograms() == 0; }, 10000));
     run.sends.clear();
   }
 }
