@@ -20,6 +20,7 @@
 #include "script/atoms.h"
 #include "script/filecmds.h"
 #include "script/script.h"
+#include "script/scripthook.h"
 #include "script/scriptmsg.h"
 #include "script/value.h"
 #include "script/var.h"
@@ -422,9 +423,7 @@ void AppendErrorLog(const SCRIPTERROR& e) {
   std::tm tm{};
   localtime_r(&t, &tm);
   std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &tm);
-  out << when << " " << e.file << ":" << e.line << ": " << e.message;
-  if (!e.command.empty()) out << " [" << e.command << "]";
-  out << "\n";
+  out << when << " " << HeadlessErrorLine(e) << "\n";
 }
 
 bool RunProgram(uint8_t a, SCRIPTCMDARGS& args) {

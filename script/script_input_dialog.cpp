@@ -13,6 +13,7 @@
 
 #include "platform/jcode.h"
 #include "platform/ui.h"
+#include "script/value.h"
 #include "script/var.h"
 
 SCRIPTINPUTDIALOG::SCRIPTINPUTDIALOG(const std::string& text, const std::string& initial, bool secret, bool longPrompt,
@@ -49,15 +50,8 @@ std::optional<std::string> AskScriptInput(const std::string& prompt, const std::
   const int r = ui::Current().RunModal([&] { return d.exec(); });
   if (r != QDialog::Accepted) return std::nullopt;
   // At most 1024 bytes as the script holds them, on a whole character.
-  std::string sjis = jcode::Utf8ToSjis(d.Edit()->text().toUtf8().toStdString());
-  size_t n = 0;
-  while (n < sjis.size()) {
-    const size_t w = jcode::IsKanji1(static_cast<unsigned char>(sjis[n])) ? 2 : 1;
-    if (n + w > VAR::MAX_VALUE) break;
-    n += w;
-  }
-  sjis.resize(std::min(n, sjis.size()));
-  return jcode::SjisToUtf8(sjis);
+  const std::string sjis = jcode::Utf8ToSjis(d.Edit()->text().toUtf8().toStdString());
+  return jcode::SjisToUtf8(CutSjis(sjis, VAR::MAX_VALUE));
 }
 
 int TimedMessageBox(const std::string& text, const std::string& caption, unsigned style, int64_t ms, QWidget* parent,

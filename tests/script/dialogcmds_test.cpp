@@ -395,4 +395,28 @@ TEST(ScriptFrameHooks, KeysOnTheFrame) {
   SCRIPTDIALOGCMDS::ResetForTest();
 }
 
+// The whole way of TIMEOUTQUESTION in a window: the real box, its timer
+// pressing Yes, RESULT 1; and TITLE on the frame.
+TEST(ScriptFrameHooks, TimedQuestionAndTitleOnTheFrame) {
+  TestApp app;
+  SCRIPTPEER peer;
+  FRAMEWINDOW frame;
+  InstallScriptWindows(&frame);
+  const QString normal = frame.windowTitle();
+  QString during;
+  SCRIPT::hooks.send = [&](const std::string& s) {
+    peer.sends.push_back(s);
+    during = frame.windowTitle();
+  };
+  ASSERT_TRUE(SCRIPT::ExecuteFromMemory(
+      jcode::Utf8ToSjis("title \"接続中\"\ntimeoutquestion \"続けますか\", 0\nsend \"r\" + result\ntitle\n")));
+  ASSERT_TRUE(peer.Run(10000));
+  EXPECT_TRUE(peer.errors.empty());
+  EXPECT_EQ(peer.sends, std::vector<std::string>{"r1"});
+  EXPECT_EQ(during, QStringLiteral("接続中"));
+  EXPECT_EQ(frame.windowTitle(), normal);
+  SCRIPTPROGRAMCMDS::ResetForTest();
+  SCRIPTDIALOGCMDS::ResetForTest();
+}
+
 }  // namespace
