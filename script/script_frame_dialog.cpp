@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 
+#include "port/tapisub.h"
 #include "script/dialogcmds.h"
 #include "script/programcmds.h"
 #include "script/script.h"
@@ -147,6 +148,13 @@ void InstallScriptDialogs(FRAMEWINDOW* frame) {
     }
   };
   p.beep = [] { QApplication::beep(); };
+  // SOUND OFF mutes the dialler's sounds too.
+  for (std::function<void()>* sound : {&TAPISUB::hooks.beep, &TAPISUB::hooks.playRedialSound}) {
+    if (!*sound) continue;
+    *sound = [play = *sound] {
+      if (SCRIPTPROGRAMCMDS::fSoundOn) play();
+    };
+  }
   p.quit = [f](int) {
     // The frame closes as the user's close does (the settings are kept).
     QTimer::singleShot(0, qApp, [f] {

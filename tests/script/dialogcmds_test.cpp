@@ -354,6 +354,7 @@ TEST(ScriptDialogWindows, InputDialogForms) {
 }  // namespace
 
 #include "script/script_menu_window.h"
+#include "port/tapisub.h"
 #include "shell/frame_window.h"
 #include "terminal/terminal_view.h"
 
@@ -365,9 +366,17 @@ TEST(ScriptFrameHooks, KeysOnTheFrame) {
   TestApp app;
   SCRIPTPEER peer;
   FRAMEWINDOW frame;
+  int dialerBeeps = 0;
+  TAPISUB::hooks.beep = [&] { ++dialerBeeps; };
   InstallScriptWindows(&frame);
   int beeps = 0;
   SCRIPTPROGRAMCMDS::hooks.beep = [&] { ++beeps; };
+  // SOUND OFF mutes the dialler's beep as well.
+  TAPISUB::hooks.beep();
+  SCRIPTPROGRAMCMDS::fSoundOn = false;
+  TAPISUB::hooks.beep();
+  SCRIPTPROGRAMCMDS::fSoundOn = true;
+  EXPECT_EQ(dialerBeeps, 1);
   QWidget* view = frame.Client();
   auto key = [&](QEvent::Type t, int k, const QString& text) {
     QKeyEvent e(t, k, Qt::NoModifier, text);
@@ -393,6 +402,7 @@ TEST(ScriptFrameHooks, KeysOnTheFrame) {
   EXPECT_EQ(beeps, 1);
   SCRIPTPROGRAMCMDS::ResetForTest();
   SCRIPTDIALOGCMDS::ResetForTest();
+  TAPISUB::hooks.beep = nullptr;
 }
 
 // The whole way of TIMEOUTQUESTION in a window: the real box, its timer
