@@ -3,7 +3,9 @@
 // RUNSYNC2 on a real event loop, the date and version numbers, the run's
 // own state (typing, the screen, highlight strings, key assignments) given
 // back when it ends, and the parameter errors.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -98,12 +100,43 @@ class ProgramCommands : public ::testing::Test {
 TEST_F(ProgramCommands, ProgramsStartInTheScriptDirectoryWithoutAShell) {
   // Words split at blanks; ";", "$(...)" and ">" are plain characters of
   // the arguments, never a shell's.
-  ASSERT_TRUE(Start("runsync2 \"touch one two;three $(four) >five\"\nsend \"after\"\n"));
+  // Double quotes (written ^" in a script's text) keep blanks in one word.
+  ASSERT_TRUE(Start("runsync2 \"touch one two;three $(four) >five ^\"six seven^\"\"\nsend \"after\"\n"));
   ASSERT_TRUE(run.Run(10000));
   EXPECT_TRUE(run.errors.empty());
-  for (const char* name : {"one", "two;three", "$(four)", ">five"}) EXPECT_TRUE(fs::exists(dir.File(name))) << name;
+  for (const char* name : {"one", "two;three", "$(four)", ">five", "six seven"})
+    EXPECT_TRUE(fs::exists(dir.File(name))) << name;
+  EXPECT_FALSE(fs::exists(dir.File("six")));
   EXPECT_FALSE(fs::exists(dir.File("five")));
   EXPECT_EQ(run.sends, std::vector<std::string>{"after"});
+}
+
+TEST_F(ProgramCommands, AProgramsOutputGoesToOurStandardError) {
+  // Our standard output is the headless screen's: a program's output must
+  // not land there.
+  const std::string out = dir.File("stdout"), err = dir.File("stderr");
+  std::fflush(stdout);
+  std::fflush(stderr);
+  const int savedOut = ::dup(1), savedErr = ::dup(2);
+  const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ASSERT_GE(o, 0);
+  ASSERT_GE(e, 0);
+  ::dup2(o, 1);
+  ::dup2(e, 2);
+  const bool started = Start("runsync2 \"sh -c ^\"echo to-out; echo to-err >&2^\"\"\n");
+  const bool ended = started && run.Run(10000);
+  ::dup2(savedOut, 1);
+  ::dup2(savedErr, 2);
+  ::close(savedOut);
+  ::close(savedErr);
+  ::close(o);
+  ::close(e);
+  ASSERT_TRUE(ended);
+  EXPECT_TRUE(run.errors.empty());
+  EXPECT_EQ(ReadWhole(out), "");
+  const std::string got = ReadWhole(err);
+  EXPECT_NE(got.find("to-out\n"), std::string::npos) << got;
+  EXPECT_NE(got.find("to-err\n"), std::string::npos) << got;
 }
 
 TEST_F(ProgramCommands, EachFormWaitsAsItShould) {
