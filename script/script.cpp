@@ -8,7 +8,10 @@
 #include "platform/ui.h"
 #include "platform/usermessage.h"
 #include "script/atoms.h"
+#include "script/dialogcmds.h"
 #include "script/filecmds.h"
+#include "script/programcmds.h"
+#include "script/settingcmds.h"
 #include "script/scriptmsg.h"
 #include "script/scriptname.h"
 #include "script/value.h"
@@ -243,6 +246,9 @@ class SCRIPTSTATEMENTS {
       case atom::ENDSWITCH: return true;
       default:
         if (SCRIPTFILE::Handles(a)) return SCRIPTFILE::Run(a);
+        if (SCRIPTPROGRAMCMDS::Handles(a)) return SCRIPTPROGRAMCMDS::Run(a);
+        if (SCRIPTDIALOGCMDS::Handles(a)) return SCRIPTDIALOGCMDS::Run(a);
+        if (SCRIPTSETTINGCMDS::Handles(a)) return SCRIPTSETTINGCMDS::Run(a);
         SCRIPT::Report(scriptmsg::NOT_YET, std::string(atom::Name(a)) + " " + scriptmsg::Text(scriptmsg::NOT_YET),
                        atom::Name(a));
         return false;
@@ -1318,6 +1324,7 @@ void SCRIPT::StopNow() {
   if (levels_.empty()) {
     VAR::ClearGlobal();
     SCRIPTFILE::EndRun();
+    SCRIPTPROGRAMCMDS::EndRun();
     fExecuting = false;
     fPause = false;
     fHideDisplay = false;
@@ -1349,6 +1356,7 @@ void SCRIPT::SingleStep() {
 void SCRIPT::Reset() {
   levels_.clear();
   SCRIPTFILE::EndRun();
+  SCRIPTPROGRAMCMDS::EndRun();
   fExecuting = fPause = fDebugInfo = fHideDisplay = false;
   fKeyboardOn = true;
   hooks = {};
