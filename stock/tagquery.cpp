@@ -9,6 +9,7 @@
 #include "platform/jcode.h"
 #include "stock/stock.h"
 #include "stock/tagmaker.h"
+#include "stock/tagmatch.h"
 #include "stock/tree.h"
 
 TAGQUERYHOOKS tagQueryHooks;
@@ -44,6 +45,9 @@ struct RULERUN {
   int lines = 1;           // logical lines the pattern spans (1 to 4)
   int retryFailures = 0;
   bool off = false;        // switched off by the retry limit
+  // The pattern and the exit pattern for the own matcher, when they lie in
+  // its subset (else the engine alone matches them).
+  TagMatcher own, ownExit;
 };
 std::vector<RULERUN> gRules;
 // The ring entries' lines: the first slot of the logical line whose query
@@ -70,6 +74,8 @@ int gCoverLeft = 0;
 std::vector<std::string> gQuotes;
 // Whether the literal test runs in front of the engine.
 bool gPrefilter = true;
+// Whether the own matcher answers for the patterns it can take.
+bool gOwnMatcher = true;
 
 void Report(const std::string& text) {
   if (tagQueryHooks.report)
@@ -158,12 +164,18 @@ bool SlotsAreDull(const unsigned char* first, const unsigned char* second, int c
 }
 
 // The engine over a text, with the retry limit's bookkeeping.
-bool RuleMatches(int tag, JRE2* jre, const char* text, int length) {
+// `own` is the pattern in the own matcher (may be empty): where it can tell,
+// its answer is the engine's.
+bool RuleMatches(int tag, JRE2* jre, const TagMatcher* own, const char* text, int length) {
   if (!jre || jre->dwSize == 0) return false;
   RULERUN* run = tag >= TAG_FIRST_RULE && size_t(tag - TAG_FIRST_RULE) < gRules.size()
                      ? &gRules[size_t(tag - TAG_FIRST_RULE)]
                      : nullptr;
   if (run && run->off) return false;
+  if (gOwnMatcher && own && own->Compiled()) {
+    const int r = own->Search(text, length);
+    if (r >= 0) return r == 1;
+  }
   jre->nStart = 0;
   if (Jre2GetMatchInfo(jre, text, length) == 1) return true;
   if (run && jre->nError == JRE_ERROR_RETRY_LIMIT && ++run->retryFailures >= kRetryFailuresMax) {
@@ -249,6 +261,15 @@ int PreviousLogicalLine(CODEVRAM first) {
   }
   if (IsConnectSlot(cv)) return -1;
   return cv.i;
+}
+
+// The same, found through the ring when one of its entries is the line
+// that ends where `at` begins (the re-tagging walk knows where its lines
+// end; connect lines are never in the ring), else through the stock.
+int PreviousLineOf(int at) {
+  for (int k = 0; k < kRing; ++k)
+    if (gRingSlot[k] >= 0 && gRingNext[k] == at) return gRingSlot[k];
+  return PreviousLogicalLine(CODEVRAM(at));
 }
 
 // The query text of a logical line: from the ring when it holds it, else
@@ -423,6 +444,7 @@ std::string LeadingLiteral(const char* pattern) {
 }
 
 void TagQuerySetPrefilter(bool on) { gPrefilter = on; }
+void TagQuerySetOwnMatcher(bool on) { gOwnMatcher = on; }
 
 void TagQuerySetCandidates(int first) {
   const int count = tagarray.Count();
@@ -470,6 +492,7 @@ int TAGMAKER::StartQuery() {
     if (!lib.empty()) {
       if (Jre2Open(&aJreTag[k]) && Jre2Compile(&aJreTag[k], lib.c_str())) {
         gRules[k].literal = LeadingLiteral(lib.c_str());
+        gRules[k].own.Compile(lib.data(), int(lib.size()));
       } else {
         Report(name + ": " + jcode::SjisToUtf8(lib) + ": " + GetJreMessage(&aJreTag[k]));
         Jre2Close(&aJreTag[k]);
@@ -479,6 +502,7 @@ int TAGMAKER::StartQuery() {
     if (!exit.empty()) {
       if (Jre2Open(&aJreExit[k]) && Jre2Compile(&aJreExit[k], exit.c_str())) {
         gRules[k].exitLiteral = LeadingLiteral(exit.c_str());
+        gRules[k].ownExit.Compile(exit.data(), int(exit.size()));
       } else {
         Report(name + ": " + jcode::SjisToUtf8(exit) + ": " + GetJreMessage(&aJreExit[k]));
         Jre2Close(&aJreExit[k]);
@@ -581,7 +605,9 @@ int QueryText(CODEVRAM line, unsigned char mark, const char* text, int length, b
 
   bool rules = true;
   if (T::tagInterrupted) {
-    if (T::jreExit && RuleMatches(0, T::jreExit, text, length)) {
+    const size_t ek = size_t(T::tagInterrupted - TAG_FIRST_RULE);
+    const TagMatcher* ownExit = ek < gRules.size() ? &gRules[ek].ownExit : nullptr;
+    if (T::jreExit && RuleMatches(0, T::jreExit, ownExit, text, length)) {
       T::tagInterrupted = 0;
       T::jreExit = nullptr;
       T::fLastWasSpeech = 0;
@@ -598,7 +624,8 @@ int QueryText(CODEVRAM line, unsigned char mark, const char* text, int length, b
         const size_t k = size_t(t - TAG_FIRST_RULE);
         const int n = k < gRules.size() ? gRules[k].lines : std::min<int>(T::GetTagProp(t)->cPatternLine, kMaxPatternLines);
         if (n < 2) {
-          if (!MayMatch(t, text, length, hasLineFeed) || !RuleMatches(t, cand.jre, text, length)) continue;
+          if (!MayMatch(t, text, length, hasLineFeed) || !RuleMatches(t, cand.jre, k < gRules.size() ? &gRules[k].own : nullptr, text, length))
+            continue;
           ApplyMatch(t, line, line, L);
           return 1;
         }
@@ -606,7 +633,7 @@ int QueryText(CODEVRAM line, unsigned char mark, const char* text, int length, b
         int lines[kMaxPatternLines] = {line.i};
         int count = 1;
         while (count < n) {
-          const int prev = PreviousLogicalLine(CODEVRAM(lines[count - 1]));
+          const int prev = PreviousLineOf(lines[count - 1]);
           if (prev < 0) break;
           lines[count++] = prev;
         }
@@ -630,7 +657,7 @@ int QueryText(CODEVRAM line, unsigned char mark, const char* text, int length, b
           std::memcpy(joined + used, part[j], size_t(partLength[j]));
           used += partLength[j];
         }
-        if (!RuleMatches(t, cand.jre, joined, used)) continue;
+        if (!RuleMatches(t, cand.jre, k < gRules.size() ? &gRules[k].own : nullptr, joined, used)) continue;
         ApplyMatch(t, CODEVRAM(lines[count - 1]), line, L);
         return 1;
       }
