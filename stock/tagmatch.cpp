@@ -124,6 +124,9 @@ struct TagMatchParser {
         }
         if (hi < lo) return false;
       }
+      // Single bytes from 0x80 up (half-width kana) and ranges from one
+      // width to the other are read by the engine in ways of its own.
+      if ((lo >= 0x80 && lo <= 0xFF) || (hi >= 0x80 && hi <= 0xFF) || ((lo > 0xFF) != (hi > 0xFF))) return false;
       cls.ranges.push_back(lo);
       cls.ranges.push_back(hi);
     }
@@ -493,6 +496,10 @@ int TagMatcher::MatchAt(const unsigned char* text, int length, int start, long* 
           if (in.x == kRunGreedy) {
             if (depth >= kMaxStack) return -1;
             stack[depth++] = {pc + 2, pos};
+          } else if (--*budget < 0) {
+            // The engine may back off over each of these characters: they
+            // count as its retries would.
+            return -1;
           }
           pos += width;
         }

@@ -4,7 +4,8 @@
 //
 // It takes the common subset of the engine's syntax (Ruby syntax over
 // Shift_JIS, as the engine is set up): literal characters (one or two
-// bytes), ".", "[...]" and "[^...]" with characters, ranges and "\d", "\d",
+// bytes), ".", "[...]" and "[^...]" with ASCII and two-byte characters,
+// ranges between two of one width and "\d", "\d",
 // the escapes "\n" "\t" "\v" "\r" "\f" and an escaped ASCII punctuation
 // mark, "^" and "$" at line feeds ("^" never at the text's end), groups "(...)" and "(?:...)", "|", and
 // "*", "+", "?" (also lazy: "*?", "+?", "??") and "{m}", "{m,}", "{m,n}"

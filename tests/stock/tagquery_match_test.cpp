@@ -83,6 +83,9 @@ TEST(TagMatcher, TakesTheSubsetAndLeavesTheRest) {
       {"(?=a)", false},
       {"[[:alpha:]]", false},
       {"[a-]", false},
+      {"[ｱ-ﾝ]", false},      // single bytes from 0x80 up in a class
+      {"[^a-ｵ]", false},
+      {"[a-あ]", false},     // a range from one width to the other
       {"[]a]", false},
       {"[a&&b]", false},
       {"a]", false},
@@ -121,7 +124,6 @@ TEST(TagMatcher, EdgeCasesAgreeWithTheEngine) {
       // Half-width kana are single bytes.
       {"^ｶﾅ+表", "ｶﾅﾅﾅ表", 1},
       {"^...$", "ｶﾅ表", 1},
-      {"[ｱ-ﾝ]", "ｶ", 1},
       // "^" and "$" at line feeds inside the text.
       {"^B", "A\nB", 1},
       {"A$", "A\nB", 1},
@@ -192,6 +194,13 @@ TEST(TagMatcher, LeavesTextsNearTheEnginesLimitToTheEngine) {
       {"^[ab]*[ab]*[ab]*[ab]*c$", "c" + std::string(200, 'a')},
       {"^(?:a|b)+(?:a|b)+(?:a|b)+d", std::string(200, 'a') + "c"},
       {"^.*a.*a.*a.*b", std::string(200, 'a')},
+      // Both say no match here, but the engine gives up on the way, which
+      // counts towards switching the pattern off.
+      {"^(?:a|b)+(?:a|b)+.*$c", [] {
+         std::string t;
+         for (int i = 0; i < 100; ++i) t += "ab";
+         return t;
+       }()},
   };
   int gaveUp = 0;
   for (const auto& c : cases) {
