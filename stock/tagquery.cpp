@@ -229,9 +229,29 @@ int NextLogicalLine(CODEVRAM first) {
   return cv.i;
 }
 
+// The slots of the logical line from `first` when a ring entry knows where
+// it ends (the re-tagging walk tells), else 0.
+int KnownSlots(int first) {
+  for (int k = 0; k < kRing; ++k)
+    if (gRingSlot[k] == first && gRingNext[k] >= 0) {
+      const int n = gRingNext[k] - first;
+      return n > 0 ? n : n + STOCK::cItemUsed;
+    }
+  return 0;
+}
+
 // Gives the first slot of a logical line `tag` and its other slots tag 1;
 // returns the first slot of the next logical line (or -1 at the newest).
 int TagLogicalLine(CODEVRAM first, unsigned char tag) {
+  // Known slots are tagged without reading them through the cache.
+  if (const int known = KnownSlots(first.i); known > 0) {
+    CODEVRAM cv = first;
+    SetTag(cv, tag);
+    for (int k = 1; k < known; ++k) SetTag(++cv, TAG_CONTINUE);
+    if (cv.IsNewest()) return -1;
+    ++cv;
+    return cv.i;
+  }
   CODEVRAM cv = first;
   SetTag(cv, tag);
   for (int k = 0; k < 10000 && !cv.IsCR() && !cv.IsNewest(); ++k) {
@@ -270,6 +290,14 @@ int PreviousLineOf(int at) {
   for (int k = 0; k < kRing; ++k)
     if (gRingSlot[k] >= 0 && gRingNext[k] == at) return gRingSlot[k];
   return PreviousLogicalLine(CODEVRAM(at));
+}
+
+// Whether the ring holds the line as one whose text was not built because no
+// literal can start it.
+bool UnbuiltDullLine(int slot) {
+  for (int k = 0; k < kRing; ++k)
+    if (gRingSlot[k] == slot) return !gRingBuilt[k] && gRingDull[k];
+  return false;
 }
 
 // The query text of a logical line: from the ring when it holds it, else
@@ -643,21 +671,49 @@ int QueryText(CODEVRAM line, unsigned char mark, const char* text, int length, b
         const char* part[kMaxPatternLines];
         int partLength[kMaxPatternLines];
         const std::string* lit = LiteralOf(t);
+        const TagMatcher* own = k < gRules.size() ? &gRules[k].own : nullptr;
+        if (k < gRules.size() && gRules[k].off) continue;
+        // Oldest lines whose text was never built because no literal can
+        // start them (and they hold no line feed) are left out while the own
+        // matcher can answer: no match can begin in them, and its patterns
+        // look at nothing before a match's start but the line feed "^"
+        // wants, which the start of the text stands in for.
+        const bool trim = lit && gOwnMatcher && own && own->Compiled();
+        int skip = 0;
         bool may = lit == nullptr;
         for (int j = 0; j < count; ++j) {
+          if (trim && j == skip && UnbuiltDullLine(lines[count - 1 - j])) {
+            ++skip;
+            continue;
+          }
           bool lf = true;
           part[j] = TextOf(lines[count - 1 - j], built[j], &partLength[j], &lf);
           if (!may) may = LiteralAtALineStart(*lit, part[j], partLength[j], lf);
         }
         if (!may) continue;
         static char joined[kMaxPatternLines * 256];
-        int used = 0;
-        for (int j = 0; j < count; ++j) {
-          if (j) joined[used++] = '\n';
-          std::memcpy(joined + used, part[j], size_t(partLength[j]));
-          used += partLength[j];
+        auto join = [&](int from) {
+          int used = 0;
+          for (int j = from; j < count; ++j) {
+            if (j > from) joined[used++] = '\n';
+            std::memcpy(joined + used, part[j], size_t(partLength[j]));
+            used += partLength[j];
+          }
+          return used;
+        };
+        int matched = -1;
+        if (skip > 0) {
+          matched = own->Search(joined, join(skip));
+          if (matched < 0) {
+            // The engine decides, over all the lines.
+            for (int j = 0; j < skip; ++j) {
+              bool lf = true;
+              part[j] = TextOf(lines[count - 1 - j], built[j], &partLength[j], &lf);
+            }
+          }
         }
-        if (!RuleMatches(t, cand.jre, k < gRules.size() ? &gRules[k].own : nullptr, joined, used)) continue;
+        if (matched < 0) matched = RuleMatches(t, cand.jre, own, joined, join(0)) ? 1 : 0;
+        if (matched != 1) continue;
         ApplyMatch(t, CODEVRAM(lines[count - 1]), line, L);
         return 1;
       }
@@ -666,12 +722,17 @@ int QueryText(CODEVRAM line, unsigned char mark, const char* text, int length, b
 
   if (!T::fLastWasSpeech) return 0;
   if (mark == STOCK_MARK_NONE && IsQuotation(text, length)) {
-    TagLogicalLine(line, TAG_QUOTE);
     // Every slot of a quotation is a quotation.
+    const int known = KnownSlots(line.i);
     CODEVRAM cv = line;
-    for (int k = 0; k < 10000 && !cv.IsCR() && !cv.IsNewest(); ++k) {
-      ++cv;
-      SetTag(cv, TAG_QUOTE);
+    SetTag(cv, TAG_QUOTE);
+    if (known > 0) {
+      for (int k = 1; k < known; ++k) SetTag(++cv, TAG_QUOTE);
+    } else {
+      for (int k = 0; k < 10000 && !cv.IsCR() && !cv.IsNewest(); ++k) {
+        ++cv;
+        SetTag(cv, TAG_QUOTE);
+      }
     }
     return 2;
   }

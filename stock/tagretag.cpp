@@ -74,7 +74,10 @@ int TREE::RefreshTagAll(int reason) {
       view = nullptr;  // read the window again from this line on
       continue;
     }
-    CODEVRAM cv(STOCK::AddIndex(cvOldest.i, f));
+    // A window holds consecutive slots (wrapping at the ring's end).
+    int slot = inView ? viewSlot + j : STOCK::AddIndex(cvOldest.i, f);
+    if (slot >= STOCK::cItemUsed) slot -= STOCK::cItemUsed;
+    CODEVRAM cv(slot);
     if (!inView) slots = LogicalLineSlots(cv);
     const unsigned char* first = inView ? view + size_t(j) * sz : reinterpret_cast<const unsigned char*>(cv.Item());
     auto tagSlots = [&](unsigned char head, unsigned char rest) {
