@@ -360,6 +360,14 @@ bool TagMatcher::Takes(const Inst& in, uint32_t code) const {
 
 // Decides how each loop runs from what follows it.
 void TagMatcher::PlanRuns() {
+  for (Class& c : classes_) {
+    c.ascii[0] = c.ascii[1] = 0;
+    for (uint32_t code = 0; code < 0x80; ++code) {
+      bool in = false;
+      for (size_t i = 0; i + 1 < c.ranges.size(); i += 2) in = in || (code >= c.ranges[i] && code <= c.ranges[i + 1]);
+      if (in != c.negated) c.ascii[code >> 6] |= uint64_t(1) << (code & 63);
+    }
+  }
   tailOf_.assign(prog_.size(), -1);
   tails_.clear();
   for (size_t pc = 0; pc + 2 < prog_.size(); ++pc) {
@@ -412,6 +420,7 @@ bool TagMatcher::Compile(const char* pattern, int length) {
 }
 
 bool TagMatcher::ClassHas(const Class& c, uint32_t code) const {
+  if (code < 0x80) return (c.ascii[code >> 6] >> (code & 63)) & 1;
   bool in = false;
   for (size_t i = 0; i + 1 < c.ranges.size(); i += 2)
     if (code >= c.ranges[i] && code <= c.ranges[i + 1]) {
@@ -442,11 +451,44 @@ inline int Decode(const unsigned char* text, int length, int pos, uint32_t* code
 }
 }  // namespace
 
+namespace {
+struct Entry {
+  uint32_t pc;
+  int pos;
+};
+
+// A loop over one consuming instruction from *pos on, as far as `takes`
+// accepts characters; greedy loops leave an entry to come back to before
+// each character (to go on at `next`), the others count each character
+// against the budget.  0 done, -1 cannot tell.
+template <class Pred>
+int Run(const unsigned char* text, int length, int* pos, bool greedy, uint32_t next, long* budget, Entry* stack,
+        size_t* depth, Pred takes) {
+  int p = *pos;
+  while (p < length) {
+    uint32_t code = text[p];
+    int width = 1;
+    if (code >= 0x80) {
+      width = Decode(text, length, p, &code);
+      if (width < 0) return -1;
+    }
+    if (!takes(code)) break;
+    if (greedy) {
+      if (*depth >= kMaxStack) return -1;
+      stack[(*depth)++] = {next, p};
+    } else if (--*budget < 0) {
+      // The engine may back off over each of these characters: they count
+      // as its retries would.
+      return -1;
+    }
+    p += width;
+  }
+  *pos = p;
+  return 0;
+}
+}  // namespace
+
 int TagMatcher::MatchAt(const unsigned char* text, int length, int start, long* budget) const {
-  struct Entry {
-    uint32_t pc;
-    int pos;
-  };
   Entry stack[kMaxStack];
   size_t depth = 0;
   uint32_t pc = 0;
@@ -488,21 +530,16 @@ int TagMatcher::MatchAt(const unsigned char* text, int length, int start, long* 
           ok = false;
           break;
         }
-        for (;;) {
-          uint32_t code;
-          const int width = Decode(text, length, pos, &code);
-          if (width < 0) return -1;
-          if (width == 0 || !Takes(body, code)) break;
-          if (in.x == kRunGreedy) {
-            if (depth >= kMaxStack) return -1;
-            stack[depth++] = {pc + 2, pos};
-          } else if (--*budget < 0) {
-            // The engine may back off over each of these characters: they
-            // count as its retries would.
-            return -1;
-          }
-          pos += width;
-        }
+        const bool greedy = in.x == kRunGreedy;
+        int r;
+        if (body.op == kAny)
+          r = Run(text, length, &pos, greedy, pc + 2, budget, stack, &depth, [](uint32_t c) { return c != 0x0A; });
+        else if (body.op == kChar)
+          r = Run(text, length, &pos, greedy, pc + 2, budget, stack, &depth, [&](uint32_t c) { return c == body.x; });
+        else
+          r = Run(text, length, &pos, greedy, pc + 2, budget, stack, &depth,
+                  [&, &cls = classes_[body.x]](uint32_t c) { return ClassHas(cls, c); });
+        if (r < 0) return -1;
         pc += 2;
         break;
       }

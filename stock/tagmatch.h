@@ -56,6 +56,7 @@ class TagMatcher {
   struct Class {
     bool negated = false;
     std::vector<uint32_t> ranges;  // pairs of inclusive code bounds
+    uint64_t ascii[2] = {0, 0};    // the answer for codes below 0x80, negation applied
   };
   struct Node;
   friend struct TagMatchParser;
