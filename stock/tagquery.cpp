@@ -76,6 +76,9 @@ std::vector<std::string> gQuotes;
 bool gPrefilter = true;
 // Whether the own matcher answers for the patterns it can take.
 bool gOwnMatcher = true;
+// Counts the changes of the candidate lists (and of the literal test's
+// switch), for what is worked out from them.
+unsigned gCandidateGeneration = 0;
 
 void Report(const std::string& text) {
   if (tagQueryHooks.report)
@@ -97,6 +100,7 @@ void ClearRing() {
 }
 
 void FreeCandidates() {
+  ++gCandidateGeneration;
   for (int L = 0; L < 8; ++L) {
     TAGMAKER::aCandidate[L].clear();
     TAGMAKER::cCandidate[L] = 0;
@@ -329,6 +333,7 @@ bool IsQuotation(const char* text, int length) {
 // A rule matched on the line starting at `tagLine`; `queried` is the line
 // being queried (the same line unless the pattern spans several).
 void ApplyMatch(int t, CODEVRAM tagLine, CODEVRAM queried, int level) {
+  ++gCandidateGeneration;
   const TAGPROP* p = TAGMAKER::GetTagProp(t);
   int next = TagLogicalLine(tagLine, static_cast<unsigned char>(t));
   // The logical lines the rule covers: those up to the queried line exist
@@ -471,7 +476,10 @@ std::string LeadingLiteral(const char* pattern) {
   return lit;
 }
 
-void TagQuerySetPrefilter(bool on) { gPrefilter = on; }
+void TagQuerySetPrefilter(bool on) {
+  gPrefilter = on;
+  ++gCandidateGeneration;
+}
 void TagQuerySetOwnMatcher(bool on) { gOwnMatcher = on; }
 
 void TagQuerySetCandidates(int first) {
@@ -480,6 +488,7 @@ void TagQuerySetCandidates(int first) {
   const int L = TAGMAKER::GetTagProp(first)->level;
   if (L < 1 || L > 7) return;
   std::vector<TAGCANDIDATE>& list = TAGMAKER::aCandidate[L];
+  ++gCandidateGeneration;
   list.clear();
   for (int t = first; t < count; ++t) {
     const TAGPROP* p = TAGMAKER::GetTagProp(t);
@@ -584,14 +593,35 @@ int QueryDullLine(CODEVRAM line) {
     // and none starts this line.
     return 0;
   }
-  for (int L = std::min(TAGMAKER::levelCurrent, 7); L >= 1; --L) {
-    for (const TAGCANDIDATE& cand : TAGMAKER::aCandidate[L]) {
-      const int t = cand.tag;
-      const std::string* lit = LiteralOf(t);
-      if (!lit) return -1;
-      const size_t k = size_t(t - TAG_FIRST_RULE);
-      const int n = k < gRules.size() ? gRules[k].lines : std::min<int>(TAGMAKER::GetTagProp(t)->cPatternLine, kMaxPatternLines);
-      if (n < 2) continue;
+  // What the open candidates need of a dull line, worked out once per
+  // change of the candidates: a candidate without a literal needs the full
+  // pass; those over several lines need a look at the lines before.
+  static unsigned planGeneration = ~0u;
+  static int planLevel = -1;
+  static bool planFull = false;
+  static std::vector<std::pair<const std::string*, int>> planMulti;
+  if (planGeneration != gCandidateGeneration || planLevel != TAGMAKER::levelCurrent) {
+    planGeneration = gCandidateGeneration;
+    planLevel = TAGMAKER::levelCurrent;
+    planFull = false;
+    planMulti.clear();
+    for (int L = std::min(TAGMAKER::levelCurrent, 7); L >= 1 && !planFull; --L)
+      for (const TAGCANDIDATE& cand : TAGMAKER::aCandidate[L]) {
+        const int t = cand.tag;
+        const std::string* lit = LiteralOf(t);
+        if (!lit) {
+          planFull = true;
+          break;
+        }
+        const size_t k = size_t(t - TAG_FIRST_RULE);
+        const int n =
+            k < gRules.size() ? gRules[k].lines : std::min<int>(TAGMAKER::GetTagProp(t)->cPatternLine, kMaxPatternLines);
+        if (n >= 2) planMulti.push_back({lit, n});
+      }
+  }
+  if (planFull) return -1;
+  {
+    for (const auto& [lit, n] : planMulti) {
       // The lines before this one, as the full pass would join them: the
       // literal must start one of them for the pattern to have a chance.
       int at = line.i;
