@@ -4,23 +4,25 @@
 //
 // It takes the common subset of the engine's syntax (Ruby syntax over
 // Shift_JIS, as the engine is set up): literal characters (one or two
-// bytes), ".", "[...]" and "[^...]" with ASCII and two-byte characters,
-// ranges between two of one width and "\d", "\d",
-// the escapes "\n" "\t" "\v" "\r" "\f" and an escaped ASCII punctuation
-// mark, "^" and "$" at line feeds ("^" never at the text's end), groups "(...)" and "(?:...)", "|", and
-// "*", "+", "?" (also lazy: "*?", "+?", "??") and "{m}", "{m,}", "{m,n}"
-// after a character, class or group that cannot match the empty text and
-// holds no quantifier itself.  Compile refuses everything else, and such a
-// pattern stays with the engine.
+// bytes); "."; "[...]" and "[^...]" with ASCII and two-byte characters,
+// ranges between two characters of one width, and "\d"; "\d" outside
+// classes; the escapes "\n" "\t" "\v" "\r" "\f" and an escaped ASCII
+// punctuation mark; "^" and "$" at line feeds ("^" never at the text's
+// end); groups "(...)" and "(?:...)"; "|"; and "*", "+", "?" (also lazy:
+// "*?", "+?", "??") and "{m}", "{m,}", "{m,n}" after a character, class or
+// group that cannot match the empty text and holds no quantifier itself.
+// Compile refuses everything else, and such a pattern stays with the
+// engine.
 //
 // Search is a backtracking run over the compiled program that counts its
 // retries.  The engine gives up on a text after JreRetryLimit() retries
 // (that text then does not match); the matcher stops at a quarter of that
 // and answers "cannot tell" (-1), so the caller asks the engine, and an
-// answer it does give is one the engine would give as well.  It also says
-// "cannot tell" for a text that is not well-formed Shift_JIS (a lead byte
-// without its trail byte, the bytes 0xFD-0xFF), where the engine's own
-// reading of the bytes decides.
+// answer it does give is one the engine would give as well.  Loops it runs
+// without backtracking entries count a retry per character all the same.
+// It also says "cannot tell" where it meets bytes it does not read as the
+// engine does (a lead byte without its trail byte, the bytes 0xFD-0xFF, a
+// line feed right after a byte that may lead a two-byte character).
 #pragma once
 
 #include <cstdint>

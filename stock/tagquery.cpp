@@ -167,9 +167,9 @@ bool SlotsAreDull(const unsigned char* first, const unsigned char* second, int c
   return true;
 }
 
-// The engine over a text, with the retry limit's bookkeeping.
-// `own` is the pattern in the own matcher (may be empty): where it can tell,
-// its answer is the engine's.
+// Whether a rule's pattern matches a text: the own matcher's answer where it
+// gives one (`own`, may be null or empty), which is the engine's, else the
+// engine's with the retry limit's bookkeeping.
 bool RuleMatches(int tag, JRE2* jre, const TagMatcher* own, const char* text, int length) {
   if (!jre || jre->dwSize == 0) return false;
   RULERUN* run = tag >= TAG_FIRST_RULE && size_t(tag - TAG_FIRST_RULE) < gRules.size()
@@ -620,35 +620,30 @@ int QueryDullLine(CODEVRAM line) {
       }
   }
   if (planFull) return -1;
-  {
-    for (const auto& [lit, n] : planMulti) {
-      // The lines before this one, as the full pass would join them: the
-      // literal must start one of them for the pattern to have a chance.
-      int at = line.i;
-      int ring = TAGMAKER::iRecentLine;
-      for (int count = 1; count < n; ++count) {
-        // The ring's previous entry is the line before when it ends right
-        // where this one starts (connect lines are never in the ring).
-        const int before = (ring + kRing - 1) % kRing;
-        if (ring >= 0 && gRingSlot[before] >= 0 && gRingNext[before] == at) {
-          ring = before;
-          at = gRingSlot[before];
-          if (!gRingBuilt[before] && gRingDull[before]) continue;
-        } else {
-          ring = -1;
-          at = PreviousLogicalLine(CODEVRAM(at));
-          if (at < 0) break;
-          bool skip = false;
-          for (int r = 0; r < kRing; ++r)
-            if (gRingSlot[r] == at && !gRingBuilt[r] && gRingDull[r]) skip = true;
-          if (skip) continue;
-        }
-        static char built[256];
-        int length = 0;
-        bool lf = true;
-        const char* text = TextOf(at, built, &length, &lf);
-        if (LiteralAtALineStart(*lit, text, length, lf)) return -1;
+  for (const auto& [lit, n] : planMulti) {
+    // The lines before this one, as the full pass would join them: the
+    // literal must start one of them for the pattern to have a chance.
+    int at = line.i;
+    int ring = TAGMAKER::iRecentLine;
+    for (int count = 1; count < n; ++count) {
+      // The ring's previous entry is the line before when it ends right
+      // where this one starts (connect lines are never in the ring).
+      const int before = (ring + kRing - 1) % kRing;
+      if (ring >= 0 && gRingSlot[before] >= 0 && gRingNext[before] == at) {
+        ring = before;
+        at = gRingSlot[before];
+        if (!gRingBuilt[before] && gRingDull[before]) continue;
+      } else {
+        ring = -1;
+        at = PreviousLogicalLine(CODEVRAM(at));
+        if (at < 0) break;
+        if (UnbuiltDullLine(at)) continue;
       }
+      static char built[256];
+      int length = 0;
+      bool lf = true;
+      const char* text = TextOf(at, built, &length, &lf);
+      if (LiteralAtALineStart(*lit, text, length, lf)) return -1;
     }
   }
   return 0;
@@ -681,9 +676,9 @@ int QueryText(CODEVRAM line, unsigned char mark, const char* text, int length, b
         const int t = cand.tag;
         const size_t k = size_t(t - TAG_FIRST_RULE);
         const int n = k < gRules.size() ? gRules[k].lines : std::min<int>(T::GetTagProp(t)->cPatternLine, kMaxPatternLines);
+        const TagMatcher* own = k < gRules.size() ? &gRules[k].own : nullptr;
         if (n < 2) {
-          if (!MayMatch(t, text, length, hasLineFeed) || !RuleMatches(t, cand.jre, k < gRules.size() ? &gRules[k].own : nullptr, text, length))
-            continue;
+          if (!MayMatch(t, text, length, hasLineFeed) || !RuleMatches(t, cand.jre, own, text, length)) continue;
           ApplyMatch(t, line, line, L);
           return 1;
         }
@@ -701,7 +696,6 @@ int QueryText(CODEVRAM line, unsigned char mark, const char* text, int length, b
         const char* part[kMaxPatternLines];
         int partLength[kMaxPatternLines];
         const std::string* lit = LiteralOf(t);
-        const TagMatcher* own = k < gRules.size() ? &gRules[k].own : nullptr;
         if (k < gRules.size() && gRules[k].off) continue;
         // Oldest lines whose text was never built because no literal can
         // start them (and they hold no line feed) are left out while the own
