@@ -358,6 +358,41 @@ bool TagMatcher::Takes(const Inst& in, uint32_t code) const {
   }
 }
 
+// Whether no character the loop body takes can be the first one the rest of
+// the pattern from `from` takes (through optional parts and jumps), so that
+// stopping the loop early can never help.  False when unsure.
+bool TagMatcher::CannotFollow(const Inst& body, size_t from) const {
+  std::vector<size_t> todo{from};
+  std::vector<bool> seen(prog_.size(), false);
+  while (!todo.empty()) {
+    const size_t pc = todo.back();
+    todo.pop_back();
+    if (pc >= prog_.size() || seen[pc]) continue;
+    seen[pc] = true;
+    const Inst& in = prog_[pc];
+    switch (in.op) {
+      case kSplit:
+        todo.push_back(in.x);
+        todo.push_back(in.y);
+        break;
+      case kJmp:
+        todo.push_back(in.x);
+        break;
+      case kChar:
+        if (Takes(body, in.x)) return false;
+        break;
+      case kAny:
+      case kClass:
+        // Only a single character as the body is compared with these.
+        if (body.op != kChar || Takes(in, body.x)) return false;
+        break;
+      default:
+        return false;  // anchors, the end, another loop: left as it is
+    }
+  }
+  return true;
+}
+
 // Decides how each loop runs from what follows it.
 void TagMatcher::PlanRuns() {
   for (Class& c : classes_) {
@@ -374,8 +409,7 @@ void TagMatcher::PlanRuns() {
     if (prog_[pc].op != kRun) continue;
     const Inst& body = prog_[pc + 1];
     const Inst& next = prog_[pc + 2];
-    if ((next.op == kChar && !Takes(body, next.x)) || (next.op == kEol && !Takes(body, 0x0A)) ||
-        next.op == kMatch) {
+    if ((next.op == kEol && !Takes(body, 0x0A)) || next.op == kMatch || CannotFollow(body, pc + 2)) {
       prog_[pc].x = kRunWhole;
       continue;
     }

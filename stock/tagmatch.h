@@ -66,6 +66,7 @@ class TagMatcher {
   bool ClassHas(const Class& c, uint32_t code) const;
   bool Takes(const Inst& in, uint32_t code) const;
   void PlanRuns();
+  bool CannotFollow(const Inst& body, size_t from) const;
   int MatchAt(const unsigned char* text, int length, int start, long* budget) const;
 
   std::vector<Inst> prog_;

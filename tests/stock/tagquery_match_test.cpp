@@ -156,6 +156,14 @@ TEST(TagMatcher, EdgeCasesAgreeWithTheEngine) {
       {"^★.+ \\(", "★Re:(QNT00017)", 0},
       {"^#[0-9]+/[0-9]+ .+\\n★.+ \\(", "#0002/0005 雑談\n★Re: x (Q)  96/03/29", 1},
       {"^#[0-9]+/[0-9]+ .+\\n★.+ \\(", "#0002/0005 \n★Re: x (Q)", 0},
+      // Loops followed by optional parts: stopping early helps only where
+      // what follows can start with what the loop takes.
+      {"^＝+ ?　メ", "＝＝＝ 　メ", 1},
+      {"^＝+ ?　メ", "＝＝＝　メ", 1},
+      {"^＝+ ?　メ", "＝＝＝＝", 0},
+      {"^a+(?:b|a)c", "aaac", 1},
+      {"^a+a?ac", "aac", 1},
+      {"^[0-9]+(?:x|[0-9])$", "123", 1},
       {"ab|^c", "xc", 0},
       {"ab|^c", "x\ncab", 1},
   };
