@@ -30,6 +30,7 @@
 #include "shell/online.h"
 #include "shell/startup.h"
 #include "stock/stock.h"
+#include "stock/tree.h"
 #include "terminal/log.h"
 #include "terminal/mybitmap.h"
 #include "terminal/terminal_view.h"
@@ -157,6 +158,13 @@ void FRAMEWINDOW::BuildMenus() {
   // The stock's properties change only off line (the call holds the stock).
   actStockProperty = file->addAction(U("ストックのプロパティ(&P)..."), this, [this] {
     STOCK::PropertyDialog();
+    UpdateStatus();
+  });
+  // Re-tagging the whole stock with its colour syntax: the question, then
+  // the progress window (both from TREE::RefreshTagAll); refused on line.
+  actRetag = file->addAction(U("カラー構文の再計算(&R)..."), this, [this] {
+    TREE::RefreshTagAll(1);
+    client->viewport()->update();
     UpdateStatus();
   });
   file->addAction(U("新しいホストの登録(&A)..."), this, [this] {
@@ -343,6 +351,7 @@ void FRAMEWINDOW::ApplyOnline(int online) {
   actHostList->setShortcut(on ? QKeySequence() : QKeySequence(Qt::CTRL | Qt::Key_H));
   actHangup->setEnabled(on);
   actStockProperty->setEnabled(!on);
+  actRetag->setEnabled(!on);
   UpdateStatus();
 }
 

@@ -109,6 +109,7 @@ class FRAMEWINDOW : public QMainWindow {
   QAction* actShowTree = nullptr;
   QAction* actShowFuncKey = nullptr;
   QAction* actStockProperty = nullptr;
+  QAction* actRetag = nullptr;
   QAction* actScriptExec = nullptr;
   QAction* actScriptStop = nullptr;
   QAction* actScriptPause = nullptr;

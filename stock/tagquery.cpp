@@ -9,6 +9,7 @@
 #include "platform/jcode.h"
 #include "stock/stock.h"
 #include "stock/tagmaker.h"
+#include "stock/tagmatch.h"
 #include "stock/tree.h"
 
 TAGQUERYHOOKS tagQueryHooks;
@@ -44,6 +45,9 @@ struct RULERUN {
   int lines = 1;           // logical lines the pattern spans (1 to 4)
   int retryFailures = 0;
   bool off = false;        // switched off by the retry limit
+  // The pattern and the exit pattern for the own matcher, when they lie in
+  // its subset (else the engine alone matches them).
+  TagMatcher own, ownExit;
 };
 std::vector<RULERUN> gRules;
 // The ring entries' lines: the first slot of the logical line whose query
@@ -70,6 +74,11 @@ int gCoverLeft = 0;
 std::vector<std::string> gQuotes;
 // Whether the literal test runs in front of the engine.
 bool gPrefilter = true;
+// Whether the own matcher answers for the patterns it can take.
+bool gOwnMatcher = true;
+// Counts the changes of the candidate lists (and of the literal test's
+// switch), for what is worked out from them.
+unsigned gCandidateGeneration = 0;
 
 void Report(const std::string& text) {
   if (tagQueryHooks.report)
@@ -91,6 +100,7 @@ void ClearRing() {
 }
 
 void FreeCandidates() {
+  ++gCandidateGeneration;
   for (int L = 0; L < 8; ++L) {
     TAGMAKER::aCandidate[L].clear();
     TAGMAKER::cCandidate[L] = 0;
@@ -157,13 +167,19 @@ bool SlotsAreDull(const unsigned char* first, const unsigned char* second, int c
   return true;
 }
 
-// The engine over a text, with the retry limit's bookkeeping.
-bool RuleMatches(int tag, JRE2* jre, const char* text, int length) {
+// Whether a rule's pattern matches a text: the own matcher's answer where it
+// gives one (`own`, may be null or empty), which is the engine's, else the
+// engine's with the retry limit's bookkeeping.
+bool RuleMatches(int tag, JRE2* jre, const TagMatcher* own, const char* text, int length) {
   if (!jre || jre->dwSize == 0) return false;
   RULERUN* run = tag >= TAG_FIRST_RULE && size_t(tag - TAG_FIRST_RULE) < gRules.size()
                      ? &gRules[size_t(tag - TAG_FIRST_RULE)]
                      : nullptr;
   if (run && run->off) return false;
+  if (gOwnMatcher && own && own->Compiled()) {
+    const int r = own->Search(text, length);
+    if (r >= 0) return r == 1;
+  }
   jre->nStart = 0;
   if (Jre2GetMatchInfo(jre, text, length) == 1) return true;
   if (run && jre->nError == JRE_ERROR_RETRY_LIMIT && ++run->retryFailures >= kRetryFailuresMax) {
@@ -217,9 +233,29 @@ int NextLogicalLine(CODEVRAM first) {
   return cv.i;
 }
 
+// The slots of the logical line from `first` when a ring entry knows where
+// it ends (the re-tagging walk tells), else 0.
+int KnownSlots(int first) {
+  for (int k = 0; k < kRing; ++k)
+    if (gRingSlot[k] == first && gRingNext[k] >= 0) {
+      const int n = gRingNext[k] - first;
+      return n > 0 ? n : n + STOCK::cItemUsed;
+    }
+  return 0;
+}
+
 // Gives the first slot of a logical line `tag` and its other slots tag 1;
 // returns the first slot of the next logical line (or -1 at the newest).
 int TagLogicalLine(CODEVRAM first, unsigned char tag) {
+  // Known slots are tagged without reading them through the cache.
+  if (const int known = KnownSlots(first.i); known > 0) {
+    CODEVRAM cv = first;
+    SetTag(cv, tag);
+    for (int k = 1; k < known; ++k) SetTag(++cv, TAG_CONTINUE);
+    if (cv.IsNewest()) return -1;
+    ++cv;
+    return cv.i;
+  }
   CODEVRAM cv = first;
   SetTag(cv, tag);
   for (int k = 0; k < 10000 && !cv.IsCR() && !cv.IsNewest(); ++k) {
@@ -251,6 +287,23 @@ int PreviousLogicalLine(CODEVRAM first) {
   return cv.i;
 }
 
+// The same, found through the ring when one of its entries is the line
+// that ends where `at` begins (the re-tagging walk knows where its lines
+// end; connect lines are never in the ring), else through the stock.
+int PreviousLineOf(int at) {
+  for (int k = 0; k < kRing; ++k)
+    if (gRingSlot[k] >= 0 && gRingNext[k] == at) return gRingSlot[k];
+  return PreviousLogicalLine(CODEVRAM(at));
+}
+
+// Whether the ring holds the line as one whose text was not built because no
+// literal can start it.
+bool UnbuiltDullLine(int slot) {
+  for (int k = 0; k < kRing; ++k)
+    if (gRingSlot[k] == slot) return !gRingBuilt[k] && gRingDull[k];
+  return false;
+}
+
 // The query text of a logical line: from the ring when it holds it, else
 // built from the stock into buf (room for 256 bytes).
 const char* TextOf(int slot, char* buf, int* length, bool* hasLineFeed) {
@@ -280,6 +333,7 @@ bool IsQuotation(const char* text, int length) {
 // A rule matched on the line starting at `tagLine`; `queried` is the line
 // being queried (the same line unless the pattern spans several).
 void ApplyMatch(int t, CODEVRAM tagLine, CODEVRAM queried, int level) {
+  ++gCandidateGeneration;
   const TAGPROP* p = TAGMAKER::GetTagProp(t);
   int next = TagLogicalLine(tagLine, static_cast<unsigned char>(t));
   // The logical lines the rule covers: those up to the queried line exist
@@ -422,7 +476,11 @@ std::string LeadingLiteral(const char* pattern) {
   return lit;
 }
 
-void TagQuerySetPrefilter(bool on) { gPrefilter = on; }
+void TagQuerySetPrefilter(bool on) {
+  gPrefilter = on;
+  ++gCandidateGeneration;
+}
+void TagQuerySetOwnMatcher(bool on) { gOwnMatcher = on; }
 
 void TagQuerySetCandidates(int first) {
   const int count = tagarray.Count();
@@ -430,6 +488,7 @@ void TagQuerySetCandidates(int first) {
   const int L = TAGMAKER::GetTagProp(first)->level;
   if (L < 1 || L > 7) return;
   std::vector<TAGCANDIDATE>& list = TAGMAKER::aCandidate[L];
+  ++gCandidateGeneration;
   list.clear();
   for (int t = first; t < count; ++t) {
     const TAGPROP* p = TAGMAKER::GetTagProp(t);
@@ -470,6 +529,7 @@ int TAGMAKER::StartQuery() {
     if (!lib.empty()) {
       if (Jre2Open(&aJreTag[k]) && Jre2Compile(&aJreTag[k], lib.c_str())) {
         gRules[k].literal = LeadingLiteral(lib.c_str());
+        gRules[k].own.Compile(lib.data(), int(lib.size()));
       } else {
         Report(name + ": " + jcode::SjisToUtf8(lib) + ": " + GetJreMessage(&aJreTag[k]));
         Jre2Close(&aJreTag[k]);
@@ -479,6 +539,7 @@ int TAGMAKER::StartQuery() {
     if (!exit.empty()) {
       if (Jre2Open(&aJreExit[k]) && Jre2Compile(&aJreExit[k], exit.c_str())) {
         gRules[k].exitLiteral = LeadingLiteral(exit.c_str());
+        gRules[k].ownExit.Compile(exit.data(), int(exit.size()));
       } else {
         Report(name + ": " + jcode::SjisToUtf8(exit) + ": " + GetJreMessage(&aJreExit[k]));
         Jre2Close(&aJreExit[k]);
@@ -532,41 +593,57 @@ int QueryDullLine(CODEVRAM line) {
     // and none starts this line.
     return 0;
   }
-  for (int L = std::min(TAGMAKER::levelCurrent, 7); L >= 1; --L) {
-    for (const TAGCANDIDATE& cand : TAGMAKER::aCandidate[L]) {
-      const int t = cand.tag;
-      const std::string* lit = LiteralOf(t);
-      if (!lit) return -1;
-      const size_t k = size_t(t - TAG_FIRST_RULE);
-      const int n = k < gRules.size() ? gRules[k].lines : std::min<int>(TAGMAKER::GetTagProp(t)->cPatternLine, kMaxPatternLines);
-      if (n < 2) continue;
-      // The lines before this one, as the full pass would join them: the
-      // literal must start one of them for the pattern to have a chance.
-      int at = line.i;
-      int ring = TAGMAKER::iRecentLine;
-      for (int count = 1; count < n; ++count) {
-        // The ring's previous entry is the line before when it ends right
-        // where this one starts (connect lines are never in the ring).
-        const int before = (ring + kRing - 1) % kRing;
-        if (ring >= 0 && gRingSlot[before] >= 0 && gRingNext[before] == at) {
-          ring = before;
-          at = gRingSlot[before];
-          if (!gRingBuilt[before] && gRingDull[before]) continue;
-        } else {
-          ring = -1;
-          at = PreviousLogicalLine(CODEVRAM(at));
-          if (at < 0) break;
-          bool skip = false;
-          for (int r = 0; r < kRing; ++r)
-            if (gRingSlot[r] == at && !gRingBuilt[r] && gRingDull[r]) skip = true;
-          if (skip) continue;
+  // What the open candidates need of a dull line, worked out once per
+  // change of the candidates: a candidate without a literal needs the full
+  // pass; those over several lines need a look at the lines before.
+  static unsigned planGeneration = ~0u;
+  static int planLevel = -1;
+  static bool planFull = false;
+  static std::vector<std::pair<const std::string*, int>> planMulti;
+  if (planGeneration != gCandidateGeneration || planLevel != TAGMAKER::levelCurrent) {
+    planGeneration = gCandidateGeneration;
+    planLevel = TAGMAKER::levelCurrent;
+    planFull = false;
+    planMulti.clear();
+    for (int L = std::min(TAGMAKER::levelCurrent, 7); L >= 1 && !planFull; --L)
+      for (const TAGCANDIDATE& cand : TAGMAKER::aCandidate[L]) {
+        const int t = cand.tag;
+        const std::string* lit = LiteralOf(t);
+        if (!lit) {
+          planFull = true;
+          break;
         }
-        static char built[256];
-        int length = 0;
-        bool lf = true;
-        const char* text = TextOf(at, built, &length, &lf);
-        if (LiteralAtALineStart(*lit, text, length, lf)) return -1;
+        const size_t k = size_t(t - TAG_FIRST_RULE);
+        const int n =
+            k < gRules.size() ? gRules[k].lines : std::min<int>(TAGMAKER::GetTagProp(t)->cPatternLine, kMaxPatternLines);
+        if (n >= 2) planMulti.push_back({lit, n});
       }
+  }
+  if (planFull) return -1;
+  for (const auto& [lit, n] : planMulti) {
+    // The lines before this one, as the full pass would join them: the
+    // literal must start one of them for the pattern to have a chance.
+    int at = line.i;
+    int ring = TAGMAKER::iRecentLine;
+    for (int count = 1; count < n; ++count) {
+      // The ring's previous entry is the line before when it ends right
+      // where this one starts (connect lines are never in the ring).
+      const int before = (ring + kRing - 1) % kRing;
+      if (ring >= 0 && gRingSlot[before] >= 0 && gRingNext[before] == at) {
+        ring = before;
+        at = gRingSlot[before];
+        if (!gRingBuilt[before] && gRingDull[before]) continue;
+      } else {
+        ring = -1;
+        at = PreviousLogicalLine(CODEVRAM(at));
+        if (at < 0) break;
+        if (UnbuiltDullLine(at)) continue;
+      }
+      static char built[256];
+      int length = 0;
+      bool lf = true;
+      const char* text = TextOf(at, built, &length, &lf);
+      if (LiteralAtALineStart(*lit, text, length, lf)) return -1;
     }
   }
   return 0;
@@ -581,7 +658,9 @@ int QueryText(CODEVRAM line, unsigned char mark, const char* text, int length, b
 
   bool rules = true;
   if (T::tagInterrupted) {
-    if (T::jreExit && RuleMatches(0, T::jreExit, text, length)) {
+    const size_t ek = size_t(T::tagInterrupted - TAG_FIRST_RULE);
+    const TagMatcher* ownExit = ek < gRules.size() ? &gRules[ek].ownExit : nullptr;
+    if (T::jreExit && RuleMatches(0, T::jreExit, ownExit, text, length)) {
       T::tagInterrupted = 0;
       T::jreExit = nullptr;
       T::fLastWasSpeech = 0;
@@ -597,8 +676,9 @@ int QueryText(CODEVRAM line, unsigned char mark, const char* text, int length, b
         const int t = cand.tag;
         const size_t k = size_t(t - TAG_FIRST_RULE);
         const int n = k < gRules.size() ? gRules[k].lines : std::min<int>(T::GetTagProp(t)->cPatternLine, kMaxPatternLines);
+        const TagMatcher* own = k < gRules.size() ? &gRules[k].own : nullptr;
         if (n < 2) {
-          if (!MayMatch(t, text, length, hasLineFeed) || !RuleMatches(t, cand.jre, text, length)) continue;
+          if (!MayMatch(t, text, length, hasLineFeed) || !RuleMatches(t, cand.jre, own, text, length)) continue;
           ApplyMatch(t, line, line, L);
           return 1;
         }
@@ -606,7 +686,7 @@ int QueryText(CODEVRAM line, unsigned char mark, const char* text, int length, b
         int lines[kMaxPatternLines] = {line.i};
         int count = 1;
         while (count < n) {
-          const int prev = PreviousLogicalLine(CODEVRAM(lines[count - 1]));
+          const int prev = PreviousLineOf(lines[count - 1]);
           if (prev < 0) break;
           lines[count++] = prev;
         }
@@ -616,21 +696,48 @@ int QueryText(CODEVRAM line, unsigned char mark, const char* text, int length, b
         const char* part[kMaxPatternLines];
         int partLength[kMaxPatternLines];
         const std::string* lit = LiteralOf(t);
+        if (k < gRules.size() && gRules[k].off) continue;
+        // Oldest lines whose text was never built because no literal can
+        // start them (and they hold no line feed) are left out while the own
+        // matcher can answer: no match can begin in them, and its patterns
+        // look at nothing before a match's start but the line feed "^"
+        // wants, which the start of the text stands in for.
+        const bool trim = lit && gOwnMatcher && own && own->Compiled();
+        int skip = 0;
         bool may = lit == nullptr;
         for (int j = 0; j < count; ++j) {
+          if (trim && j == skip && UnbuiltDullLine(lines[count - 1 - j])) {
+            ++skip;
+            continue;
+          }
           bool lf = true;
           part[j] = TextOf(lines[count - 1 - j], built[j], &partLength[j], &lf);
           if (!may) may = LiteralAtALineStart(*lit, part[j], partLength[j], lf);
         }
         if (!may) continue;
         static char joined[kMaxPatternLines * 256];
-        int used = 0;
-        for (int j = 0; j < count; ++j) {
-          if (j) joined[used++] = '\n';
-          std::memcpy(joined + used, part[j], size_t(partLength[j]));
-          used += partLength[j];
+        auto join = [&](int from) {
+          int used = 0;
+          for (int j = from; j < count; ++j) {
+            if (j > from) joined[used++] = '\n';
+            std::memcpy(joined + used, part[j], size_t(partLength[j]));
+            used += partLength[j];
+          }
+          return used;
+        };
+        int matched = -1;
+        if (skip > 0) {
+          matched = own->Search(joined, join(skip));
+          if (matched < 0) {
+            // The engine decides, over all the lines.
+            for (int j = 0; j < skip; ++j) {
+              bool lf = true;
+              part[j] = TextOf(lines[count - 1 - j], built[j], &partLength[j], &lf);
+            }
+          }
         }
-        if (!RuleMatches(t, cand.jre, joined, used)) continue;
+        if (matched < 0) matched = RuleMatches(t, cand.jre, own, joined, join(0)) ? 1 : 0;
+        if (matched != 1) continue;
         ApplyMatch(t, CODEVRAM(lines[count - 1]), line, L);
         return 1;
       }
@@ -639,12 +746,17 @@ int QueryText(CODEVRAM line, unsigned char mark, const char* text, int length, b
 
   if (!T::fLastWasSpeech) return 0;
   if (mark == STOCK_MARK_NONE && IsQuotation(text, length)) {
-    TagLogicalLine(line, TAG_QUOTE);
     // Every slot of a quotation is a quotation.
+    const int known = KnownSlots(line.i);
     CODEVRAM cv = line;
-    for (int k = 0; k < 10000 && !cv.IsCR() && !cv.IsNewest(); ++k) {
-      ++cv;
-      SetTag(cv, TAG_QUOTE);
+    SetTag(cv, TAG_QUOTE);
+    if (known > 0) {
+      for (int k = 1; k < known; ++k) SetTag(++cv, TAG_QUOTE);
+    } else {
+      for (int k = 0; k < 10000 && !cv.IsCR() && !cv.IsNewest(); ++k) {
+        ++cv;
+        SetTag(cv, TAG_QUOTE);
+      }
     }
     return 2;
   }

@@ -70,6 +70,10 @@ std::string LeadingLiteral(const char* libPattern);
 // literal stands at one of its line starts (on by default).  The test
 // changes no tag, only the work done; tests switch it off to show that.
 void TagQuerySetPrefilter(bool on);
+// Whether patterns in the own matcher's subset (stock/tagmatch.h) are
+// matched by it instead of the engine (on by default).  Its answers are the
+// engine's, so the tags are the same; tests switch it off to show that.
+void TagQuerySetOwnMatcher(bool on);
 
 // Matches every logical line from the newest connect line to the newest line
 // (the NoColorOnline pass at hang-up), in a run of its own.  Returns how many

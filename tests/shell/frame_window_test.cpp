@@ -17,6 +17,7 @@
 #include <QToolBar>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 
 #include "port/comport.h"
 #include "settings_fixture.h"
@@ -25,6 +26,8 @@
 #include "shell/hostprop.h"
 #include "shell/online.h"
 #include "stock/stock.h"
+#include "stock/tagfile_writer.h"
+#include "stock/tagmaker.h"
 #include "support/line_peer.h"
 #include "support/test_app.h"
 #include "terminal/log.h"
@@ -447,6 +450,50 @@ TEST_F(FrameTest, MainWindowOnLineWithTheStatusBarAndTheIcon) {
   if (const char* out = std::getenv("QUILLNET_SCREENSHOT_ONLINE")) {
     EXPECT_TRUE(shot.save(QString::fromUtf8(out), "PNG"));
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The re-tagging command: grey on line; off line it asks first and re-tags
+// the stock with the loaded syntax only when the answer is yes.
+TEST_F(FrameTest, RetagCommandAsksThenRetagsTheStock) {
+  FRAMEWINDOW frame;
+  QAction* retag = Action(frame.menuBar(), "カラー構文の再計算(&R)...");
+  ASSERT_TRUE(retag);
+  TagFileContents contents;
+  contents.records = SystemRecords();
+  contents.records.push_back(TagRecord("menu", 1, "^MENU"));
+  std::ofstream(dir.File("x.tag"), std::ios::binary) << BuildTagFile(contents);
+  ASSERT_EQ(TAGMAKER::Open(dir.File("x.tag")), 1);
+  CODEVRAM cv = cvNewest;
+  auto line = [&](const std::string& text, unsigned char mark) {
+    STOCKITEM* item = STOCK::GetItem(cv);
+    text.copy(item->Text(), text.size());
+    item->cInput = mark;
+    if (mark == STOCK_MARK_CONNECT) STOCK::SetConnectTag(cv);
+    const CODEVRAM at = cv;
+    cv.LineFeed();
+    return at;
+  };
+  line("Host - 2026/12/11 10:00", STOCK_MARK_CONNECT);
+  const CODEVRAM menu = line("MENU 1", STOCK_MARK_NONE);
+  const CODEVRAM other = line("other", STOCK_MARK_NONE);
+  for (int answer : {ui::IDNO, ui::IDYES}) {
+    boxes.rec.boxes.clear();
+    boxes.rec.answers = {answer};
+    retag->trigger();
+    ASSERT_EQ(boxes.rec.boxes.size(), 1u);
+    EXPECT_EQ(boxes.rec.boxes[0].text, "カラー構文の再計算をしますか？");
+    EXPECT_EQ(menu.Tag(), answer == ui::IDYES ? 4 : 0);
+    EXPECT_EQ(other.Tag(), 0);
+  }
+  SetOnline(1);
+  EXPECT_FALSE(retag->isEnabled());
+  SetOnline(0);
+  EXPECT_TRUE(retag->isEnabled());
+  TAGMAKER::ResetForTest();
 }
 
 }  // namespace
