@@ -5,7 +5,9 @@
 
 #include <QMimeData>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 
 #include "platform/jcode.h"
@@ -19,6 +21,7 @@
 #include "stock/tagtemplate.h"
 #include "stock/tree.h"
 #include "stock/tree_model.h"
+#include "support/process.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -583,6 +586,85 @@ TEST_F(TreeEditTest, PagesAreActivatedToldAndLimitedToThirty) {
   ASSERT_EQ(TREE::DeletePage(index), 1);
   EXPECT_EQ(TREE::iPageActive, 0);
   EXPECT_EQ(int(TREE::apage.size()), TREE::kMaxPages - 1);
+}
+
+}  // namespace
+
+namespace {
+
+// The real tool over calls the demo syntax matched as they arrived.
+TEST(TreeEditTool, CopyPasteAndDeleteBetweenTwoStocks) {
+  TempDir dir;
+  const std::string tool = QUILLNET_TOOL_PATH;
+  const std::string call = jcode::Utf8ToSjis(
+      "＝＝　メインメニュー　＝＝\r\nhello\r\n■ 掲示板一覧\r\n■ 掲示板 1: 雑談  （x）\r\n  No.   日付\r\n"
+      "#0002/0003 a\r\n★taro (x\r\n現在のアクセス者\r\nbob\r\n\r\nafter\r\n");
+  auto feed = [&](const std::string& stock, const std::vector<std::string>& dates) {
+    for (const std::string& d : dates)
+      ASSERT_EQ(RunProcess({tool, "feed", stock, "--tag", QUILLNET_BUILD_DIR "/tools/demo.tag", "--connect", "Demo",
+                            "--date", d},
+                           call)
+                    .status,
+                0);
+  };
+  const std::string a = dir.File("a.stk"), b = dir.File("b.stk"), info = dir.File("info");
+  feed(a, {"2026/04/01 10:00", "2026/04/02 10:00", "2026/04/03 10:00"});
+  feed(b, {"2026/04/01 10:00", "2026/04/03 10:00"});
+  auto run = [&](std::vector<std::string> argv, const std::string& in = "") {
+    argv.insert(argv.begin(), tool);
+    return RunProcess(argv, in);
+  };
+  const std::string treeB = run({"stock", "tree", b, "--style", "0", "--lines"}).out;
+
+  // The second call of a (lines 12 to 23) goes into b between its two.
+  const ProcessResult copied = run({"stock", "copy", a, "12", "--info", info});
+  ASSERT_EQ(copied.status, 0);
+  EXPECT_EQ(copied.out.substr(0, 24), "Demo - 2026/04/02 10:00\n");
+  std::ifstream f(info, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(f)), {});
+  EXPECT_EQ(bytes, "\xFE" + std::string(11, '\xFF'));
+  ASSERT_EQ(run({"stock", "paste", b, "--info", info}, copied.out).status, 0);
+  EXPECT_EQ(run({"stock", "tags", b}).out, run({"stock", "tags", a}).out);
+  auto below = [](const std::string& tree) { return tree.substr(tree.find('\n')); };  // the roots' names differ
+  EXPECT_EQ(below(run({"stock", "tree", b, "--style", "0", "--lines"}).out),
+            below(run({"stock", "tree", a, "--style", "0", "--lines"}).out));
+
+  // Deleting it again gives b back; the other kinds as tables of what stays.
+  ASSERT_EQ(run({"stock", "delete", b, "12"}).status, 0);
+  EXPECT_EQ(run({"stock", "tree", b, "--style", "0", "--lines"}).out, treeB);
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string tree;
+  };
+  const Case cases[] = {
+      {{"99"}, 1, ""},
+      {{"2"}, 1, ""},  // no node begins at "hello"
+      {{"past", "--days", "1", "--calls", "1"}, 0,
+       "c.stk\t-\t-\n  4月 3日 ( 1回)\t0\t12\n    10:00 Demo\t0\t12\n      メインメニュー\t1\t2\n      掲示板一覧\t3\t7\n"
+       "        1: 雑談\t4\t7\n          発言一覧\t5\t5\n          0002 taro\t6\t7\n      現在のアクセス者\t8\t12\n"},
+      {{"3", "--before"}, 0, ""},
+      {{"root"}, 0, "c.stk\t-\t-\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0]);
+    const std::string stock = dir.File("c.stk");
+    std::filesystem::copy_file(b, stock, std::filesystem::copy_options::overwrite_existing);
+    const std::string before = run({"stock", "export", stock}).out;
+    std::vector<std::string> argv = {"stock", "delete", stock};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    EXPECT_EQ(run(argv).status, c.status);
+    if (c.status != 0) {
+      EXPECT_EQ(run({"stock", "export", stock}).out, before);
+    } else if (c.args[0] == "3") {
+      // Everything before the first call's board list: its lines 3 to 11 and
+      // the second call stay.
+      const std::string kept = run({"stock", "export", stock}).out;
+      EXPECT_EQ(kept, before.substr(before.find(jcode::Utf8ToSjis("■ 掲示板一覧"))));
+    } else {
+      EXPECT_EQ(run({"stock", "tree", stock, "--lines"}).out, c.tree);
+    }
+  }
 }
 
 }  // namespace
