@@ -12,6 +12,7 @@
 
 #include "platform/jcode.h"
 #include "platform/ui.h"
+#include "stock/backup.h"
 #include "stock/clipboard.h"
 #include "stock/stock.h"
 #include "stock/stockprop.h"
@@ -665,6 +666,82 @@ TEST(TreeEditTool, CopyPasteAndDeleteBetweenTwoStocks) {
       EXPECT_EQ(run({"stock", "tree", stock, "--lines"}).out, c.tree);
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(TreeEditTest, SavedTextIsShiftJisWithCrLfAfterEachLine) {
+  NewStock("t.stk");
+  Call("2026/04/01 10:00");
+  Line("漢字の行");
+  Line(std::string(80, 'w'));  // fills its slot: the empty cursor line ends it
+  EndMatching();
+  TREE::Initialize(2);
+  TREE::Select(TREE::hitemRoot);
+  const std::string out = dir.File("out.txt");
+  ASSERT_EQ(TREE::SaveToTextFile(out), 1);
+  std::ifstream f(out, std::ios::binary);
+  const std::string got((std::istreambuf_iterator<char>(f)), {});
+  EXPECT_EQ(got, jcode::Utf8ToSjis("Host - 2026/04/01 10:00\r\n漢字の行\r\n") + std::string(80, 'w') + "\r\n");
+  // A directory that is not there: reported, nothing left behind.
+  EXPECT_EQ(TREE::SaveToTextFile(dir.File("none/out.txt")), 0);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("none")));
+  ASSERT_FALSE(facade.rec.boxes.empty());
+}
+
+TEST_F(TreeEditTest, ReLaysStartedElsewhereRebuildTheTree) {
+  NewStock("x.stk");
+  FullCall("2026/04/01 10:00", "A");
+  const CODEVRAM b = FullCall("2026/04/02 10:00", "B");
+  EndMatching();
+  TREE::Initialize(2);
+  TREE::Select(Node(b + 2));
+  // The back-scroll view's line delete, for one: the first call goes.
+  STOCK::Delete(cvOldest, 7);
+  EXPECT_EQ(TREE::Text(true),
+            "x.stk\t-\t-\n  04/02 10:00 Host\t0\t7\n    Board B\t2\t7\n      Msg one B\t3\t4\n      Msg two B\t5\t7\n");
+}
+
+TEST_F(TreeEditTest, ATextBackupIsAppendedUntilItsControlBytesEnd) {
+  NewStock("f.stk");
+  Call("2026/04/01 10:00");
+  Line("old");
+  EndMatching();
+  TREE::Initialize(2);
+  const std::string text = dir.File("b.txt"), sti = dir.File("b.sti");
+  std::ofstream(text, std::ios::binary) << "Host - 2026/03/01 10:00\r\nBoard Q\r\nMsg q\r\nHost - 2026/03/02 10:00\r\nnot taken\r\n";
+  std::string header(STOCK_HEADER_SIZE, '\0');
+  std::memcpy(header.data(), kBackupInfoMagic, std::strlen(kBackupInfoMagic));
+  std::ofstream(sti, std::ios::binary) << header << "\xFE\xFF\x01\xFE";
+  std::vector<std::pair<unsigned, uintptr_t>> messages;
+  static std::vector<std::pair<unsigned, uintptr_t>>* log;
+  log = &messages;
+  TREE::AddPage(nullptr, "p", [](QWidget*, unsigned m, uintptr_t w, intptr_t) -> intptr_t {
+    log->emplace_back(m, w);
+    return 0;
+  }, nullptr);
+  messages.clear();
+  std::string error;
+  ASSERT_EQ(TREE::PasteFromFile(text, sti, &error), 1) << error;
+  EXPECT_EQ(Lines(STOCK::AddIndex(cvOldest, 2), -1),
+            (std::vector<LINE>{{"Host - 2026/03/01 10:00", 0xFE, TAG_CONNECT},
+                               {"Board Q", 255, BOARD},
+                               {"Msg q", 1, 0},
+                               {"Host - 2026/03/02 10:00", 0xFE, TAG_CONNECT}}));
+  const int first = STOCK::AddIndex(cvOldest, 2);
+  ASSERT_GE(messages.size(), 2u);
+  EXPECT_EQ(messages.front(), (std::pair<unsigned, uintptr_t>{TREEMSG_CALLBEGAN, uintptr_t(first)}));
+  EXPECT_EQ(messages[1].first, TREEMSG_PASTED);
+  // A control file that is not one: refused, nothing appended.
+  std::ofstream(sti, std::ios::binary) << "short";
+  const int used = STOCK::UsedItems();
+  EXPECT_EQ(TREE::PasteFromFile(text, sti, &error), 0);
+  EXPECT_EQ(error, "制御情報ファイルが読めません。");
+  EXPECT_EQ(TREE::PasteFromFile(text, dir.File("missing.sti"), &error), 0);
+  EXPECT_EQ(error, "制御情報ファイル（.sti）が見つからないので復元できません。");
+  EXPECT_EQ(STOCK::UsedItems(), used);
 }
 
 }  // namespace
