@@ -745,3 +745,56 @@ TEST_F(TreeEditTest, ATextBackupIsAppendedUntilItsControlBytesEnd) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(TreeEditTest, DeletedStockFilesGoToTheTrashAndTheCurrentOneIsReplaced) {
+  std::vector<std::string> trashed;
+  TREE::hooks.trash = [&](const std::string& path) {
+    trashed.push_back(path);
+    return std::rename(path.c_str(), (path + ".trashed").c_str()) == 0;
+  };
+  int listChanged = 0;
+  TREE::hooks.stockListChanged = [&] { ++listChanged; };
+  // Another stock is looked for in the current directory: this test's own.
+  const std::filesystem::path cwd = std::filesystem::current_path();
+  std::filesystem::current_path(dir.File(""));
+  struct Back {
+    std::filesystem::path to;
+    ~Back() { std::filesystem::current_path(to); }
+  } back{cwd};
+  NewStock("other.stk");
+  STOCK::Close();
+  NewStock("current.stk");
+  Call("2026/04/01 10:00");
+  EndMatching();
+  TREE::Initialize(2);
+  STOCK::StockFile2 = dir.File("other.stk");
+  // Another stock: asked, trashed, the current one stays open.
+  facade.rec.answers = {ui::IDNO, ui::IDYES};
+  EXPECT_EQ(TREE::DeleteStockFile(dir.File("other.stk"), 1), 0);
+  EXPECT_TRUE(trashed.empty());
+  ASSERT_EQ(TREE::DeleteStockFile(dir.File("other.stk"), 1), 1);
+  EXPECT_EQ(facade.rec.boxes[1].text, "other.stk のストックファイルを削除してもいいですか？");
+  EXPECT_EQ(trashed, std::vector<std::string>{dir.File("other.stk")});
+  EXPECT_EQ(STOCK::szFileName, dir.File("current.stk"));
+  EXPECT_EQ(Texts(), std::vector<std::string>{"Host - 2026/04/01 10:00"});
+  // The root's choice "delete the stock file": the current one goes, and
+  // with no other stock the temporary one takes over.
+  TREE::hooks.rootChoice = [](const std::string& name) { return name == "current.stk" ? 1 : 0; };
+  TREE::Select(TREE::hitemRoot);
+  ASSERT_EQ(TREE::Delete(0, 1, 0), 1);
+  EXPECT_EQ(trashed.back(), dir.File("current.stk"));
+  EXPECT_TRUE(STOCK::fValid);
+  EXPECT_TRUE(STOCK::fTemp);
+  EXPECT_EQ(listChanged, 2);
+  // A trash that refuses: the stock is kept and open.
+  NewStock("kept.stk");
+  TREE::hooks.trash = [](const std::string&) { return false; };
+  EXPECT_EQ(TREE::DeleteStockFile(dir.File("kept.stk"), 0), 0);
+  EXPECT_TRUE(std::filesystem::exists(dir.File("kept.stk")));
+  EXPECT_EQ(STOCK::szFileName, dir.File("kept.stk"));
+  EXPECT_TRUE(STOCK::fValid);
+}
+
+}  // namespace
