@@ -256,15 +256,20 @@ int FirstCallAfter(long long date, int limit) {
   return -1;
 }
 
-TREENODE* FindIn(TREENODE* n, int line, int target) {
-  if (n->kind == TREENODE::CALL && !n->built) {
-    if (Before(target, n->line) || Before(TREE::GetTagBottom(n->line), target)) return nullptr;
-    TREE::InitChildItems(n);
-  }
+// The deepest node of a line: siblings are in line order, so only the last
+// child starting at or before the line can hold it (calls are built on the
+// way down that one path only).
+TREENODE* FindIn(TREENODE* n, int target) {
+  if (n->kind == TREENODE::CALL && !n->built) TREE::InitChildItems(n);
+  TREENODE* holder = nullptr;
   for (auto& c : n->children) {
-    if (TREENODE* f = FindIn(c.get(), line, target)) return f;
+    if (c->kind == TREENODE::PAST || !Live(c->line)) continue;
+    if (Before(target, c->line)) break;
+    holder = c.get();
   }
-  if (n->line == line && n->kind != TREENODE::ROOT && n->kind != TREENODE::PAST) return n;
+  if (holder)
+    if (TREENODE* f = FindIn(holder, target)) return f;
+  if (n->line == target && n->kind != TREENODE::ROOT && n->kind != TREENODE::PAST) return n;
   return nullptr;
 }
 
@@ -356,7 +361,7 @@ bool TREE::NodeLines(const TREENODE* n, int* first, int* last) {
 
 TREENODE* TREE::FindNode(int line) {
   if (!hitemRoot || !Live(line)) return nullptr;
-  return FindIn(hitemRoot, line, line);
+  return FindIn(hitemRoot, line);
 }
 
 void TREE::Select(TREENODE* node) {
