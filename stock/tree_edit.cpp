@@ -6,8 +6,6 @@
 // rebuild of the tree (Initialize) and the position is taken anew.  The
 // stock's `relaid` hook does that for re-lays started elsewhere; the
 // operations here rebuild once at their end.
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QFile>
