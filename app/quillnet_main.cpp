@@ -52,6 +52,7 @@
 #include "terminal/mybitmap.h"
 #include "script/scripthook.h"
 #include "terminal/terminal_view.h"
+#include "terminal/tree_window.h"
 #include "transfer/transfer_window.h"
 #include "transfer/updown.h"
 
@@ -214,6 +215,8 @@ int main(int argc, char** argv) {
     frame->dial = [](const std::string& sjis) { return TAPISUB::Dial(sjis.c_str()); };
     frame->hangup = [] { TAPISUB::Hangup(); };
     InstallScriptWindows(frame.get());
+    // The overall tree: its page in the dock, built from the open stock.
+    TREEWINDOW::Install(frame.get());
     frame->PlaceBySettings();
     InstallTransferWindows(frame.get(), frame->menuBar()->addMenu(QStringLiteral("転送(&F)")), frame->Client());
     TELNET::windowSizeSource = [](int* columns, int* lines) {
