@@ -231,6 +231,7 @@ TREEWINDOW::TREEWINDOW(TERMINALVIEW* term, QWidget* parent) : QWidget(parent), t
   view->setContextMenuPolicy(Qt::DefaultContextMenu);
   layout->addWidget(view);
   setFocusProxy(view);
+  if (terminal) terminal->installEventFilter(this);
   proxy = new TREESTOCKLIST;
   proxy->setParent(this);
   proxy->setSourceModel(&TREE::Model());
@@ -263,6 +264,7 @@ TREEWINDOW::TREEWINDOW(TERMINALVIEW* term, QWidget* parent) : QWidget(parent), t
 
 TREEWINDOW::~TREEWINDOW() {
   if (g_tree == this) g_tree = nullptr;
+  if (terminal) terminal->removeEventFilter(this);
   view->setModel(nullptr);
 }
 
@@ -408,6 +410,8 @@ void TREEWINDOW::contextMenuEvent(QContextMenuEvent* e) {
 }
 
 void TREEWINDOW::Rebuild(int mode) {
+  built = true;
+  nodeTop = nodeBottom = -1;
   TREE::TreeStyle = config.TreeStyle;
   TREE::TreeDay = config.TreeDay;
   TREE::TreeConnect = config.TreeConnect;
@@ -498,10 +502,12 @@ void TREEWINDOW::ShowNode(const QModelIndex& index) {
   if (!n || !STOCK::fValid || !terminal) return;
   MYBITMAP* s = terminal->Screen();
   int top = 0, bottom = 0;
+  nodeTop = nodeBottom = -1;
   if (!Extent(n, &top, &bottom)) return;
   MYBITMAP::cvScrollableTop = top;
   MYBITMAP::cvScrollableBottom = bottom;
   MYBITMAP::cLineScrollable = STOCK::Flat(bottom) - STOCK::Flat(top) + 1;
+  nodeTop = nodeBottom = -1;
   if (n->kind == TREENODE::ROOT) {
     // The whole stock, at its newest lines (the live terminal).
     s->cvTop = STOCK::AddIndex(cvNewest, -(s->cyLines - 1));
@@ -509,7 +515,33 @@ void TREEWINDOW::ShowNode(const QModelIndex& index) {
   } else {
     s->cvTop = top;
     if (!s->fScrollView) s->EnterScrollMode();
+    nodeTop = top;
+    nodeBottom = bottom;
   }
+  s->CopyRect();
+  if (s->painter.scrollBarChanged) s->painter.scrollBarChanged();
+}
+
+bool TREEWINDOW::eventFilter(QObject* watched, QEvent* e) {
+  if (terminal && watched == terminal && e->type() == QEvent::Resize && nodeTop >= 0)
+    QTimer::singleShot(0, this, [this] { RestoreNodeRange(); });
+  return QWidget::eventFilter(watched, e);
+}
+
+void TREEWINDOW::RestoreNodeRange() {
+  if (nodeTop < 0 || !STOCK::fValid || !terminal) return;
+  MYBITMAP* s = terminal->Screen();
+  if (!s->fScrollView) {  // back at the live terminal: the node is left
+    nodeTop = nodeBottom = -1;
+    return;
+  }
+  if (MYBITMAP::cvScrollableTop == nodeTop && MYBITMAP::cvScrollableBottom == nodeBottom) return;
+  MYBITMAP::cvScrollableTop = nodeTop;
+  MYBITMAP::cvScrollableBottom = nodeBottom;
+  MYBITMAP::cLineScrollable = STOCK::Flat(nodeBottom) - STOCK::Flat(nodeTop) + 1;
+  const int lastTop = std::max(STOCK::Flat(nodeTop), STOCK::Flat(nodeBottom) - s->cyLines + 1);
+  s->cvTop = STOCK::AddIndex(nodeTop, std::clamp(STOCK::Flat(s->cvTop), STOCK::Flat(nodeTop), lastTop) -
+                                          STOCK::Flat(nodeTop));
   s->CopyRect();
   if (s->painter.scrollBarChanged) s->painter.scrollBarChanged();
 }
@@ -612,6 +644,14 @@ TREEWINDOW* TREEWINDOW::Install(FRAMEWINDOW* frame) {
   stockPropHooks.rebuildTree = [] {
     if (g_tree) g_tree->Rebuild(0);
   };
-  tree->Rebuild(0);
+  // A hidden tree costs nothing: it is built when it is first shown.
+  QDockWidget* dock = frame->TreeDock();
+  if (!dock->isHidden()) {
+    tree->Rebuild(0);
+  } else {
+    QObject::connect(dock, &QDockWidget::visibilityChanged, tree, [tree](bool shown) {
+      if (shown && !tree->built) tree->Rebuild(0);
+    });
+  }
   return tree;
 }

@@ -20,6 +20,7 @@
 
 #include <QFont>
 #include <QIdentityProxyModel>
+#include <QPointer>
 #include <QWidget>
 #include <functional>
 #include <map>
@@ -84,7 +85,8 @@ class TREEWINDOW : public QWidget {
   // The window the program runs (null when none, and in headless runs).
   static TREEWINDOW* Instance();
   // Builds the tree page into the frame's dock, hooks the placements and
-  // builds the tree from the open stock.
+  // builds the tree from the open stock (when the dock is hidden, once it is
+  // first shown).
   static TREEWINDOW* Install(FRAMEWINDOW* frame);
 
   QTreeView* View() const { return view; }
@@ -127,6 +129,9 @@ class TREEWINDOW : public QWidget {
 
  protected:
   void contextMenuEvent(QContextMenuEvent* e) override;
+  // The terminal's resizing widens the scroll-back range to the newest line:
+  // the node's range is put back afterwards.
+  bool eventFilter(QObject* watched, QEvent* e) override;
 
  private:
   void BuildCommands();
@@ -140,11 +145,15 @@ class TREEWINDOW : public QWidget {
   // The node's first and last line, false when it has none.
   static bool Extent(const TREENODE* node, int* top, int* bottom);
 
-  TERMINALVIEW* terminal;
+  QPointer<TERMINALVIEW> terminal;  // the frame may take it down first
   QTreeView* view = nullptr;
   TREESTOCKLIST* proxy = nullptr;
   QMenuBar* menuBar = nullptr;
   QMenu* menu = nullptr;
   std::map<int, QAction*> commands;
   bool choosing = false;  // a stock list row's action is running
+  bool built = false;     // Rebuild ran once (a hidden tree waits until shown)
+  // The range a node set (slots), to restore it after a resize; -1 none.
+  int nodeTop = -1, nodeBottom = -1;
+  void RestoreNodeRange();
 };
