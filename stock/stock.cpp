@@ -744,6 +744,7 @@ bool SI::Rebuild(const std::vector<Segment>& order, int capacity, int maxMax, bo
   STOCK::cItemComm = 0;
   STOCK::InitializeCaches();
   if (STOCK::hooks.tagArrayMoved) STOCK::hooks.tagArrayMoved(STOCK::aTag.data());
+  if (STOCK::hooks.relaid) STOCK::hooks.relaid();
   return true;
 }
 
@@ -896,6 +897,7 @@ void STOCK::Clear() {
   line[0] = STOCK_MARK_NONE;
   std::memset(line + 1, 0, size_t(cColumn));
   aTag[0] = TAG_NONE;
+  if (hooks.relaid) hooks.relaid();
 }
 
 void STOCK::Delete(int first, int count) {

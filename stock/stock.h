@@ -133,6 +133,9 @@ struct STOCKHOOKS {
   std::function<STOCKPOS()> takeViewPosition;
   // Current local time (tests replace it).
   std::function<SYSTEMTIME()> now;
+  // The live lines were laid out anew (Clear, Delete, Move, Resize): every
+  // slot held elsewhere is stale (the tree rebuilds itself).
+  std::function<void()> relaid;
 };
 
 class STOCK {

@@ -188,6 +188,7 @@ void AddTagLive(CODEVRAM line) {
   if (!n) return;
   call->button = true;
   TREE::Model().Insert(parent, int(parent->children.size()), std::move(n));
+  TREE::Notify(TREEMSG_ADDED, uintptr_t(int(line)));
 }
 
 void AddCallLive(CODEVRAM line) {
@@ -199,6 +200,7 @@ void AddCallLive(CODEVRAM line) {
   call->title = TREE::GetConnectTitle(line, TREE::TreeStyle);
   if (TREE::TreeStyle == 0) {
     m.Insert(root, int(root->children.size()), std::move(call));
+    TREE::Notify(TREEMSG_ADDED, uintptr_t(int(line)));
     return;
   }
   const long long key = GroupKey(DayOf(line));
@@ -208,10 +210,12 @@ void AddCallLive(CODEVRAM line) {
     last->count++;
     last->title = GroupTitle(key, last->count);
     m.Changed(last);
+    TREE::Notify(TREEMSG_ADDED, uintptr_t(int(line)));
     return;
   }
   auto g = MakeGroup(key, {int(line)});
   m.Insert(root, int(root->children.size()), std::move(g));
+  TREE::Notify(TREEMSG_ADDED, uintptr_t(int(line)));
 }
 
 void AppendText(const TREENODE* n, int depth, bool lines, std::string* out);
@@ -324,9 +328,11 @@ void TREEMODEL::Adopt(TREENODE* call, std::vector<std::unique_ptr<TREENODE>> kid
 
 // ---- building ----
 
-void TREE::Initialize(int) {
+void TREE::Initialize(int mode) {
+  InstallHooks();
   TREEMODEL& m = Model();
   m.BeginReset();
+  hitemSelected = nullptr;
   m.top.children.clear();
   hitemRoot = hitemPast = nullptr;
   cvWaiting = -1;
@@ -343,6 +349,7 @@ void TREE::Initialize(int) {
   cvTreeOldest = -1;
   if (STOCK::UsedItems() <= 0) {
     m.EndReset();
+    Rebuilt(mode);
     return;
   }
 
@@ -389,6 +396,7 @@ void TREE::Initialize(int) {
     hitemRoot->children.push_back(std::move(n));
   }
   m.EndReset();
+  Rebuilt(mode);
 }
 
 void TREE::InitChildItems(TREENODE* call) {
@@ -440,6 +448,7 @@ void TREE::ExpandPastOne() {
     m.Insert(hitemRoot, hitemPast->Row() + 1, std::move(n));
   }
   if (!more) {
+    if (hitemSelected == hitemPast) hitemSelected = hitemRoot;
     m.Remove(hitemPast);
     hitemPast = nullptr;
     cvTreeOldest = cvOldest;
@@ -502,6 +511,8 @@ void TREE::NotifyHangup() {
   cvWaiting = -1;
   if (hitemRoot) AddTagLive(w);
 }
+
+std::string TREE::GroupTitleOf(const TREENODE* group) { return GroupTitle(group->key, group->count); }
 
 // ---- levels and extents ----
 
