@@ -3,6 +3,11 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QButtonGroup>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
 #include <QContextMenuEvent>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -23,6 +28,7 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cstdio>
 
 #include "platform/jcode.h"
 #include "platform/ui.h"
@@ -31,6 +37,8 @@
 #include "shell/frame_window.h"
 #include "shell/registry.h"
 #include "shell/stock_wizard_dialog.h"
+#include "stock/backup.h"
+#include "stock/clipboard.h"
 #include "stock/stock.h"
 #include "stock/stockprop.h"
 #include "stock/tree.h"
@@ -258,12 +266,18 @@ TREEWINDOW::TREEWINDOW(TERMINALVIEW* term, QWidget* parent) : QWidget(parent), t
     QFont f;
     if (buf[0] && f.fromString(QString::fromStdString(jcode::SjisToUtf8(buf)))) view->setFont(f);
   }
+  edit = [this](int command) { Edit(command); };
+  InstallTreeHooks();
   BuildCommands();
   RefreshCommands();
 }
 
 TREEWINDOW::~TREEWINDOW() {
-  if (g_tree == this) g_tree = nullptr;
+  if (g_tree == this) {
+    g_tree = nullptr;
+    TREE::hooks = TREEHOOKS();
+    clipboardHooks = CLIPBOARDHOOKS();
+  }
   if (terminal) terminal->removeEventFilter(this);
   view->setModel(nullptr);
 }
@@ -417,13 +431,17 @@ void TREEWINDOW::Rebuild(int mode) {
   TREE::TreeConnect = config.TreeConnect;
   choosing = true;  // no stock list action while the rows change
   proxy->SetEntries(StockList());
+  // The build goes back to the stock's saved position (TREE::hooks.select),
+  // else to the root.
   if (STOCK::fValid) TREE::Initialize(mode);
   choosing = false;
   if (TREE::hitemRoot) {
     const QModelIndex root = proxy->mapFromSource(TREE::Model().IndexOf(TREE::hitemRoot));
     view->expand(root);
-    view->setCurrentIndex(root);
-    ShowNode(root);
+    if (!view->currentIndex().isValid() || !TREE::hitemSelected) {
+      view->setCurrentIndex(root);
+      ShowNode(root);
+    }
   }
   RefreshCommands();
 }
@@ -436,7 +454,7 @@ void TREEWINDOW::Selected(const QModelIndex& index) {
     QTimer::singleShot(0, this, [this, entry] { StockListChosen(entry); });
     return;
   }
-  ShowNode(index);
+  if (!selecting) ShowNode(index);
   RefreshCommands();
 }
 
@@ -449,77 +467,175 @@ void TREEWINDOW::StockListChosen(const TREESTOCKLIST::Entry& entry) {
       changed = createStock && createStock() >= 0;
       break;
     case TREESTOCKLIST::FILE:
+      // Refused on line and for a stock another instance uses (with a message).
+      changed = TREE::ChangeStockFile(entry.path) != 0;
+      break;
     case TREESTOCKLIST::RESTORE:
-      // Switching and restoring come with the stock switch of the tree.
+      changed = RestoreStockFile();
       break;
   }
   choosing = false;
   if (changed) {
     StockChanged();
   } else if (TREE::hitemRoot) {
-    view->setCurrentIndex(proxy->mapFromSource(TREE::Model().IndexOf(TREE::hitemRoot)));
+    TREENODE* back = TREE::hitemSelected ? TREE::hitemSelected : TREE::hitemRoot;
+    view->setCurrentIndex(proxy->mapFromSource(TREE::Model().IndexOf(back)));
   }
+}
+
+bool TREEWINDOW::RestoreStockFile() {
+  const std::string backup = ui::Current().ChooseFile("ストックファイルの復元", QDir::currentPath().toStdString(),
+                                                      "ｽﾄｯｸﾌｧｲﾙのﾊﾞｯｸｱｯﾌﾟ(*.stk;*.txt)", false);
+  if (backup.empty()) return false;
+  if (fOnline) {
+    ErrorMessage("オンライン中はこの処理はできません。");
+    return false;
+  }
+  // The restored stock is the backup's name with ".stk" in the program's
+  // directory; an existing one is replaced only when the user agrees.
+  const std::string target =
+      QDir::current().absoluteFilePath(QFileInfo(QString::fromStdString(backup)).completeBaseName() + ".stk")
+          .toStdString();
+  if (QFileInfo::exists(QString::fromStdString(target))) {
+    if (target == QFileInfo(QString::fromStdString(backup)).absoluteFilePath().toStdString()) {
+      ErrorMessage(target + "は復元先と同じファイルなので復元できません。");
+      return false;
+    }
+    if (MyMessageBox("同じ名前のストックファイルが既に存在します。上書きしてもいいですか？",
+                     ui::MB_YESNO | ui::MB_ICONQUESTION | ui::MB_DEFBUTTON2) != ui::IDYES)
+      return false;
+    if (target == STOCK::szFileName) {
+      ErrorMessage(target + "は使用中なので上書きできません。");
+      return false;
+    }
+  }
+  std::string error, written;
+  if (!RestoreStock(backup, target, &error, &written)) {
+    if (!error.empty()) ErrorMessage(error);
+    return false;
+  }
+  return TREE::ChangeStockFile(written.empty() ? target : written) != 0;
+}
+
+void TREEWINDOW::Edit(int command) {
+  const TREESTOCKLIST::Entry* e = proxy->EntryOf(view->currentIndex());
+  switch (command) {
+    case 1002: TREE::Delete(1, 1, 0); break;
+    case 1003:
+      if (e && e->kind == TREESTOCKLIST::FILE)
+        TREE::DeleteStockFile(e->path, 1);
+      else
+        TREE::Delete(0, 1, 0);
+      break;
+    case 1004: TREE::Cut(); break;
+    case 1005: TREE::Paste(); break;
+    case 1006: TREE::SaveToTextFile(""); break;
+    case 1007: TREE::CopyToClipboard(0); break;
+    case 1008: TREE::CopyToClipboard(1); break;
+    default: break;
+  }
+}
+
+void TREEWINDOW::ScreenToNewest() {
+  if (!terminal || !STOCK::fValid) return;
+  MYBITMAP* s = terminal->Screen();
+  nodeTop = nodeBottom = -1;
+  if (s->fScrollView && !s->fView) s->LeaveScrollMode();
+  MYBITMAP::cLineScrollable = 0;  // the range starts over at the oldest line
+  s->Reset(s->hwndPaint, s->cxChars, s->cyLines);
 }
 
 void TREEWINDOW::StockChanged() {
-  if (terminal && STOCK::fValid) {
-    MYBITMAP* s = terminal->Screen();
-    if (s->fScrollView && !s->fView) s->LeaveScrollMode();
-    MYBITMAP::cLineScrollable = 0;  // the range starts over at the oldest line
-    s->Reset(s->hwndPaint, s->cxChars, s->cyLines);
-  }
+  ScreenToNewest();
   Rebuild(0);
 }
 
-bool TREEWINDOW::Extent(const TREENODE* n, int* top, int* bottom) {
-  switch (n->kind) {
-    case TREENODE::CALL:
-    case TREENODE::TAG:
-      if (n->line < 0) return false;
-      *top = n->line;
-      *bottom = TREE::GetTagBottom(n->line);
-      return true;
-    case TREENODE::GROUP:
-      if (n->children.empty()) return false;
-      *top = n->children.front()->line;
-      *bottom = TREE::GetTagBottom(n->children.back()->line);
-      return true;
-    case TREENODE::PAST:
-      if (cvTreeOldest.i < 0 || cvTreeOldest == cvOldest) return false;
-      *top = cvOldest;
-      *bottom = STOCK::AddIndex(cvTreeOldest, -1);
-      return true;
-    case TREENODE::ROOT:
-      *top = cvOldest;
-      *bottom = cvNewest;
-      return true;
-  }
-  return false;
+void TREEWINDOW::ShowNode(const QModelIndex& index) {
+  TREENODE* n = TREESTOCKLIST::NodeOf(index);
+  if (!n || !STOCK::fValid) return;
+  // TREE shows the node's lines through hooks.setScrollableArea (SetArea).
+  TREE::Select(n);
 }
 
-void TREEWINDOW::ShowNode(const QModelIndex& index) {
-  const TREENODE* n = TREESTOCKLIST::NodeOf(index);
-  if (!n || !STOCK::fValid || !terminal) return;
+void TREEWINDOW::SetArea(int first, int last, int top) {
+  if (!STOCK::fValid || !terminal) return;
   MYBITMAP* s = terminal->Screen();
-  int top = 0, bottom = 0;
+  MYBITMAP::cvScrollableTop = first;
+  MYBITMAP::cvScrollableBottom = last;
+  MYBITMAP::cLineScrollable = STOCK::Flat(last) - STOCK::Flat(first) + 1;
   nodeTop = nodeBottom = -1;
-  if (!Extent(n, &top, &bottom)) return;
-  MYBITMAP::cvScrollableTop = top;
-  MYBITMAP::cvScrollableBottom = bottom;
-  MYBITMAP::cLineScrollable = STOCK::Flat(bottom) - STOCK::Flat(top) + 1;
-  nodeTop = nodeBottom = -1;
-  if (n->kind == TREENODE::ROOT) {
+  if (first == cvOldest && last == cvNewest && top < 0) {
     // The whole stock, at its newest lines (the live terminal).
     s->cvTop = STOCK::AddIndex(cvNewest, -(s->cyLines - 1));
     if (s->fScrollView && !s->fView) s->LeaveScrollMode();
   } else {
-    s->cvTop = top;
+    const int lastTop = std::max(STOCK::Flat(first), STOCK::Flat(last) - s->cyLines + 1);
+    const int want = top < 0 ? STOCK::Flat(first) : std::clamp(STOCK::Flat(top), STOCK::Flat(first), lastTop);
+    s->cvTop = STOCK::AddIndex(first, want - STOCK::Flat(first));
     if (!s->fScrollView) s->EnterScrollMode();
-    nodeTop = top;
-    nodeBottom = bottom;
+    nodeTop = first;
+    nodeBottom = last;
   }
   s->CopyRect();
   if (s->painter.scrollBarChanged) s->painter.scrollBarChanged();
+}
+
+void TREEWINDOW::SelectFromTree(TREENODE* node) {
+  if (!node) return;
+  const QModelIndex i = proxy->mapFromSource(TREE::Model().IndexOf(node));
+  if (!i.isValid()) return;
+  selecting = true;
+  for (QModelIndex p = i.parent(); p.isValid(); p = p.parent()) view->expand(p);
+  view->setCurrentIndex(i);
+  view->scrollTo(i);
+  selecting = false;
+}
+
+void TREEWINDOW::InstallTreeHooks() {
+  TREEHOOKS& h = TREE::hooks;
+  h.setScrollableArea = [this](int first, int last, int top) { SetArea(first, last, top); };
+  h.select = [this](TREENODE* n) { SelectFromTree(n); };
+  h.viewTop = [this] { return terminal ? int(terminal->Screen()->cvTop) : STOCK::iViewTop; };
+  h.viewToNewest = [this] { ScreenToNewest(); };
+  h.stockListChanged = [this] {
+    std::vector<TREESTOCKLIST::Entry> list = StockList();
+    if (list.size() == proxy->Entries().size() &&
+        std::equal(list.begin(), list.end(), proxy->Entries().begin(),
+                   [](const auto& a, const auto& b) { return a.kind == b.kind && a.path == b.path; }))
+      return;
+    choosing = true;
+    proxy->SetEntries(std::move(list));
+    if (TREE::hitemRoot) view->expand(proxy->mapFromSource(TREE::Model().IndexOf(TREE::hitemRoot)));
+    SelectFromTree(TREE::hitemSelected ? TREE::hitemSelected : TREE::hitemRoot);
+    choosing = false;
+  };
+  h.stockNamesChanged = [] {
+    std::snprintf(config.StockFile, sizeof config.StockFile, "%s", STOCK::StockFile.c_str());
+    std::snprintf(config.StockFile2, sizeof config.StockFile2, "%s", STOCK::StockFile2.c_str());
+    config.SaveStockFileName();
+  };
+  h.quotePrefix = [] { return jcode::SjisToUtf8(config.Quote); };
+  h.rootChoice = [this](const std::string& name) {
+    QMessageBox box(QMessageBox::Question, U("全体の削除"),
+                    QString::fromStdString(name) + U(" をどうしますか？"), QMessageBox::NoButton, this);
+    QPushButton* del = box.addButton(U("ストックファイルを削除(&D)"), QMessageBox::DestructiveRole);
+    QPushButton* clear = box.addButton(U("中身だけクリア(&C)"), QMessageBox::AcceptRole);
+    box.addButton(QMessageBox::Cancel);
+    ui::Current().RunModal([&] { return box.exec(); });
+    if (box.clickedButton() == del) return 1;
+    if (box.clickedButton() == clear) return 2;
+    return 0;
+  };
+  clipboardHooks.put = [](std::unique_ptr<QMimeData> data) {
+    QClipboard* c = QGuiApplication::clipboard();
+    if (!c) return false;
+    c->setMimeData(data.release());
+    return true;
+  };
+  clipboardHooks.get = []() -> const QMimeData* {
+    QClipboard* c = QGuiApplication::clipboard();
+    return c ? c->mimeData() : nullptr;
+  };
 }
 
 bool TREEWINDOW::eventFilter(QObject* watched, QEvent* e) {

@@ -109,7 +109,8 @@ class TREEWINDOW : public QWidget {
   void SetTreeFont(const QFont& font);
   QFont TreeFont() const;
   // After another stock was opened: the screen starts on its newest lines
-  // and the tree is rebuilt.
+  // and the tree is rebuilt.  TREE's operations reach the window through
+  // TREE::hooks, which the window installs (and empties when it goes).
   void StockChanged();
   // Enables the commands that depend on the on-line state and the selection.
   void RefreshCommands();
@@ -142,8 +143,19 @@ class TREEWINDOW : public QWidget {
   void DisplayStyle();
   void ChooseFont();
   void Help();
-  // The node's first and last line, false when it has none.
-  static bool Extent(const TREENODE* node, int* top, int* bottom);
+  // The edit commands 1002-1008 (the default `edit`).
+  void Edit(int command);
+  // "(ストックファイルの復元...)": a backup chosen, restored beside the
+  // stocks and opened; true when the open stock changed.
+  bool RestoreStockFile();
+  // The terminal shows lines first..last with `top` at its top row (-1:
+  // the first); the whole stock without a top is the live terminal.
+  void SetArea(int first, int last, int top);
+  // Selects a node TREE chose (a saved position, a rebuild).
+  void SelectFromTree(TREENODE* node);
+  // The screen back at the newest line of the (new or re-laid) stock.
+  void ScreenToNewest();
+  void InstallTreeHooks();
 
   QPointer<TERMINALVIEW> terminal;  // the frame may take it down first
   QTreeView* view = nullptr;
@@ -152,6 +164,7 @@ class TREEWINDOW : public QWidget {
   QMenu* menu = nullptr;
   std::map<int, QAction*> commands;
   bool choosing = false;  // a stock list row's action is running
+  bool selecting = false;  // SelectFromTree is moving the view's selection
   bool built = false;     // Rebuild ran once (a hidden tree waits until shown)
   // The range a node set (slots), to restore it after a resize; -1 none.
   int nodeTop = -1, nodeBottom = -1;

@@ -8,6 +8,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMimeData>
 #include <QDir>
 #include <QDockWidget>
 #include <QElapsedTimer>
@@ -298,13 +301,13 @@ TEST_F(TreeWindowTest, CommandsShortcutsSubmenusAndPlacements) {
   const Case cases[] = {
       {1000, "すべて展開(&X)\tCtrl+Shift+→", QKeySequence("Ctrl+Shift+Right"), "", true},
       {1001, "すべて折りたたみ(&O)\tCtrl+Shift+←", QKeySequence("Ctrl+Shift+Left"), "", true},
-      {1002, "...より過去を削除(&L)", {}, "編集(&E)", false},
-      {1003, "削除(&D)\tDelete", QKeySequence("Delete"), "編集(&E)", false},
-      {1004, "切り取り(&T)\tCtrl+X", QKeySequence("Ctrl+X"), "編集(&E)", false},
-      {1005, "貼り付け(&P)\tCtrl+V", QKeySequence("Ctrl+V"), "編集(&E)", false},
-      {1006, "ファイルに保存(&S)...", {}, "", false},
-      {1007, "コピー(&C)...\tCtrl+C", QKeySequence("Ctrl+C"), "編集(&E)", false},
-      {1008, "引用付きコピー(&Q)...\tCtrl+Q", QKeySequence("Ctrl+Q"), "編集(&E)", false},
+      {1002, "...より過去を削除(&L)", {}, "編集(&E)", true},
+      {1003, "削除(&D)\tDelete", QKeySequence("Delete"), "編集(&E)", true},
+      {1004, "切り取り(&T)\tCtrl+X", QKeySequence("Ctrl+X"), "編集(&E)", true},
+      {1005, "貼り付け(&P)\tCtrl+V", QKeySequence("Ctrl+V"), "編集(&E)", true},
+      {1006, "ファイルに保存(&S)...", {}, "", true},
+      {1007, "コピー(&C)...\tCtrl+C", QKeySequence("Ctrl+C"), "編集(&E)", true},
+      {1008, "引用付きコピー(&Q)...\tCtrl+Q", QKeySequence("Ctrl+Q"), "編集(&E)", true},
       {1009, "ツリーウィンドウのフォント(&F)...", {}, "", true},
       {1010, "demo.stkのﾌﾟﾛﾊﾟﾃｨ(&R)...\tAlt+Enter", QKeySequence("Alt+Return"), "", true},
       {1011, "表示スタイル(&A)...", {}, "", true},
@@ -384,7 +387,11 @@ TEST_F(TreeWindowTest, CommandsShortcutsSubmenusAndPlacements) {
   t->Command(1012)->trigger();
   ASSERT_EQ(boxes.rec.boxes.size(), 1u);
   EXPECT_EQ(boxes.rec.boxes[0].caption, "「全体図」のヘルプ");
-  // The edit commands wait for the hook; with it they reach it by number.
+  // Without the edit hook the edit commands are off; with one they reach it
+  // by number.
+  t->edit = nullptr;
+  t->RefreshCommands();
+  for (int id = 1002; id <= 1008; ++id) EXPECT_FALSE(t->Command(id)->isEnabled()) << id;
   std::vector<int> edits;
   t->edit = [&](int id) { edits.push_back(id); };
   v->setCurrentIndex(index("04/01 10:00 Demo"));
@@ -395,6 +402,53 @@ TEST_F(TreeWindowTest, CommandsShortcutsSubmenusAndPlacements) {
   }
   EXPECT_EQ(edits, (std::vector<int>{1002, 1003, 1004, 1005, 1006, 1007, 1008}));
   delete t;
+}
+
+// The edit commands do the tree's operations: a copy reaches the system
+// clipboard with the private format, a paste of it comes back as a new call,
+// a delete (answered yes) takes the node's lines out and the tree is built
+// again.
+TEST_F(TreeWindowTest, EditCommandsCopyPasteAndDeleteThroughTheClipboard) {
+  Make();
+  QClipboard* clip = QGuiApplication::clipboard();
+  ASSERT_TRUE(clip);
+  clip->clear();
+  tree->View()->setCurrentIndex(Find(QString::fromUtf8("掲示板一覧")));
+  tree->Command(1007)->trigger();
+  const QMimeData* data = clip->mimeData();
+  ASSERT_TRUE(data);
+  EXPECT_EQ(data->text(), QString::fromUtf8("■ 掲示板一覧\n■ 掲示板 1: 雑談  （x）\n  No.   日付\n#0002/0003 a\n"
+                                            "★taro (x\n"));
+  ASSERT_TRUE(data->hasFormat("application/x-quillnet-stock-info"));
+  EXPECT_EQ(data->data("application/x-quillnet-stock-info").size(), 5);
+
+  // Pasting it (off line) makes a third call of those lines.
+  const int before = STOCK::UsedItems();
+  tree->Command(1005)->trigger();
+  EXPECT_GT(STOCK::UsedItems(), before + 4);
+  const std::string text = TREE::Text(false);
+  EXPECT_NE(text.find("(貼り付け)"), std::string::npos) << text;
+
+  // Deleting a node asks, then takes its four lines out.
+  config.TreeStyle = 0;
+  tree->Rebuild(0);
+  tree->View()->setCurrentIndex(Find(QString::fromUtf8("現在のアクセス者")));
+  ASSERT_EQ(TREE::hitemSelected->line, 8);
+  const int used = STOCK::UsedItems();
+  boxes.rec.boxes.clear();
+  boxes.rec.answers.push_back(ui::IDYES);
+  tree->Command(1003)->trigger();
+  ASSERT_FALSE(boxes.rec.boxes.empty());
+  EXPECT_EQ(boxes.rec.boxes[0].text, "現在のアクセス者を削除してもいいですか？");
+  EXPECT_EQ(STOCK::UsedItems(), used - 4);
+  ASSERT_EQ(boxes.rec.boxes.size(), 1u);
+  // The first call has lost the node; the second keeps its own.
+  const std::string after = TREE::Text(false);
+  const size_t second = after.find("04/03 09:00 Demo");
+  ASSERT_NE(second, std::string::npos) << after;
+  EXPECT_EQ(after.substr(0, second).find("現在のアクセス者"), std::string::npos) << after;
+  EXPECT_NE(after.find("現在のアクセス者", second), std::string::npos) << after;
+  ExpectConsistentShape();
 }
 
 // "TREEDAY" sets the three values, rebuilds the tree with them and keeps
