@@ -12,6 +12,8 @@
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QDockWidget>
 #include <QElapsedTimer>
 #include <QImage>
@@ -561,6 +563,26 @@ TEST_F(TreeWindowTest, StockListAndCreatingAStockFromTheTree) {
   EXPECT_TRUE(top.contains("demo.stk"));
   EXPECT_EQ(top.last(), "made.stk");
   EXPECT_EQ(Flat(bitmap.cvTop), 0);
+
+  // Another stock's item switches to it: its lines, the screen on its newest.
+  const int demoRow = int(top.indexOf("demo.stk"));
+  tree->View()->setCurrentIndex(m->index(demoRow, 0));
+  QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(STOCK::szFileName).endsWith("demo.stk"), true, 10000);
+  EXPECT_EQ(STOCK::UsedItems(), 25);
+  QTRY_VERIFY_WITH_TIMEOUT(Find("demo.stk").isValid() && !m->EntryOf(Find("demo.stk")), 5000);
+  EXPECT_EQ(Flat(bitmap.cvTop), 25 - 4);
+  EXPECT_STREQ(config.StockFile, STOCK::StockFile.c_str());
+
+  // The restore item: a ".stk" backup elsewhere comes back beside the stocks
+  // under its name and is opened.
+  ASSERT_TRUE(QDir().mkpath("backups"));
+  ASSERT_TRUE(QFile::copy("demo.stk", "backups/april.stk"));
+  boxes.rec.files.push_back(dir.File("backups/april.stk"));
+  tree->View()->setCurrentIndex(m->index(m->rowCount() - 2, 0));  // "(ストックファイルの復元...)"
+  QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(STOCK::szFileName).endsWith("april.stk"), true, 10000);
+  EXPECT_TRUE(QFileInfo::exists("april.stk"));
+  EXPECT_EQ(STOCK::UsedItems(), 25);
+  EXPECT_EQ(STOCK::StockFile2.substr(STOCK::StockFile2.size() - 8), "demo.stk");
 }
 
 // A hidden tree is built only once it is shown.
