@@ -278,6 +278,7 @@ TREEWINDOW::~TREEWINDOW() {
     TREE::hooks = TREEHOOKS();
     clipboardHooks = CLIPBOARDHOOKS();
   }
+  TREE::DeletePage(this);
   if (terminal) terminal->removeEventFilter(this);
   view->setModel(nullptr);
 }
@@ -753,7 +754,36 @@ void TREEWINDOW::Help() {
 
 TREEWINDOW* TREEWINDOW::Install(FRAMEWINDOW* frame) {
   auto* tree = new TREEWINDOW(frame->Client());
-  frame->SetTreePage(tree, U("全体"));
+  // The dock's tabs are the tree's pages; the main tree is the first.
+  auto* pages = frame->TreeDock()->findChild<QTabWidget*>("TreePages");
+  TREEHOOKS& h = TREE::hooks;
+  h.insertTab = [frame, pages, tree](QWidget* page, int position, const std::string& title) {
+    if (page == tree) {
+      frame->SetTreePage(page, QString::fromStdString(title));
+      return;
+    }
+    page->setFont(tree->TreeFont());
+    if (pages) pages->insertTab(position, page, QString::fromStdString(title));
+  };
+  h.removeTab = [pages](int position) {
+    if (pages) pages->removeTab(position);
+  };
+  h.showPage = [pages](QWidget*, QWidget*, int position) {
+    if (pages) pages->setCurrentIndex(position);
+  };
+  h.pageRect = [pages] {
+    TREERECT r;
+    if (pages && pages->currentWidget()) {
+      const QRect g = pages->currentWidget()->geometry();
+      r = {g.left(), g.top(), g.right() + 1, g.bottom() + 1};
+    }
+    return r;
+  };
+  if (pages)
+    QObject::connect(pages, &QTabWidget::currentChanged, tree, [](int i) {
+      if (i >= 0) TREE::SetActivePage(i);
+    });
+  TREE::AddPage(tree, "全体", nullptr, nullptr);
   tree->place = [frame](int where) { frame->PlaceTree(where); };
   tree->placement = [] { return config.TreeView; };
   tree->createStock = [frame] { return RunStockWizard(frame); };

@@ -17,6 +17,7 @@
 #include <QDockWidget>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -293,6 +294,32 @@ TEST_F(TreeWindowTest, CommandsShortcutsSubmenusAndPlacements) {
   ASSERT_TRUE(pages);
   EXPECT_EQ(pages->widget(0), t);
   EXPECT_EQ(pages->count(), 1) << "the placeholder page is gone";
+  ASSERT_EQ(TREE::apage.size(), 1u);
+  EXPECT_EQ(TREE::apage[0].hwnd, t);
+
+  // Another page gets its tab; showing it tells both pages' procedures;
+  // deleting it takes the tab away.
+  static std::vector<std::pair<unsigned, uintptr_t>> told;
+  told.clear();
+  auto* other = new QLabel("other");
+  ASSERT_EQ(TREE::AddPage(other, "索引",
+                          [](QWidget*, unsigned msg, uintptr_t w, intptr_t) -> intptr_t {
+                            told.emplace_back(msg, w);
+                            return 0;
+                          },
+                          nullptr),
+            1);
+  ASSERT_EQ(pages->count(), 2);
+  EXPECT_EQ(pages->tabText(1), QString::fromUtf8("索引"));
+  EXPECT_EQ(told, (std::vector<std::pair<unsigned, uintptr_t>>{{TREEMSG_PLACE, 0}}));
+  pages->setCurrentIndex(1);
+  EXPECT_EQ(TREE::iPageActive, 1);
+  EXPECT_EQ(told.back(), (std::pair<unsigned, uintptr_t>{TREEMSG_ACTIVATE, 1}));
+  ASSERT_EQ(TREE::DeletePage(other), 1);
+  EXPECT_EQ(pages->count(), 1);
+  EXPECT_EQ(pages->currentWidget(), t);
+  EXPECT_EQ(told.back(), (std::pair<unsigned, uintptr_t>{TREEMSG_ACTIVATE, 0}));
+  delete other;
   struct Case {
     int id;
     const char* text;
