@@ -8,18 +8,13 @@
 
 #include "platform/usermessage.h"
 #include "shell/config.h"
+#include "shell/online.h"
 #include "stock/stock.h"
 #include "stock/stockheader.h"
 
 namespace {
 
 constexpr int kUnitLines = 10000;
-
-void NamesToSettings() {
-  std::snprintf(config.StockFile, sizeof config.StockFile, "%s", STOCK::StockFile.c_str());
-  std::snprintf(config.StockFile2, sizeof config.StockFile2, "%s", STOCK::StockFile2.c_str());
-  config.SaveStockFileName();
-}
 
 }  // namespace
 
@@ -83,7 +78,7 @@ int CreateStockFromWizard(const STOCKWIZARDDATA& d) {
   if (!previous.empty()) STOCK::StockFile2 = previous;
   if (!STOCK::Create(args->path, args->lines, args->columns, args->backupMonths, args->backupLines, args->daily)) {
     OpenAnyStockFile();
-    NamesToSettings();
+    StockNamesToSettings();
     return 0;
   }
   STOCK::StockFile = args->path;
@@ -100,6 +95,6 @@ int CreateStockFromWizard(const STOCKWIZARDDATA& d) {
     if (STOCK::hooks.emptySyntax) STOCK::hooks.emptySyntax();
   }
   STOCK::Save();
-  NamesToSettings();
+  StockNamesToSettings();
   return 1;
 }

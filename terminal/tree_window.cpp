@@ -28,13 +28,13 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <cstdio>
 
 #include "platform/jcode.h"
 #include "platform/ui.h"
 #include "platform/usermessage.h"
 #include "shell/config.h"
 #include "shell/frame_window.h"
+#include "shell/online.h"
 #include "shell/registry.h"
 #include "shell/stock_wizard_dialog.h"
 #include "stock/backup.h"
@@ -53,6 +53,9 @@ TREEWINDOW* g_tree = nullptr;
 QString U(const char* utf8) { return QString::fromUtf8(utf8); }
 
 constexpr char kFontKey[] = "Tree";
+// The placement commands by TreeView: floating, wide (above), reversed wide
+// (below), tower (beside).
+constexpr std::pair<int, int> kPlacements[] = {{1013, 0}, {1014, 2}, {1015, 3}, {1016, 1}};
 constexpr char kFontValue[] = "TreeFont";
 
 // The stock files of the program's directory other than the open one.
@@ -247,9 +250,14 @@ TREEWINDOW::TREEWINDOW(TERMINALVIEW* term, QWidget* parent) : QWidget(parent), t
   connect(view->selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this](const QModelIndex& now, const QModelIndex&) { Selected(now); });
   connect(view, &QTreeView::expanded, this, [this](const QModelIndex& i) { Expanded(i); });
-  // A click on the selected stock list row runs its action again.
-  connect(view, &QTreeView::clicked, this, [this](const QModelIndex& i) {
-    if (proxy->EntryOf(i) && !choosing) Selected(i);
+  // A stock list row acts when it is chosen: a left click, or Enter.
+  // Moving onto it with the keys (or a right click for its menu) only
+  // selects it, so that another stock file can be deleted from the menu.
+  connect(view, &QTreeView::pressed, this, [this](const QModelIndex& i) {
+    if (QGuiApplication::mouseButtons() & Qt::LeftButton) Chosen(i);
+  });
+  connect(view, &QTreeView::activated, this, [this](const QModelIndex& i) {
+    if (QGuiApplication::mouseButtons() == Qt::NoButton) Chosen(i);
   });
   chooseFont = [this](QFont* font) {
     bool ok = false;
@@ -329,9 +337,6 @@ void TREEWINDOW::BuildCommands() {
     }
     commands[d.id] = a;
   }
-  // The placements map to TreeView: floating, wide (above), reversed wide
-  // (below), tower (beside).
-  static const std::pair<int, int> kPlacements[] = {{1013, 0}, {1014, 2}, {1015, 3}, {1016, 1}};
   auto* placeGroup = new QActionGroup(this);
   for (const auto& [id, where] : kPlacements) {
     QAction* a = commands[id];
@@ -414,7 +419,6 @@ void TREEWINDOW::RefreshCommands() {
   for (int id = 1013; id <= 1016; ++id) commands[id]->setEnabled(bool(place));
   if (placement) {
     const int where = placement();
-    static const std::pair<int, int> kPlacements[] = {{1013, 0}, {1014, 2}, {1015, 3}, {1016, 1}};
     for (const auto& [id, w] : kPlacements) commands[id]->setChecked(w == where);
   }
 }
@@ -449,14 +453,16 @@ void TREEWINDOW::Rebuild(int mode) {
 
 void TREEWINDOW::Selected(const QModelIndex& index) {
   if (choosing) return;
-  if (const TREESTOCKLIST::Entry* e = proxy->EntryOf(index)) {
-    const TREESTOCKLIST::Entry entry = *e;
-    // After the selection has settled: the action may rebuild the model.
-    QTimer::singleShot(0, this, [this, entry] { StockListChosen(entry); });
-    return;
-  }
-  if (!selecting) ShowNode(index);
+  if (!proxy->EntryOf(index) && !selecting) ShowNode(index);
   RefreshCommands();
+}
+
+void TREEWINDOW::Chosen(const QModelIndex& index) {
+  const TREESTOCKLIST::Entry* e = proxy->EntryOf(index);
+  if (!e || choosing) return;
+  const TREESTOCKLIST::Entry entry = *e;
+  // After the click or key has been handled: the action may rebuild the model.
+  QTimer::singleShot(0, this, [this, entry] { StockListChosen(entry); });
 }
 
 void TREEWINDOW::StockListChosen(const TREESTOCKLIST::Entry& entry) {
@@ -610,11 +616,7 @@ void TREEWINDOW::InstallTreeHooks() {
     SelectFromTree(TREE::hitemSelected ? TREE::hitemSelected : TREE::hitemRoot);
     choosing = false;
   };
-  h.stockNamesChanged = [] {
-    std::snprintf(config.StockFile, sizeof config.StockFile, "%s", STOCK::StockFile.c_str());
-    std::snprintf(config.StockFile2, sizeof config.StockFile2, "%s", STOCK::StockFile2.c_str());
-    config.SaveStockFileName();
-  };
+  h.stockNamesChanged = [] { StockNamesToSettings(); };
   h.quotePrefix = [] { return jcode::SjisToUtf8(config.Quote); };
   h.rootChoice = [this](const std::string& name) {
     QMessageBox box(QMessageBox::Question, U("全体の削除"),
@@ -647,20 +649,12 @@ bool TREEWINDOW::eventFilter(QObject* watched, QEvent* e) {
 
 void TREEWINDOW::RestoreNodeRange() {
   if (nodeTop < 0 || !STOCK::fValid || !terminal) return;
-  MYBITMAP* s = terminal->Screen();
-  if (!s->fScrollView) {  // back at the live terminal: the node is left
+  if (!terminal->Screen()->fScrollView) {  // back at the live terminal: the node is left
     nodeTop = nodeBottom = -1;
     return;
   }
   if (MYBITMAP::cvScrollableTop == nodeTop && MYBITMAP::cvScrollableBottom == nodeBottom) return;
-  MYBITMAP::cvScrollableTop = nodeTop;
-  MYBITMAP::cvScrollableBottom = nodeBottom;
-  MYBITMAP::cLineScrollable = STOCK::Flat(nodeBottom) - STOCK::Flat(nodeTop) + 1;
-  const int lastTop = std::max(STOCK::Flat(nodeTop), STOCK::Flat(nodeBottom) - s->cyLines + 1);
-  s->cvTop = STOCK::AddIndex(nodeTop, std::clamp(STOCK::Flat(s->cvTop), STOCK::Flat(nodeTop), lastTop) -
-                                          STOCK::Flat(nodeTop));
-  s->CopyRect();
-  if (s->painter.scrollBarChanged) s->painter.scrollBarChanged();
+  SetArea(nodeTop, nodeBottom, terminal->Screen()->cvTop);
 }
 
 void TREEWINDOW::NextPage() {

@@ -13,6 +13,9 @@
 // Shift+Space scroll the terminal by a screen less one line within the node,
 // then go to the next or previous node.
 //
+// The stock list rows act when clicked or entered (create, switch, restore);
+// moving onto one only selects it (Delete then removes another stock file).
+//
 // The page carries the tree's own menu (commands 1000 to 1020) in a menu bar
 // of its own and as the view's context menu; the shortcuts work while the
 // tree has the focus, so the terminal keeps every key for the host.
@@ -137,6 +140,8 @@ class TREEWINDOW : public QWidget {
  private:
   void BuildCommands();
   void Selected(const QModelIndex& index);
+  // A stock list row was clicked or entered: its action.
+  void Chosen(const QModelIndex& index);
   void StockListChosen(const TREESTOCKLIST::Entry& entry);
   void ExpandAll(const QModelIndex& index);
   void Expanded(const QModelIndex& index);

@@ -567,6 +567,26 @@ TEST_F(TreeWindowTest, StockListAndCreatingAStockFromTheTree) {
   EXPECT_FALSE(m->hasChildren(m->index(1, 0)));
   EXPECT_EQ(m->index(1, 0).data(TREEMODEL::LineRole).toInt(), -1);
 
+  // Another stock's row, only selected, is deleted from the menu (after a
+  // yes); the open stock stays and the list loses the file.
+  tree->View()->setCurrentIndex(m->index(1, 0));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(STOCK::szFileName, "demo.stk");
+  tree->RefreshCommands();
+  ASSERT_TRUE(tree->Command(1003)->isEnabled());
+  boxes.rec.boxes.clear();
+  boxes.rec.answers.push_back(ui::IDYES);
+  tree->Command(1003)->trigger();
+  ASSERT_FALSE(boxes.rec.boxes.empty());
+  EXPECT_NE(boxes.rec.boxes[0].text.find(" のストックファイルを削除してもいいですか？"), std::string::npos)
+      << boxes.rec.boxes[0].text;
+  EXPECT_FALSE(QFileInfo::exists("a.stk"));
+  EXPECT_EQ(STOCK::szFileName, "demo.stk");
+  top.clear();
+  for (int r = 0; r < m->rowCount(); ++r) top << m->index(r, 0).data().toString();
+  EXPECT_EQ(top, (QStringList{QString::fromUtf8("(ストックファイルの新規作成...)"), "b.stk",
+                              QString::fromUtf8("(ストックファイルの復元...)"), "demo.stk"}));
+
   tree->createStock = [this] { return RunStockWizard(tree.get()); };
   OnNextModal([](QWidget* w) {
     auto* wiz = qobject_cast<QWizard*>(w);
@@ -578,7 +598,11 @@ TEST_F(TreeWindowTest, StockListAndCreatingAStockFromTheTree) {
     wiz->next();
     wiz->accept();
   });
+  // Moving onto the row does nothing; Enter runs the wizard.
   tree->View()->setCurrentIndex(m->index(0, 0));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(STOCK::szFileName, "demo.stk");
+  QTest::keyClick(tree->View(), Qt::Key_Return);
   QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(STOCK::szFileName).endsWith("made.stk"), true, 10000);
   EXPECT_EQ(STOCK::cItemMaxMax, 20000);
   EXPECT_EQ(STOCK::cColumn, 120);
@@ -594,6 +618,8 @@ TEST_F(TreeWindowTest, StockListAndCreatingAStockFromTheTree) {
   // Another stock's item switches to it: its lines, the screen on its newest.
   const int demoRow = int(top.indexOf("demo.stk"));
   tree->View()->setCurrentIndex(m->index(demoRow, 0));
+  QTest::mouseClick(tree->View()->viewport(), Qt::LeftButton, {},
+                    tree->View()->visualRect(m->index(demoRow, 0)).center());
   QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(STOCK::szFileName).endsWith("demo.stk"), true, 10000);
   EXPECT_EQ(STOCK::UsedItems(), 25);
   QTRY_VERIFY_WITH_TIMEOUT(Find("demo.stk").isValid() && !m->EntryOf(Find("demo.stk")), 5000);
@@ -606,6 +632,7 @@ TEST_F(TreeWindowTest, StockListAndCreatingAStockFromTheTree) {
   ASSERT_TRUE(QFile::copy("demo.stk", "backups/april.stk"));
   boxes.rec.files.push_back(dir.File("backups/april.stk"));
   tree->View()->setCurrentIndex(m->index(m->rowCount() - 2, 0));  // "(ストックファイルの復元...)"
+  QTest::keyClick(tree->View(), Qt::Key_Enter);
   QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(STOCK::szFileName).endsWith("april.stk"), true, 10000);
   EXPECT_TRUE(QFileInfo::exists("april.stk"));
   EXPECT_EQ(STOCK::UsedItems(), 25);
