@@ -99,7 +99,12 @@ STOCKCLIP CopyLines(CODEVRAM top, CODEVRAM bottom, int xTop, int xBottom, const 
     }
     lineStart = cv.IsCR() != 0;
     if (lineStart && (!last || whole)) clip.sjis.push_back('\n');
-    if (last || cv.IsNewest()) break;
+    if (last || cv.IsNewest()) {
+      // A whole copy ends its last line even where the line goes on into
+      // a part that was not copied (the empty cursor line).
+      if (whole && !lineStart) clip.sjis.push_back('\n');
+      break;
+    }
     ++cv;
   }
   if (!whole && lastMark >= 0) {

@@ -86,6 +86,9 @@ struct TREEHOOKS {
   std::function<void(QWidget* hidden, QWidget* shown, int position)> showPage;
   std::function<TREERECT()> pageRect;
   std::function<void(QWidget* page, const TREERECT& rect)> placePage;
+  // Moves a deleted stock file away; false when it could not.  Empty: the
+  // desktop trash (QFile::moveToTrash), else the file is removed.
+  std::function<bool(const std::string& path)> trash;
   // The list of stock files beside the tree changed.
   std::function<void()> stockListChanged;
   // StockFile and StockFile2 changed (the settings store them).

@@ -545,8 +545,8 @@ int TREE::DeleteStockFile(const std::string& path, int ask) {
     STOCK::Close();
   }
   const QString q = QString::fromStdString(jcode::SjisToUtf8(path));
-  bool gone = QFile::moveToTrash(q);
-  if (!gone) gone = QFile::remove(q);
+  bool gone = hooks.trash ? hooks.trash(path) : QFile::moveToTrash(q);
+  if (!gone && !hooks.trash) gone = QFile::remove(q);
   if (!gone) Tell(jcode::SjisToUtf8(path) + "の削除に失敗しました。");
   if (current && STOCK::StockFile2 == path) STOCK::StockFile2.clear();
   StockFileDeleted(path);
@@ -558,9 +558,11 @@ int TREE::DeleteStockFile(const std::string& path, int ask) {
 }
 
 void TREE::StockFileDeleted(const std::string& path) {
-  if (!STOCK::fValid || STOCK::szFileName == path) {
+  // The current stock goes only once its file is really gone; then another
+  // one (or the temporary stock) takes over.
+  if (access(path.c_str(), F_OK) != 0) {
     if (STOCK::fValid && STOCK::szFileName == path) STOCK::Close();
-    if (access(path.c_str(), F_OK) != 0) {
+    if (!STOCK::fValid) {
       OpenAnyStockFile();
       Initialize(0);
     }
@@ -725,10 +727,9 @@ int TREE::PasteClip(const STOCKCLIP& clip) {
   }
   fPreventAdd = 0;
   Notify(TREEMSG_PASTED, uintptr_t(call));
-  const STOCKPOS pos{call, -2};
-  STOCK::fileheader.posSaved = pos;
+  // The rebuild goes to the saved position: the pasted call.
+  STOCK::fileheader.posSaved = STOCKPOS{call, -2};
   Initialize(0);
-  GoTo(&pos, 1);
   STOCK::Save();
   if (!was) STOCK::EnableWrite(0, 0);
   return 1;

@@ -36,6 +36,9 @@ const char* const kStockUsage =
     "                     [--dir DIR] [--name NAME] [--delete] [--force]\n"
     "       quillnet-tool stock backup FILE --check [--today YYYY-MM-DD]\n"
     "       quillnet-tool stock restore BACKUP [--to FILE]\n"
+    "       quillnet-tool stock copy FILE LINE|root [--quote] [--info INFO]\n"
+    "       quillnet-tool stock paste FILE [--info INFO]\n"
+    "       quillnet-tool stock delete FILE LINE|root|past [--before] [--days N] [--calls N]\n"
     "\n"
     "  create   make a new empty stock of N lines (default 10000, at least 100,\n"
     "           a multiple of 100) and C columns (default 80, 40 to 250); an\n"
@@ -63,6 +66,12 @@ const char* const kStockUsage =
     "           directory under the backup's name unless --to; prints its path\n"
     "  create   also takes --backup-months M, --backup-lines N (backup mode)\n"
     "           and --daily (cleared daily); both modes hold 10000000 lines\n"
+    "  copy     print the tree node beginning at LINE (0 = the oldest) as the\n"
+    "           clipboard gets it (UTF-8, LF); its info bytes to INFO\n"
+    "  paste    paste standard input (UTF-8) as a new call, INFO as its info\n"
+    "           bytes (a copied call goes back to its place by date)\n"
+    "  delete   remove the node at LINE, the contents (root) or the calls\n"
+    "           before the shown window (past); --before: all before LINE\n"
     "\n";
 
 namespace {
@@ -381,6 +390,9 @@ int RetagStock(const std::vector<std::string>& args);
 int TagsOfStock(const std::vector<std::string>& args);
 // tools/tool_tree.cpp
 int TreeOfStock(const std::vector<std::string>& args);
+int CopyOfStock(const std::vector<std::string>& args);
+int PasteIntoStock(const std::vector<std::string>& args);
+int DeleteFromStock(const std::vector<std::string>& args);
 // tools/tool_backup.cpp
 int BackupStockCommand(const std::vector<std::string>& args);
 int RestoreStockCommand(const std::vector<std::string>& args);
@@ -399,6 +411,9 @@ int StockCommand(const std::vector<std::string>& args) {
   if (cmd == "retag") return RetagStock(rest);
   if (cmd == "tags") return TagsOfStock(rest);
   if (cmd == "tree") return TreeOfStock(rest);
+  if (cmd == "copy") return CopyOfStock(rest);
+  if (cmd == "paste") return PasteIntoStock(rest);
+  if (cmd == "delete") return DeleteFromStock(rest);
   if (cmd == "backup") return BackupStockCommand(rest);
   if (cmd == "restore") return RestoreStockCommand(rest);
   return StockUsage("unknown stock command: " + cmd);

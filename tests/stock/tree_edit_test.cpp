@@ -5,11 +5,14 @@
 
 #include <QMimeData>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 
 #include "platform/jcode.h"
 #include "platform/ui.h"
+#include "stock/backup.h"
 #include "stock/clipboard.h"
 #include "stock/stock.h"
 #include "stock/stockprop.h"
@@ -19,6 +22,7 @@
 #include "stock/tagtemplate.h"
 #include "stock/tree.h"
 #include "stock/tree_model.h"
+#include "support/process.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -583,6 +587,214 @@ TEST_F(TreeEditTest, PagesAreActivatedToldAndLimitedToThirty) {
   ASSERT_EQ(TREE::DeletePage(index), 1);
   EXPECT_EQ(TREE::iPageActive, 0);
   EXPECT_EQ(int(TREE::apage.size()), TREE::kMaxPages - 1);
+}
+
+}  // namespace
+
+namespace {
+
+// The real tool over calls the demo syntax matched as they arrived.
+TEST(TreeEditTool, CopyPasteAndDeleteBetweenTwoStocks) {
+  TempDir dir;
+  const std::string tool = QUILLNET_TOOL_PATH;
+  const std::string call = jcode::Utf8ToSjis(
+      "＝＝　メインメニュー　＝＝\r\nhello\r\n■ 掲示板一覧\r\n■ 掲示板 1: 雑談  （x）\r\n  No.   日付\r\n"
+      "#0002/0003 a\r\n★taro (x\r\n現在のアクセス者\r\nbob\r\n\r\nafter\r\n");
+  auto feed = [&](const std::string& stock, const std::vector<std::string>& dates) {
+    for (const std::string& d : dates)
+      ASSERT_EQ(RunProcess({tool, "feed", stock, "--tag", QUILLNET_BUILD_DIR "/tools/demo.tag", "--connect", "Demo",
+                            "--date", d},
+                           call)
+                    .status,
+                0);
+  };
+  const std::string a = dir.File("a.stk"), b = dir.File("b.stk"), info = dir.File("info");
+  feed(a, {"2026/04/01 10:00", "2026/04/02 10:00", "2026/04/03 10:00"});
+  feed(b, {"2026/04/01 10:00", "2026/04/03 10:00"});
+  auto run = [&](std::vector<std::string> argv, const std::string& in = "") {
+    argv.insert(argv.begin(), tool);
+    return RunProcess(argv, in);
+  };
+  const std::string treeB = run({"stock", "tree", b, "--style", "0", "--lines"}).out;
+
+  // The second call of a (lines 12 to 23) goes into b between its two.
+  const ProcessResult copied = run({"stock", "copy", a, "12", "--info", info});
+  ASSERT_EQ(copied.status, 0);
+  EXPECT_EQ(copied.out.substr(0, 24), "Demo - 2026/04/02 10:00\n");
+  std::ifstream f(info, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(f)), {});
+  EXPECT_EQ(bytes, "\xFE" + std::string(11, '\xFF'));
+  ASSERT_EQ(run({"stock", "paste", b, "--info", info}, copied.out).status, 0);
+  EXPECT_EQ(run({"stock", "tags", b}).out, run({"stock", "tags", a}).out);
+  auto below = [](const std::string& tree) { return tree.substr(tree.find('\n')); };  // the roots' names differ
+  EXPECT_EQ(below(run({"stock", "tree", b, "--style", "0", "--lines"}).out),
+            below(run({"stock", "tree", a, "--style", "0", "--lines"}).out));
+
+  // Deleting it again gives b back; the other kinds as tables of what stays.
+  ASSERT_EQ(run({"stock", "delete", b, "12"}).status, 0);
+  EXPECT_EQ(run({"stock", "tree", b, "--style", "0", "--lines"}).out, treeB);
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string tree;
+  };
+  const Case cases[] = {
+      {{"99"}, 1, ""},
+      {{"2"}, 1, ""},  // no node begins at "hello"
+      {{"past", "--days", "1", "--calls", "1"}, 0,
+       "c.stk\t-\t-\n  4月 3日 ( 1回)\t0\t12\n    10:00 Demo\t0\t12\n      メインメニュー\t1\t2\n      掲示板一覧\t3\t7\n"
+       "        1: 雑談\t4\t7\n          発言一覧\t5\t5\n          0002 taro\t6\t7\n      現在のアクセス者\t8\t12\n"},
+      {{"3", "--before"}, 0, ""},
+      {{"root"}, 0, "c.stk\t-\t-\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0]);
+    const std::string stock = dir.File("c.stk");
+    std::filesystem::copy_file(b, stock, std::filesystem::copy_options::overwrite_existing);
+    const std::string before = run({"stock", "export", stock}).out;
+    std::vector<std::string> argv = {"stock", "delete", stock};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    EXPECT_EQ(run(argv).status, c.status);
+    if (c.status != 0) {
+      EXPECT_EQ(run({"stock", "export", stock}).out, before);
+    } else if (c.args[0] == "3") {
+      // Everything before the first call's board list: its lines 3 to 11 and
+      // the second call stay.
+      const std::string kept = run({"stock", "export", stock}).out;
+      EXPECT_EQ(kept, before.substr(before.find(jcode::Utf8ToSjis("■ 掲示板一覧"))));
+    } else {
+      EXPECT_EQ(run({"stock", "tree", stock, "--lines"}).out, c.tree);
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(TreeEditTest, SavedTextIsShiftJisWithCrLfAfterEachLine) {
+  NewStock("t.stk");
+  Call("2026/04/01 10:00");
+  Line("漢字の行");
+  Line(std::string(80, 'w'));  // fills its slot: the empty cursor line ends it
+  EndMatching();
+  TREE::Initialize(2);
+  TREE::Select(TREE::hitemRoot);
+  const std::string out = dir.File("out.txt");
+  ASSERT_EQ(TREE::SaveToTextFile(out), 1);
+  std::ifstream f(out, std::ios::binary);
+  const std::string got((std::istreambuf_iterator<char>(f)), {});
+  EXPECT_EQ(got, jcode::Utf8ToSjis("Host - 2026/04/01 10:00\r\n漢字の行\r\n") + std::string(80, 'w') + "\r\n");
+  // A directory that is not there: reported, nothing left behind.
+  EXPECT_EQ(TREE::SaveToTextFile(dir.File("none/out.txt")), 0);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("none")));
+  ASSERT_FALSE(facade.rec.boxes.empty());
+}
+
+TEST_F(TreeEditTest, ReLaysStartedElsewhereRebuildTheTree) {
+  NewStock("x.stk");
+  FullCall("2026/04/01 10:00", "A");
+  const CODEVRAM b = FullCall("2026/04/02 10:00", "B");
+  EndMatching();
+  TREE::Initialize(2);
+  TREE::Select(Node(b + 2));
+  // The back-scroll view's line delete, for one: the first call goes.
+  STOCK::Delete(cvOldest, 7);
+  EXPECT_EQ(TREE::Text(true),
+            "x.stk\t-\t-\n  04/02 10:00 Host\t0\t7\n    Board B\t2\t7\n      Msg one B\t3\t4\n      Msg two B\t5\t7\n");
+}
+
+TEST_F(TreeEditTest, ATextBackupIsAppendedUntilItsControlBytesEnd) {
+  NewStock("f.stk");
+  Call("2026/04/01 10:00");
+  Line("old");
+  EndMatching();
+  TREE::Initialize(2);
+  const std::string text = dir.File("b.txt"), sti = dir.File("b.sti");
+  std::ofstream(text, std::ios::binary) << "Host - 2026/03/01 10:00\r\nBoard Q\r\nMsg q\r\nHost - 2026/03/02 10:00\r\nnot taken\r\n";
+  std::string header(STOCK_HEADER_SIZE, '\0');
+  std::memcpy(header.data(), kBackupInfoMagic, std::strlen(kBackupInfoMagic));
+  std::ofstream(sti, std::ios::binary) << header << "\xFE\xFF\x01\xFE";
+  std::vector<std::pair<unsigned, uintptr_t>> messages;
+  static std::vector<std::pair<unsigned, uintptr_t>>* log;
+  log = &messages;
+  TREE::AddPage(nullptr, "p", [](QWidget*, unsigned m, uintptr_t w, intptr_t) -> intptr_t {
+    log->emplace_back(m, w);
+    return 0;
+  }, nullptr);
+  messages.clear();
+  std::string error;
+  ASSERT_EQ(TREE::PasteFromFile(text, sti, &error), 1) << error;
+  EXPECT_EQ(Lines(STOCK::AddIndex(cvOldest, 2), -1),
+            (std::vector<LINE>{{"Host - 2026/03/01 10:00", 0xFE, TAG_CONNECT},
+                               {"Board Q", 255, BOARD},
+                               {"Msg q", 1, 0},
+                               {"Host - 2026/03/02 10:00", 0xFE, TAG_CONNECT}}));
+  const int first = STOCK::AddIndex(cvOldest, 2);
+  ASSERT_GE(messages.size(), 2u);
+  EXPECT_EQ(messages.front(), (std::pair<unsigned, uintptr_t>{TREEMSG_CALLBEGAN, uintptr_t(first)}));
+  EXPECT_EQ(messages[1].first, TREEMSG_PASTED);
+  // A control file that is not one: refused, nothing appended.
+  std::ofstream(sti, std::ios::binary) << "short";
+  const int used = STOCK::UsedItems();
+  EXPECT_EQ(TREE::PasteFromFile(text, sti, &error), 0);
+  EXPECT_EQ(error, "制御情報ファイルが読めません。");
+  EXPECT_EQ(TREE::PasteFromFile(text, dir.File("missing.sti"), &error), 0);
+  EXPECT_EQ(error, "制御情報ファイル（.sti）が見つからないので復元できません。");
+  EXPECT_EQ(STOCK::UsedItems(), used);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(TreeEditTest, DeletedStockFilesGoToTheTrashAndTheCurrentOneIsReplaced) {
+  std::vector<std::string> trashed;
+  TREE::hooks.trash = [&](const std::string& path) {
+    trashed.push_back(path);
+    return std::rename(path.c_str(), (path + ".trashed").c_str()) == 0;
+  };
+  int listChanged = 0;
+  TREE::hooks.stockListChanged = [&] { ++listChanged; };
+  // Another stock is looked for in the current directory: this test's own.
+  const std::filesystem::path cwd = std::filesystem::current_path();
+  std::filesystem::current_path(dir.File(""));
+  struct Back {
+    std::filesystem::path to;
+    ~Back() { std::filesystem::current_path(to); }
+  } back{cwd};
+  NewStock("other.stk");
+  STOCK::Close();
+  NewStock("current.stk");
+  Call("2026/04/01 10:00");
+  EndMatching();
+  TREE::Initialize(2);
+  STOCK::StockFile2 = dir.File("other.stk");
+  // Another stock: asked, trashed, the current one stays open.
+  facade.rec.answers = {ui::IDNO, ui::IDYES};
+  EXPECT_EQ(TREE::DeleteStockFile(dir.File("other.stk"), 1), 0);
+  EXPECT_TRUE(trashed.empty());
+  ASSERT_EQ(TREE::DeleteStockFile(dir.File("other.stk"), 1), 1);
+  EXPECT_EQ(facade.rec.boxes[1].text, "other.stk のストックファイルを削除してもいいですか？");
+  EXPECT_EQ(trashed, std::vector<std::string>{dir.File("other.stk")});
+  EXPECT_EQ(STOCK::szFileName, dir.File("current.stk"));
+  EXPECT_EQ(Texts(), std::vector<std::string>{"Host - 2026/04/01 10:00"});
+  // The root's choice "delete the stock file": the current one goes, and
+  // with no other stock the temporary one takes over.
+  TREE::hooks.rootChoice = [](const std::string& name) { return name == "current.stk" ? 1 : 0; };
+  TREE::Select(TREE::hitemRoot);
+  ASSERT_EQ(TREE::Delete(0, 1, 0), 1);
+  EXPECT_EQ(trashed.back(), dir.File("current.stk"));
+  EXPECT_TRUE(STOCK::fValid);
+  EXPECT_TRUE(STOCK::fTemp);
+  EXPECT_EQ(listChanged, 2);
+  // A trash that refuses: the stock is kept and open.
+  NewStock("kept.stk");
+  TREE::hooks.trash = [](const std::string&) { return false; };
+  EXPECT_EQ(TREE::DeleteStockFile(dir.File("kept.stk"), 0), 0);
+  EXPECT_TRUE(std::filesystem::exists(dir.File("kept.stk")));
+  EXPECT_EQ(STOCK::szFileName, dir.File("kept.stk"));
+  EXPECT_TRUE(STOCK::fValid);
 }
 
 }  // namespace
