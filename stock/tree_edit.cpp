@@ -6,8 +6,6 @@
 // rebuild of the tree (Initialize) and the position is taken anew.  The
 // stock's `relaid` hook does that for re-lays started elsewhere; the
 // operations here rebuild once at their end.
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QFile>
@@ -256,15 +254,20 @@ int FirstCallAfter(long long date, int limit) {
   return -1;
 }
 
-TREENODE* FindIn(TREENODE* n, int line, int target) {
-  if (n->kind == TREENODE::CALL && !n->built) {
-    if (Before(target, n->line) || Before(TREE::GetTagBottom(n->line), target)) return nullptr;
-    TREE::InitChildItems(n);
-  }
+// The deepest node of a line: siblings are in line order, so only the last
+// child starting at or before the line can hold it (calls are built on the
+// way down that one path only).
+TREENODE* FindIn(TREENODE* n, int target) {
+  if (n->kind == TREENODE::CALL && !n->built) TREE::InitChildItems(n);
+  TREENODE* holder = nullptr;
   for (auto& c : n->children) {
-    if (TREENODE* f = FindIn(c.get(), line, target)) return f;
+    if (c->kind == TREENODE::PAST || !Live(c->line)) continue;
+    if (Before(target, c->line)) break;
+    holder = c.get();
   }
-  if (n->line == line && n->kind != TREENODE::ROOT && n->kind != TREENODE::PAST) return n;
+  if (holder)
+    if (TREENODE* f = FindIn(holder, target)) return f;
+  if (n->line == target && n->kind != TREENODE::ROOT && n->kind != TREENODE::PAST) return n;
   return nullptr;
 }
 
@@ -356,7 +359,7 @@ bool TREE::NodeLines(const TREENODE* n, int* first, int* last) {
 
 TREENODE* TREE::FindNode(int line) {
   if (!hitemRoot || !Live(line)) return nullptr;
-  return FindIn(hitemRoot, line, line);
+  return FindIn(hitemRoot, line);
 }
 
 void TREE::Select(TREENODE* node) {

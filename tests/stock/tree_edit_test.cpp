@@ -798,3 +798,36 @@ TEST_F(TreeEditTest, DeletedStockFilesGoToTheTrashAndTheCurrentOneIsReplaced) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(TreeEditTest, SwitchingStocksRemembersThePreviousOneAndRebuilds) {
+  NewStock("one.stk");
+  Call("2026/04/01 10:00");
+  STOCK::Close();
+  NewStock("two.stk");
+  Call("2026/04/02 10:00");
+  EndMatching();
+  STOCK::StockFile = dir.File("two.stk");
+  TREE::Initialize(2);
+  int namesChanged = 0;
+  TREE::hooks.stockNamesChanged = [&] { ++namesChanged; };
+  online = 1;
+  EXPECT_EQ(TREE::ChangeStockFile(dir.File("one.stk")), 0);
+  EXPECT_EQ(facade.rec.boxes.back().text, "オンライン中はこの処理はできません。");
+  EXPECT_EQ(STOCK::szFileName, dir.File("two.stk"));
+  online = 0;
+  ASSERT_EQ(TREE::ChangeStockFile(dir.File("one.stk")), 1);
+  EXPECT_EQ(STOCK::szFileName, dir.File("one.stk"));
+  EXPECT_EQ(STOCK::StockFile, dir.File("one.stk"));
+  EXPECT_EQ(STOCK::StockFile2, dir.File("two.stk"));
+  EXPECT_EQ(namesChanged, 1);
+  EXPECT_EQ(TREE::Text(false), "one.stk\n  04/01 10:00 Host\n");
+  // A file that does not open: the stock just left comes back.
+  std::ofstream(dir.File("bad.stk"), std::ios::binary) << "not a stock";
+  EXPECT_EQ(TREE::ChangeStockFile(dir.File("bad.stk")), 0);
+  EXPECT_EQ(STOCK::szFileName, dir.File("one.stk"));
+  EXPECT_EQ(TREE::Text(false), "one.stk\n  04/01 10:00 Host\n");
+}
+
+}  // namespace
