@@ -53,6 +53,7 @@
 #include "terminal/mybitmap.h"
 #include "script/scripthook.h"
 #include "terminal/terminal_view.h"
+#include "terminal/tree_window.h"
 #include "transfer/transfer_window.h"
 #include "transfer/updown.h"
 
@@ -220,6 +221,8 @@ int main(int argc, char** argv) {
       const QList<QAction*> menus = frame->menuBar()->actions();
       InstallBackupOffer(frame.get(), menus.isEmpty() ? nullptr : menus.first()->menu());
     }
+    // The overall tree: its page in the dock, built from the open stock.
+    TREEWINDOW::Install(frame.get());
     frame->PlaceBySettings();
     InstallTransferWindows(frame.get(), frame->menuBar()->addMenu(QStringLiteral("転送(&F)")), frame->Client());
     TELNET::windowSizeSource = [](int* columns, int* lines) {

@@ -210,15 +210,8 @@ void FRAMEWINDOW::BuildMenus() {
     a->setCheckable(true);
     a->setChecked(config.TreeView == v);
     group->addAction(a);
-    connect(a, &QAction::triggered, this, [this, v] {
-      config.TreeView = v;
-      if (v == 0) {
-        treeDock->setFloating(true);
-      } else {
-        treeDock->setFloating(false);
-        addDockWidget(TreeArea(v), treeDock);
-      }
-    });
+    actPlace[size_t(v)] = a;
+    connect(a, &QAction::triggered, this, [this, v] { PlaceTree(v); });
   }
 
   QMenu* script = menuBar()->addMenu(U("スクリプト(&S)"));
@@ -245,6 +238,30 @@ void FRAMEWINDOW::BuildMenus() {
                        U("Quillnet ") + QCoreApplication::applicationVersion() +
                            U("\n日本語 BBS のための通信端末"));
   });
+}
+
+void FRAMEWINDOW::SetTreePage(QWidget* page, const QString& title) {
+  auto* pages = treeDock->findChild<QTabWidget*>("TreePages");
+  if (!pages) return;
+  QWidget* placeholder = pages->count() > 0 ? pages->widget(0) : nullptr;
+  pages->insertTab(0, page, title);
+  pages->setCurrentIndex(0);
+  if (placeholder && qobject_cast<QLabel*>(placeholder)) {
+    pages->removeTab(pages->indexOf(placeholder));
+    placeholder->deleteLater();
+  }
+}
+
+void FRAMEWINDOW::PlaceTree(int v) {
+  if (v < 0 || v > 3) return;
+  config.TreeView = v;
+  if (actPlace[size_t(v)]) actPlace[size_t(v)]->setChecked(true);
+  if (v == 0) {
+    treeDock->setFloating(true);
+  } else {
+    treeDock->setFloating(false);
+    addDockWidget(TreeArea(v), treeDock);
+  }
 }
 
 void FRAMEWINDOW::RefreshScriptMenu() {

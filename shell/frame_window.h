@@ -69,6 +69,12 @@ class FRAMEWINDOW : public QMainWindow {
   void RebuildHostMenu();
   // The function-key labels, as Shift and Control change them.
   void RefreshFunctionKeys(Qt::KeyboardModifiers mods);
+  // Puts the tree's main page first in the dock's pages, in place of the
+  // placeholder page the frame starts with.
+  void SetTreePage(QWidget* page, const QString& title);
+  // Places the tree dock by a TreeView value (0 floating, 1 beside, 2 above,
+  // 3 below the terminal) and stores it in the settings.
+  void PlaceTree(int view);
   // Opens (or raises) the host list window.
   void ShowHostList();
   // Whether closing asks nothing more (set once the close was decided).
@@ -110,6 +116,7 @@ class FRAMEWINDOW : public QMainWindow {
   QAction* actShowFuncKey = nullptr;
   QAction* actStockProperty = nullptr;
   QAction* actRetag = nullptr;
+  std::array<QAction*, 4> actPlace{};  // the placements by TreeView
   QAction* actScriptExec = nullptr;
   QAction* actScriptStop = nullptr;
   QAction* actScriptPause = nullptr;

@@ -310,7 +310,10 @@ void TERMINALVIEW::RepaintAllRows() {
   pendingText.clear();
   std::fill(rowStale.begin(), rowStale.end(), 0);
   if (STOCK::fValid) {
-    const int rows = std::min(screen->cyLines, screen->RowsInStock());
+    int rows = std::min(screen->cyLines, screen->RowsInStock());
+    // A back-scroll range that ends before the newest line (a tree node)
+    // shows nothing below its last line.
+    if (screen->fScrollView) rows = std::min(rows, screen->Row(MYBITMAP::cvScrollableBottom) + 1);
     for (int row = 0; row < rows; ++row) PaintCells(row, screen->LineAt(row), 0, STOCK::cColumn);
   }
   UpdateScrollBars(true);  // also under a flood (a screenful or more at once)
