@@ -50,6 +50,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "platform/debuglog.h"
 #include "platform/serialdevice.h"
@@ -1000,18 +1001,37 @@ bool COMPORT::SendBulk(const void* data, size_t len) {
   if (!port) return false;
   if (len == 0) return true;
   const auto* src = static_cast<const unsigned char*>(data);
-  const size_t size = fSocket ? TelnetSize(src, len) : len;
-  {
-    std::lock_guard lk(port->mu);
-    if (port->writeFailed) return true;  // nobody takes it; the caller learns it from GetEvent
-    if (port->Free() < size) return false;
-    if (fSocket)
-      TelnetEncodeToRing(*port, src, len);
-    else
-      port->Append(src, len);
-    if (port->NeedWriterWake()) port->writerWake.Signal();
+  size_t size = len;
+  if (fSocket) {
+    // Encoded once here, so the line form can go out at once or into the ring.
+    static std::vector<unsigned char> encoded;  // user-interface thread only
+    encoded.resize(TelnetSize(src, len));
+    TelnetEncode(src, len, encoded.data());
+    src = encoded.data();
+    size = encoded.size();
   }
+  std::unique_lock lk(port->mu);
+  if (port->writeFailed) return true;  // nobody takes it; the caller learns it from GetEvent
+  if (port->Free() < size) return false;
   cSent += static_cast<int>(len);
+  if (port->Queued() == 0 && !port->writing && !port->breakActive) {
+    // Nothing waits and the writer is not writing: this thread writes
+    // itself, saving the writer's wake-up on every packet of a protocol that
+    // waits for an answer to each.  Only this thread appends, so nothing can
+    // be queued meanwhile, and the writer, finding nothing, stays idle.
+    lk.unlock();
+    const ssize_t w = port->line->Write(src, size);
+    lk.lock();
+    // A refusal other than a full line is left to the writer, which meets
+    // it again and reports it.
+    if (w > 0) {
+      src += w;
+      size -= static_cast<size_t>(w);
+    }
+    if (size == 0) return true;
+  }
+  port->Append(src, size);
+  if (port->NeedWriterWake()) port->writerWake.Signal();
   return true;
 }
 

@@ -773,7 +773,7 @@ TEST_F(ComportTest, BulkSendsFillTheWholeRingAndTakeEachBlockWholeOrNotAtAll) {
   GATEDLINE* gate;
   UniqueFd peer = OpenGated(&gate);
   const std::string first(100, 'o');
-  ASSERT_TRUE(COMPORT::SendBulk(first.data(), first.size()));
+  COMPORT::SendBinary(first.data(), 100, 1);
   ASSERT_TRUE(gate->WaitEntered(1));  // those 100 are in flight and still count as used
   std::string wire = first;
   const std::string piece(1000, 'p');
@@ -829,12 +829,32 @@ TEST_F(ComportTest, BulkStreamCrossesTheRingEndIntact) {
   }
 }
 
+// A bulk block behind text still queued for the writer waits its turn; with
+// nothing queued it goes out at once.  Either way the order on the line is
+// the order of the calls.
+TEST_F(ComportTest, BulkBlocksKeepTheirPlaceBehindQueuedText) {
+  GATEDLINE* gate;
+  UniqueFd peer = OpenGated(&gate);
+  COMPORT::SendSub('a');
+  ASSERT_TRUE(gate->WaitEntered(1));  // 'a' is in flight
+  COMPORT::SendSub('b');
+  ASSERT_TRUE(COMPORT::SendBulk("CD", 2));
+  COMPORT::SendSub('e');
+  gate->Open();
+  EXPECT_EQ(ReadExactly(peer.Get(), 5), "abCDe");
+  ASSERT_TRUE(WaitDrained());
+  ASSERT_TRUE(COMPORT::SendBulk("F\xFF", 2));  // straight to the line, still telnet-encoded
+  COMPORT::SendSub('g');
+  EXPECT_EQ(ReadExactly(peer.Get(), 4), "F\xFF\xFFg");
+}
+
 TEST_F(ComportTest, WaitForRoomEndsWhenTheWriterHasFreedIt) {
   GATEDLINE* gate;
   UniqueFd peer = OpenGated(&gate);
   const std::string block(COMPORT::SEND_RING, 'b');
-  ASSERT_TRUE(COMPORT::SendBulk(block.data(), block.size()));
-  ASSERT_TRUE(gate->WaitEntered(1));
+  COMPORT::SendBinary(block.data(), 1, 1);
+  ASSERT_TRUE(gate->WaitEntered(1));  // the writer holds the first byte
+  ASSERT_TRUE(COMPORT::SendBulk(block.data() + 1, block.size() - 1));
   // Nothing moves while the write is held: the wait ends by its time-out.
   EXPECT_FALSE(COMPORT::WaitReceiveOrRoom(COMPORT::SEND_RING / 2, 20));
   auto drained = std::async(std::launch::async, [&] {
@@ -850,7 +870,7 @@ TEST_F(ComportTest, DropOutputKeepsTheWriteInFlightAndWhatIsQueuedAfter) {
   GATEDLINE* gate;
   UniqueFd peer = OpenGated(&gate);
   const std::string old(100, 'o');
-  ASSERT_TRUE(COMPORT::SendBulk(old.data(), old.size()));
+  COMPORT::SendBinary(old.data(), 100, 1);
   ASSERT_TRUE(gate->WaitEntered(1));
   const std::string stale(5000, 's');
   ASSERT_TRUE(COMPORT::SendBulk(stale.data(), stale.size()));
