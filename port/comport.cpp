@@ -637,11 +637,7 @@ void COMPORT::Flush() {
   iTakeout = 0;
   cchReceived = 0;
   if (!port) return;
-  {
-    std::lock_guard lk(port->mu);
-    port->wrd = port->wwr;
-    ++port->wgen;
-  }
+  DropOutput();
   port->line->TakeLineErrors();
   port->ioErrors = 0;
 }
@@ -852,15 +848,7 @@ void COMPORT::Delete(int at) {
   if (iTakeout > cchReceived) iTakeout = cchReceived;
 }
 
-bool COMPORT::WaitReceive(int ms) {
-  if (IsReceived()) return true;
-  if (!port) return false;
-  std::unique_lock lk(port->mu);
-  const bool ready = port->dataCv.wait_for(lk, std::chrono::milliseconds(std::max(ms, 0)),
-                                           [] { return port->rcount > 0 || port->lineClosed.load(); });
-  cbThreadRead = static_cast<int>(port->rcount);
-  return ready;
-}
+bool COMPORT::WaitReceive(int ms) { return WaitReceiveOrRoom(0, ms); }
 
 // --- send side -----------------------------------------------------------------
 
@@ -1041,12 +1029,6 @@ size_t COMPORT::SendRoom() {
   return port->Free();
 }
 
-size_t COMPORT::SendQueued() {
-  if (!port) return 0;
-  std::lock_guard lk(port->mu);
-  return port->Queued();
-}
-
 void COMPORT::DropOutput() {
   if (!port) return;
   std::lock_guard lk(port->mu);
@@ -1059,9 +1041,11 @@ bool COMPORT::WaitReceiveOrRoom(size_t room, int ms) {
   if (!port) return false;
   room = std::min(room, static_cast<size_t>(SEND_RING));
   std::unique_lock lk(port->mu);
+  // A wait for room also ends when the line refuses bytes for good (no room
+  // will come); a wait for data only does not.
   const auto ready = [room] {
-    return port->rcount > 0 || port->lineClosed.load() || port->writeFailed.load() ||
-           (room != 0 && port->Free() >= room);
+    return port->rcount > 0 || port->lineClosed.load() ||
+           (room != 0 && (port->writeFailed.load() || port->Free() >= room));
   };
   if (ready()) {
     cbThreadRead = static_cast<int>(port->rcount);

@@ -117,8 +117,7 @@ class COMPORT {
   // false; never shows "送信不能".  Also true once the line refuses bytes
   // for good (GetEvent reports that).
   static bool SendBulk(const void* data, size_t len);
-  static size_t SendRoom();    // free bytes in the writer ring
-  static size_t SendQueued();  // bytes in the writer ring (no driver queue)
+  static size_t SendRoom();  // free bytes in the writer ring
   // Drops what waits in the writer ring (a write in flight still ends).
   static void DropOutput();
   // Waits up to ms for received data, the line's end, or (room > 0) until the

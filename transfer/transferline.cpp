@@ -39,13 +39,9 @@ constexpr auto kDrainPause = std::chrono::microseconds(200);
 
 }  // namespace
 
-size_t COMPORTLINE::Room() { return std::min(room, COMPORT::SendRoom()); }
+size_t COMPORTLINE::Room() { return COMPORT::SendRoom(); }
 
-bool COMPORTLINE::Write(const void* data, size_t n) {
-  if (n == 0) return true;
-  if (n > room) return false;
-  return COMPORT::SendBulk(data, n);
-}
+bool COMPORTLINE::Write(const void* data, size_t n) { return COMPORT::SendBulk(data, n); }
 
 size_t COMPORTLINE::OutQueue() { return static_cast<size_t>(COMPORT::GetOutQueueCount()); }
 
@@ -71,10 +67,7 @@ bool COMPORTLINE::Drain(int ms) {
   const TICK end = GetTick() + static_cast<TICK>(ms);
   while (OutQueue() > 0 && !Lost()) {
     if (GetTick() >= end) return false;
-    if (COMPORT::SendQueued() > 0)
-      COMPORT::WaitReceiveOrRoom(COMPORT::SEND_RING, 1);  // the ring drains
-    else
-      std::this_thread::sleep_for(kDrainPause);  // the driver's queue drains
+    std::this_thread::sleep_for(kDrainPause);
   }
   return OutQueue() == 0;
 }

@@ -60,11 +60,10 @@ class TRANSFERLINE {
 // The program's port.  The port must be open; binary mode is set by the
 // framework (BeginUpload/BeginDownload), not here.  Packets go straight into
 // the port's send ring (COMPORT::SendBulk, up to COMPORT::SEND_RING bytes
-// queued, at most `room` of them per packet); an idle Wait with output queued
-// sleeps until a quarter of the ring has gone out or data comes.
+// queued); an idle Wait with output queued sleeps until a quarter of the
+// ring has gone out or data comes.
 class COMPORTLINE : public TRANSFERLINE {
  public:
-  explicit COMPORTLINE(size_t room = 262144) : room(room) {}
   size_t Read(unsigned char* buf, size_t max) override;
   bool Write(const void* data, size_t n) override;
   size_t Room() override;
@@ -77,7 +76,6 @@ class COMPORTLINE : public TRANSFERLINE {
   size_t Unread(const unsigned char* data, size_t n) override;
 
  private:
-  size_t room;
   bool lost = false;
 };
 
