@@ -65,38 +65,6 @@ run() {
 median() { tr ' ' '\n' | grep . | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 ratio() { echo "scale=2; $1 / $2" | bc; }
 
-# bench NAME REFSEND REFRECV [LABEL SEND RECV]...
-bench() {
-  local name=$1 rs=$2 rr=$3
-  shift 3
-  local ref="" i
-  declare -a labels sends recvs times
-  while [ $# -gt 0 ]; do labels+=("$1"); sends+=("$2"); recvs+=("$3"); times+=(""); shift 3; done
-  for i in $(seq "$RUNS"); do
-    ref="$ref $(run "$rs" "$rr" f.bin)"
-    for k in "${!labels[@]}"; do
-      times[$k]="${times[$k]} $(run "${sends[$k]}" "${recvs[$k]}" f.bin)"
-    done
-  done
-  local r line
-  r=$(echo "$ref" | median)
-  line="$name: reference ${r}s"
-  for k in "${!labels[@]}"; do
-    local m
-    m=$(echo "${times[$k]}" | median)
-    line="$line  ${labels[$k]} ${m}s ($(ratio "$r" "$m")x)"
-  done
-  echo "$line  [${MIB} MiB, median of $RUNS, load $(cut -d' ' -f1 /proc/loadavg)]"
-}
-
-# lrzsz reads and writes the pty device itself; the tool opens it with --line.
-L_A="<>'$A' >&0"
-L_B="<>'$B' >&0"
-if [ "$WHICH" = all ] || [ "$WHICH" = zmodem ]; then
-  bench "ZMODEM (sz->rz)" "sz -q f.bin $L_A" "rz -q $L_B" \
-    "sz->us" "sz -q f.bin $L_A" "'$TOOL' receive --protocol zmodem --line '$B' --dir ." \
-    "us->rz" "'$TOOL' send --protocol zmodem --line '$A' f.bin" "rz -q $L_B"
-fi
 # --- the block protocols: one pty and one socketpair --------------------------
 
 # mixed KIND SENDER RECEIVER FILE
@@ -141,19 +109,29 @@ mixed() {
   echo "$e - $s" | bc
 }
 
-# bench_mixed NAME REFSEND REFRECV [LABEL KIND SEND RECV]...  (the reference
-# is always recv-exec: lrzsz's receiver behind the socketpair).  A command
-# behind EXEC is a plain word list (no quotes, no redirections).
-bench_mixed() {
-  local name=$1 rs=$2 rr=$3
-  shift 3
+# one KIND SENDER RECEIVER FILE: a run on the pty pair (pty) or a mixed one.
+one() {
+  if [ "$1" = pty ]; then
+    shift
+    run "$@"
+  else
+    mixed "$@"
+  fi
+}
+
+# bench NAME REFKIND REFSEND REFRECV [LABEL KIND SEND RECV]...  KIND: pty,
+# recv-exec or send-exec (see mixed; a command behind EXEC is a plain word
+# list, no quotes, no redirections).
+bench() {
+  local name=$1 rk=$2 rs=$3 rr=$4
+  shift 4
   local ref="" i
   declare -a labels kinds sends recvs times
   while [ $# -gt 0 ]; do labels+=("$1"); kinds+=("$2"); sends+=("$3"); recvs+=("$4"); times+=(""); shift 4; done
   for i in $(seq "$RUNS"); do
-    ref="$ref $(mixed recv-exec "$rs" "$rr" f.bin)"
+    ref="$ref $(one "$rk" "$rs" "$rr" f.bin)"
     for k in "${!labels[@]}"; do
-      times[$k]="${times[$k]} $(mixed "${kinds[$k]}" "${sends[$k]}" "${recvs[$k]}" f.bin)"
+      times[$k]="${times[$k]} $(one "${kinds[$k]}" "${sends[$k]}" "${recvs[$k]}" f.bin)"
     done
   done
   local r line
@@ -167,19 +145,27 @@ bench_mixed() {
   echo "$line  [${MIB} MiB, median of $RUNS, load $(cut -d' ' -f1 /proc/loadavg)]"
 }
 
+# lrzsz reads and writes the pty device itself; the tool opens it with --line.
+L_A="<>'$A' >&0"
+L_B="<>'$B' >&0"
+if [ "$WHICH" = all ] || [ "$WHICH" = zmodem ]; then
+  bench "ZMODEM (sz->rz)" pty "sz -q f.bin $L_A" "rz -q $L_B" \
+    "sz->us" pty "sz -q f.bin $L_A" "'$TOOL' receive --protocol zmodem --line '$B' --dir ." \
+    "us->rz" pty "'$TOOL' send --protocol zmodem --line '$A' f.bin" "rz -q $L_B"
+fi
 L_P="<>'$P' >&0"
 if [ "$WHICH" = all ] || [ "$WHICH" = xmodem1k ]; then
-  bench_mixed "XMODEM-1K (sx -k->rx -c)" "sx -qk f.bin $L_P" "rx -qc f.bin" \
+  bench "XMODEM-1K (sx -k->rx -c)" recv-exec "sx -qk f.bin $L_P" "rx -qc f.bin" \
     "sx->us" send-exec "sx -qk f.bin" "'$TOOL' receive --protocol xmodem1k --line '$P' f.bin" \
     "us->rx" recv-exec "'$TOOL' send --protocol xmodem1k --line '$P' f.bin" "rx -qc f.bin"
 fi
 if [ "$WHICH" = all ] || [ "$WHICH" = ymodem ]; then
-  bench_mixed "YMODEM batch (sb -k->rb)" "sb -qk f.bin $L_P" "rb -q" \
+  bench "YMODEM batch (sb -k->rb)" recv-exec "sb -qk f.bin $L_P" "rb -q" \
     "sb->us" send-exec "sb -qk f.bin" "'$TOOL' receive --protocol ymodembatch --line '$P' --dir ." \
     "us->rb" recv-exec "'$TOOL' send --protocol ymodembatch --line '$P' f.bin" "rb -q"
 fi
 if [ "$WHICH" = all ] || [ "$WHICH" = ymodemg ]; then
-  bench_mixed "YMODEM-g (sb -k->rb as reference)" "sb -qk f.bin $L_P" "rb -q" \
+  bench "YMODEM-g (sb -k->rb as reference)" recv-exec "sb -qk f.bin $L_P" "rb -q" \
     "sb->us(g)" send-exec "sb -qk f.bin" "'$TOOL' receive --protocol ymodemgbatch --line '$P' --dir ." \
     "us(g)->us(g)" recv-exec "'$TOOL' send --protocol ymodemgbatch --line '$P' f.bin" \
     "'$TOOL' receive --protocol ymodemgbatch --dir ."
