@@ -1,11 +1,21 @@
 #!/bin/bash
-# Throughput of quillnet-tool send/receive against lrzsz on one pty pair
-# (socat PTY PTY): for each protocol the lrzsz pair is the reference, and the
-# tool takes the place of one side in the same run, on the same pair, with
-# the same file.  Prints the median seconds of RUNS runs each and the ratio
-# reference / ours (above 1.0: we are faster).
+# Throughput of quillnet-tool send/receive against lrzsz: for each protocol
+# the lrzsz pair is the reference, and the tool takes the place of one side in
+# the same run, with the same file.  Prints the median seconds of RUNS runs
+# each and the ratio reference / ours (above 1.0: we are faster).
 #   bench/transfer_vs_lrzsz.sh [TOOL] [MiB] [RUNS] [WHICH]
 # WHICH: all (default), zmodem, xmodem1k, ymodem, ymodemg.
+#
+# ZMODEM runs on one pty pair (socat PTY PTY), both sides opening a pty.
+# The block protocols cannot: lrzsz's rx and rb discard their input after
+# every ACK (a TCIFLUSH), and on a pty the next block is often there already,
+# so each such block costs a 10 s time-out.  For them the lrzsz receiver runs
+# behind socat EXEC (a socketpair, where that flush does nothing) and the
+# other side opens socat's pty; every run, the reference included, has that
+# same shape (one pty, socat, one socketpair).  The sender starts first and
+# waits for the receiver's start character; the time runs from the
+# receiver's start (lrzsz released through a fifo, the tool started) until
+# the received file is whole.
 set -eu
 TOOL=$(readlink -f "${1:-build/tools/quillnet-tool}")
 MIB=${2:-32}
@@ -55,17 +65,73 @@ run() {
 median() { tr ' ' '\n' | grep . | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 ratio() { echo "scale=2; $1 / $2" | bc; }
 
-# bench NAME REFSEND REFRECV [LABEL SEND RECV]...
+# --- the block protocols: one pty and one socketpair --------------------------
+
+# mixed KIND SENDER RECEIVER FILE
+#   KIND recv-exec: RECEIVER (lrzsz) runs behind socat EXEC, released by a
+#                   fifo; SENDER opens the pty $P.
+#   KIND send-exec: SENDER (lrzsz) runs behind socat EXEC; RECEIVER opens $P.
+P=$D/pty
+mixed() {
+  local kind=$1 snd=$2 rcv=$3 file=$4 s e size sp rp
+  rm -rf "$D/dst" && mkdir "$D/dst"
+  rm -f "$P" "$D/gate"
+  if [ "$kind" = recv-exec ]; then
+    mkfifo "$D/gate"
+    printf 'read _ < "%s"\nexec %s\n' "$D/gate" "$rcv" > "$D/recv.sh"
+    (cd "$D/dst" && exec socat PTY,link="$P",raw,echo=0 EXEC:"sh $D/recv.sh") 2>/dev/null &
+    rp=$!
+    for _ in $(seq 200); do [ -e "$P" ] && break; sleep 0.05; done
+    (cd "$D/src" && eval "$snd") 2>/dev/null &
+    sp=$!
+    sleep 0.3  # the sender is up and waiting for the start character
+    s=$(date +%s.%N)
+    echo go > "$D/gate"
+  else
+    (cd "$D/src" && exec socat PTY,link="$P",raw,echo=0 EXEC:"$snd") 2>/dev/null &
+    sp=$!
+    for _ in $(seq 200); do [ -e "$P" ] && break; sleep 0.05; done
+    sleep 0.3
+    s=$(date +%s.%N)
+    (cd "$D/dst" && eval "$rcv") 2>/dev/null &
+    rp=$!
+  fi
+  while :; do
+    size=$(stat -c %s "$D/dst/$file" 2>/dev/null || echo 0)
+    [ "$size" -ge $((MIB * 1048576)) ] && break
+    kill -0 "$rp" 2>/dev/null || kill -0 "$sp" 2>/dev/null || break
+    sleep 0.01
+  done
+  e=$(date +%s.%N)
+  kill "$rp" "$sp" 2>/dev/null || true
+  wait "$rp" "$sp" 2>/dev/null || true
+  cmp -s -n $((MIB * 1048576)) "$D/src/f.bin" "$D/dst/$file" || { echo "transfer differs: $snd | $rcv" >&2; exit 1; }
+  echo "$e - $s" | bc
+}
+
+# one KIND SENDER RECEIVER FILE: a run on the pty pair (pty) or a mixed one.
+one() {
+  if [ "$1" = pty ]; then
+    shift
+    run "$@"
+  else
+    mixed "$@"
+  fi
+}
+
+# bench NAME REFKIND REFSEND REFRECV [LABEL KIND SEND RECV]...  KIND: pty,
+# recv-exec or send-exec (see mixed; a command behind EXEC is a plain word
+# list, no quotes, no redirections).
 bench() {
-  local name=$1 rs=$2 rr=$3
-  shift 3
+  local name=$1 rk=$2 rs=$3 rr=$4
+  shift 4
   local ref="" i
-  declare -a labels sends recvs times
-  while [ $# -gt 0 ]; do labels+=("$1"); sends+=("$2"); recvs+=("$3"); times+=(""); shift 3; done
+  declare -a labels kinds sends recvs times
+  while [ $# -gt 0 ]; do labels+=("$1"); kinds+=("$2"); sends+=("$3"); recvs+=("$4"); times+=(""); shift 4; done
   for i in $(seq "$RUNS"); do
-    ref="$ref $(run "$rs" "$rr" f.bin)"
+    ref="$ref $(one "$rk" "$rs" "$rr" f.bin)"
     for k in "${!labels[@]}"; do
-      times[$k]="${times[$k]} $(run "${sends[$k]}" "${recvs[$k]}" f.bin)"
+      times[$k]="${times[$k]} $(one "${kinds[$k]}" "${sends[$k]}" "${recvs[$k]}" f.bin)"
     done
   done
   local r line
@@ -83,23 +149,24 @@ bench() {
 L_A="<>'$A' >&0"
 L_B="<>'$B' >&0"
 if [ "$WHICH" = all ] || [ "$WHICH" = zmodem ]; then
-  bench "ZMODEM (sz->rz)" "sz -q f.bin $L_A" "rz -q $L_B" \
-    "sz->us" "sz -q f.bin $L_A" "'$TOOL' receive --protocol zmodem --line '$B' --dir ." \
-    "us->rz" "'$TOOL' send --protocol zmodem --line '$A' f.bin" "rz -q $L_B"
+  bench "ZMODEM (sz->rz)" pty "sz -q f.bin $L_A" "rz -q $L_B" \
+    "sz->us" pty "sz -q f.bin $L_A" "'$TOOL' receive --protocol zmodem --line '$B' --dir ." \
+    "us->rz" pty "'$TOOL' send --protocol zmodem --line '$A' f.bin" "rz -q $L_B"
 fi
+L_P="<>'$P' >&0"
 if [ "$WHICH" = all ] || [ "$WHICH" = xmodem1k ]; then
-  bench "XMODEM-1K (sx -k->rx -c)" "sx -qk f.bin $L_A" "rx -qc f.bin $L_B" \
-    "sx->us" "sx -qk f.bin $L_A" "'$TOOL' receive --protocol xmodem1k --line '$B' f.bin" \
-    "us->rx" "'$TOOL' send --protocol xmodem1k --line '$A' f.bin" "rx -qc f.bin $L_B"
+  bench "XMODEM-1K (sx -k->rx -c)" recv-exec "sx -qk f.bin $L_P" "rx -qc f.bin" \
+    "sx->us" send-exec "sx -qk f.bin" "'$TOOL' receive --protocol xmodem1k --line '$P' f.bin" \
+    "us->rx" recv-exec "'$TOOL' send --protocol xmodem1k --line '$P' f.bin" "rx -qc f.bin"
 fi
 if [ "$WHICH" = all ] || [ "$WHICH" = ymodem ]; then
-  bench "YMODEM batch (sb -k->rb)" "sb -qk f.bin $L_A" "rb -q $L_B" \
-    "sb->us" "sb -qk f.bin $L_A" "'$TOOL' receive --protocol ymodembatch --line '$B' --dir ." \
-    "us->rb" "'$TOOL' send --protocol ymodembatch --line '$A' f.bin" "rb -q $L_B"
+  bench "YMODEM batch (sb -k->rb)" recv-exec "sb -qk f.bin $L_P" "rb -q" \
+    "sb->us" send-exec "sb -qk f.bin" "'$TOOL' receive --protocol ymodembatch --line '$P' --dir ." \
+    "us->rb" recv-exec "'$TOOL' send --protocol ymodembatch --line '$P' f.bin" "rb -q"
 fi
 if [ "$WHICH" = all ] || [ "$WHICH" = ymodemg ]; then
-  bench "YMODEM-g (sb -k->rb as reference)" "sb -qk f.bin $L_A" "rb -q $L_B" \
-    "sb->us(g)" "sb -qk f.bin $L_A" "'$TOOL' receive --protocol ymodemgbatch --line '$B' --dir ." \
-    "us(g)->us(g)" "'$TOOL' send --protocol ymodemgbatch --line '$A' f.bin" \
-    "'$TOOL' receive --protocol ymodemgbatch --line '$B' --dir ."
+  bench "YMODEM-g (sb -k->rb as reference)" recv-exec "sb -qk f.bin $L_P" "rb -q" \
+    "sb->us(g)" send-exec "sb -qk f.bin" "'$TOOL' receive --protocol ymodemgbatch --line '$P' --dir ." \
+    "us(g)->us(g)" recv-exec "'$TOOL' send --protocol ymodemgbatch --line '$P' f.bin" \
+    "'$TOOL' receive --protocol ymodemgbatch --dir ."
 fi

@@ -12,11 +12,17 @@
 //                   the lock.  DoReceive takes bytes from the front by raising
 //                   roff under the lock; only the reader moves or reallocates
 //                   the block, so the tail it reads into stays put.
-//   writer buffer   4096 bytes.  The user-interface thread appends under the
-//                   lock; the writer thread copies the buffer out under the
-//                   lock, writes the copy without it, and then removes what was
+//   writer buffer   A ring of SEND_RING bytes.  The text paths may fill it to
+//                   WRITE_BUFFER bytes (beyond that they refuse with
+//                   "送信不能"); a transfer's bulk path (SendBulk) may fill all
+//                   of it.  The user-interface thread appends under the lock
+//                   behind the live bytes; the writer thread notes under the
+//                   lock which bytes it writes (busy), writes them straight
+//                   from the ring without the lock, and then removes what was
 //                   written - unless a Flush came in between (wgen changed),
-//                   when the buffer already holds other bytes.
+//                   when those bytes were already dropped.  Bytes being
+//                   written count as used until the write returns, so an
+//                   append never lands on them.
 //   receive queue   szReceived, the pause buffer and every conversion state:
 //                   user-interface thread only.
 //
@@ -44,6 +50,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "platform/debuglog.h"
 #include "platform/serialdevice.h"
@@ -119,21 +126,44 @@ struct PORTSTATE {
   size_t holdRoom = 0;      // where the reader stops now (grows from holdLimit)
   bool readerHeld = false;  // the reader waits for DoReceive (back-pressure)
 
-  // Writer buffer.
-  unsigned char wbuf[COMPORT::WRITE_BUFFER] = {};
-  int wcount = 0;
+  // Writer ring (see the top of the file).  Positions count bytes since the
+  // line was opened; a byte at position p sits at wbuf[p % SEND_RING].
+  std::unique_ptr<unsigned char[]> wbuf{new unsigned char[COMPORT::SEND_RING]};
+  std::uint64_t wrd = 0, wwr = 0;  // live bytes: [wrd, wwr)
+  std::uint64_t wbusy = 0;         // first byte of the write in flight (while writing)
+  bool writing = false;            // the writer is in a write without the lock
   std::uint64_t wgen = 0;          // bumped by Flush: a write in flight then removes nothing
   bool writerIdle = false;         // the writer sleeps until woken
   bool writerWakePosted = false;   // and a wake-up is already on its way
+  size_t roomWanted = 0;           // a consumer waits for this much free ring (0: none)
 
   ~PORTSTATE() { std::free(rbuf); }
 
   bool ReaderStopping() const { return stop.load() || readTerminating.load(); }
 
+  // Bytes queued and not yet written; mu held.
+  size_t Queued() const { return static_cast<size_t>(wwr - wrd); }
+  // Bytes an append may take now; mu held.  A write in flight keeps its
+  // bytes until it returns, even when a Flush already dropped them.
+  size_t Free() const {
+    const std::uint64_t low = writing ? std::min(wrd, wbusy) : wrd;
+    return COMPORT::SEND_RING - static_cast<size_t>(wwr - low);
+  }
+  // Appends n bytes (Free() >= n); mu held.
+  void Append(const unsigned char* p, size_t n) {
+    const size_t at = static_cast<size_t>(wwr % COMPORT::SEND_RING);
+    const size_t first = std::min(n, COMPORT::SEND_RING - at);
+    std::memcpy(wbuf.get() + at, p, first);
+    std::memcpy(wbuf.get(), p + first, n - first);
+    wwr += n;
+  }
+  // Appends one byte (Free() >= 1); mu held.
+  void Put(unsigned char c) { wbuf[static_cast<size_t>(wwr++ % COMPORT::SEND_RING)] = c; }
+
   // Wakes an idle writer; call with mu held.  Returns true when the caller
   // must signal writerWake (after unlocking).
   bool NeedWriterWake() {
-    if (wcount > 0 && writerIdle && !writerWakePosted) {
+    if (wwr > wrd && writerIdle && !writerWakePosted) {
       writerWakePosted = true;
       return true;
     }
@@ -342,20 +372,30 @@ void WriterThread(PORTSTATE* p) {
   PORTSTATE& ps = *p;
   LINE& line = *ps.line;
   const int wfd = line.WriteFd() >= 0 ? line.WriteFd() : line.Fd();
-  unsigned char local[COMPORT::WRITE_BUFFER];
 
   while (!ps.stop) {
-    int n;
-    std::uint64_t gen;
+    size_t n = 0;
+    bool held = false;
+    const unsigned char* from = nullptr;
+    std::uint64_t gen = 0;
     {
       std::lock_guard lk(ps.mu);
-      if (ps.writeFailed) ps.wcount = 0;  // nothing can go out any more
-      n = ps.wcount;
-      gen = ps.wgen;
-      if (n == 0)
+      if (ps.writeFailed) ps.wrd = ps.wwr;  // nothing can go out any more
+      n = ps.Queued();
+      if (n == 0) {
         ps.writerIdle = true;
-      else
-        std::memcpy(local, ps.wbuf, static_cast<size_t>(n));
+      } else if (ps.breakActive) {
+        held = true;
+      } else {
+        // The live bytes up to the ring's end go in one write; what wrapped
+        // to the front goes in the next.
+        const size_t at = static_cast<size_t>(ps.wrd % COMPORT::SEND_RING);
+        n = std::min(n, COMPORT::SEND_RING - at);
+        from = ps.wbuf.get() + at;
+        ps.writing = true;
+        ps.wbusy = ps.wrd;
+        gen = ps.wgen;
+      }
     }
     if (n == 0) {
       ps.writerWake.Wait(-1);
@@ -364,31 +404,36 @@ void WriterThread(PORTSTATE* p) {
       ps.writerWakePosted = false;
       continue;
     }
-    if (ps.breakActive) {
+    if (held) {
       // A break is being held on the line: the data waits for its end.
       ps.writerWake.Wait(BREAK_POLL_MS);
       continue;
     }
-    const ssize_t w = line.Write(local, static_cast<size_t>(n));
-    if (w > 0) {
+    const ssize_t w = line.Write(from, n);
+    const int err = errno;
+    bool roomNews = false;
+    {
       std::lock_guard lk(ps.mu);
-      if (gen == ps.wgen) {
-        // Without a Flush only this thread removes bytes, so the written
-        // ones are still at the front.
-        const int rest = ps.wcount - static_cast<int>(w);
-        std::memmove(ps.wbuf, ps.wbuf + w, static_cast<size_t>(rest));
-        ps.wcount = rest;
-      }
-      continue;
+      ps.writing = false;
+      // Without a Flush only this thread removes bytes, so the written ones
+      // are still at the front.
+      if (w > 0 && gen == ps.wgen) ps.wrd += static_cast<std::uint64_t>(w);
+      roomNews = ps.roomWanted != 0 && ps.Free() >= ps.roomWanted;
     }
-    if (w < 0 && errno == EAGAIN) {
+    if (roomNews) ps.dataCv.notify_all();
+    if (w > 0) continue;
+    if (w < 0 && err == EAGAIN) {
       pollfd fds[2] = {{ps.writerWake.Fd(), POLLIN, 0}, {wfd, POLLOUT, 0}};
       if (Poll(fds, 2, WRITE_WAIT_MS) == 0) DebugLog("Write did not complete within 60 seconds.\n");
       if (fds[0].revents) ps.writerWake.Clear();
       continue;
     }
-    DebugLogF("Line write failed: %s\n", w < 0 ? std::strerror(errno) : "nothing written");
-    ps.writeFailed = true;
+    DebugLogF("Line write failed: %s\n", w < 0 ? std::strerror(err) : "nothing written");
+    {
+      std::lock_guard lk(ps.mu);
+      ps.writeFailed = true;
+    }
+    ps.dataCv.notify_all();  // a consumer waiting for room learns it at once
   }
 }
 
@@ -428,9 +473,8 @@ bool QueueBytes(const unsigned char* data, size_t n) {
   if (!port) return false;
   {
     std::lock_guard lk(port->mu);
-    if (static_cast<size_t>(port->wcount) + n <= static_cast<size_t>(COMPORT::WRITE_BUFFER)) {
-      std::memcpy(port->wbuf + port->wcount, data, n);
-      port->wcount += static_cast<int>(n);
+    if (port->Queued() + n <= static_cast<size_t>(COMPORT::WRITE_BUFFER) && port->Free() >= n) {
+      port->Append(data, n);
       if (port->NeedWriterWake()) port->writerWake.Signal();
       return true;
     }
@@ -482,6 +526,17 @@ unsigned char* TelnetEncode(const unsigned char* data, size_t len, unsigned char
       *out++ = 0;
   }
   return out;
+}
+
+// The same into the writer ring (room for the encoded size); mu held.
+void TelnetEncodeToRing(PORTSTATE& ps, const unsigned char* data, size_t len) {
+  for (size_t i = 0; i < len; ++i) {
+    ps.Put(data[i]);
+    if (data[i] == IAC)
+      ps.Put(IAC);
+    else if (data[i] == CR && !COMPORT::fTelnetBinary)
+      ps.Put(0);
+  }
 }
 
 // The text path's sink: shift sequences go out plain, characters with echo.
@@ -582,11 +637,7 @@ void COMPORT::Flush() {
   iTakeout = 0;
   cchReceived = 0;
   if (!port) return;
-  {
-    std::lock_guard lk(port->mu);
-    port->wcount = 0;
-    ++port->wgen;
-  }
+  DropOutput();
   port->line->TakeLineErrors();
   port->ioErrors = 0;
 }
@@ -797,15 +848,7 @@ void COMPORT::Delete(int at) {
   if (iTakeout > cchReceived) iTakeout = cchReceived;
 }
 
-bool COMPORT::WaitReceive(int ms) {
-  if (IsReceived()) return true;
-  if (!port) return false;
-  std::unique_lock lk(port->mu);
-  const bool ready = port->dataCv.wait_for(lk, std::chrono::milliseconds(std::max(ms, 0)),
-                                           [] { return port->rcount > 0 || port->lineClosed.load(); });
-  cbThreadRead = static_cast<int>(port->rcount);
-  return ready;
-}
+bool COMPORT::WaitReceive(int ms) { return WaitReceiveOrRoom(0, ms); }
 
 // --- send side -----------------------------------------------------------------
 
@@ -869,13 +912,11 @@ void COMPORT::SendBinary(const void* data, int len, int raw) {
   cSent += len;
   {
     std::lock_guard lk(port->mu);
-    if (static_cast<size_t>(port->wcount) + size <= static_cast<size_t>(WRITE_BUFFER)) {
-      unsigned char* dst = port->wbuf + port->wcount;
+    if (port->Queued() + size <= static_cast<size_t>(WRITE_BUFFER) && port->Free() >= size) {
       if (telnet)
-        TelnetEncode(src, n, dst);
+        TelnetEncodeToRing(*port, src, n);
       else
-        std::memcpy(dst, src, n);
-      port->wcount += static_cast<int>(size);
+        port->Append(src, n);
       if (port->NeedWriterWake()) port->writerWake.Signal();
       return;
     }
@@ -939,9 +980,82 @@ int COMPORT::GetOutQueueCount() {
   int n;
   {
     std::lock_guard lk(port->mu);
-    n = port->wcount;
+    n = static_cast<int>(port->Queued());
   }
   return n + (fSocket ? 0 : port->line->DriverOutQueue());
+}
+
+bool COMPORT::SendBulk(const void* data, size_t len) {
+  if (!port) return false;
+  if (len == 0) return true;
+  const auto* src = static_cast<const unsigned char*>(data);
+  size_t size = len;
+  if (fSocket) {
+    // Encoded once here, so the line form can go out at once or into the ring.
+    static std::vector<unsigned char> encoded;  // user-interface thread only
+    encoded.resize(TelnetSize(src, len));
+    TelnetEncode(src, len, encoded.data());
+    src = encoded.data();
+    size = encoded.size();
+  }
+  std::unique_lock lk(port->mu);
+  if (port->writeFailed) return true;  // nobody takes it; the caller learns it from GetEvent
+  if (port->Free() < size) return false;
+  cSent += static_cast<int>(len);
+  if (port->Queued() == 0 && !port->writing && !port->breakActive) {
+    // Nothing waits and the writer is not writing: this thread writes
+    // itself, saving the writer's wake-up on every packet of a protocol that
+    // waits for an answer to each.  Only this thread appends, so nothing can
+    // be queued meanwhile, and the writer, finding nothing, stays idle.
+    lk.unlock();
+    const ssize_t w = port->line->Write(src, size);
+    lk.lock();
+    // A refusal other than a full line is left to the writer, which meets
+    // it again and reports it.
+    if (w > 0) {
+      src += w;
+      size -= static_cast<size_t>(w);
+    }
+    if (size == 0) return true;
+  }
+  port->Append(src, size);
+  if (port->NeedWriterWake()) port->writerWake.Signal();
+  return true;
+}
+
+size_t COMPORT::SendRoom() {
+  if (!port) return 0;
+  std::lock_guard lk(port->mu);
+  return port->Free();
+}
+
+void COMPORT::DropOutput() {
+  if (!port) return;
+  std::lock_guard lk(port->mu);
+  port->wrd = port->wwr;
+  ++port->wgen;
+}
+
+bool COMPORT::WaitReceiveOrRoom(size_t room, int ms) {
+  if (IsReceived()) return true;
+  if (!port) return false;
+  room = std::min(room, static_cast<size_t>(SEND_RING));
+  std::unique_lock lk(port->mu);
+  // A wait for room also ends when the line refuses bytes for good (no room
+  // will come); a wait for data only does not.
+  const auto ready = [room] {
+    return port->rcount > 0 || port->lineClosed.load() ||
+           (room != 0 && (port->writeFailed.load() || port->Free() >= room));
+  };
+  if (ready()) {
+    cbThreadRead = static_cast<int>(port->rcount);
+    return true;
+  }
+  port->roomWanted = room;
+  const bool done = port->dataCv.wait_for(lk, std::chrono::milliseconds(std::max(ms, 0)), ready);
+  port->roomWanted = 0;
+  cbThreadRead = static_cast<int>(port->rcount);
+  return done;
 }
 
 void COMPORT::SetLocalEchoOff() {

@@ -6,8 +6,7 @@
 // apply the host's character code, local echo and line-end rules.
 //
 // Threads.  Per open connection a reader thread moves bytes from the line into
-// a private growing buffer, and a writer thread drains the 4096-byte send
-// buffer.  Both block in poll() on the line and on an eventfd that wakes or
+// a private growing buffer, and a writer thread drains the send ring.  Both block in poll() on the line and on an eventfd that wakes or
 // stops them; the buffers they share with the user-interface thread sit behind
 // one mutex.  Everything else (the receive queue, the conversions, the send
 // paths) runs on the user-interface thread only.
@@ -38,7 +37,12 @@ class COMPORT {
   // held escape), so the queue peaks at 1026 bytes.
   static constexpr int RECEIVE_SLACK = 64;
   static constexpr int RECEIVE_REFILL = 512;    // most bytes taken from the reader per DoReceive
-  static constexpr int WRITE_BUFFER = 4096;     // writer buffer and pause buffer
+  // What the text paths may queue for the writer (more is refused with
+  // "送信不能"), and the pause buffer.
+  static constexpr int WRITE_BUFFER = 4096;
+  // The writer's ring: a transfer's bulk sends (SendBulk) may fill all of it,
+  // so the writer always has a large piece to hand the line in one call.
+  static constexpr size_t SEND_RING = 262144;
   static constexpr int READER_INITIAL = 16384;  // reader buffer, grows by 8192
 
   // --- opening and closing -------------------------------------------------
@@ -108,6 +112,17 @@ class COMPORT {
   static void PauseTransmit();
   static void SendSettle();
   static int GetOutQueueCount();
+  // Transfers: queues len bytes whole (a socket doubles IAC, as SendBinary
+  // does) when the ring has room for them, else queues nothing and returns
+  // false; never shows "送信不能".  Also true once the line refuses bytes
+  // for good (GetEvent reports that).
+  static bool SendBulk(const void* data, size_t len);
+  static size_t SendRoom();  // free bytes in the writer ring
+  // Drops what waits in the writer ring (a write in flight still ends).
+  static void DropOutput();
+  // Waits up to ms for received data, the line's end, or (room > 0) until the
+  // ring has room bytes free.  True when one of them holds.
+  static bool WaitReceiveOrRoom(size_t room, int ms);
   static int IsTransmitQueueEmpty() { return GetOutQueueCount() == 0; }
   static void SetLocalEchoOff();
   static void RestoreLocalEcho();

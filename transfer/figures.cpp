@@ -1,6 +1,7 @@
 // The progress figures (see figures.h).
 #include "transfer/figures.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "transfer/transfer.h"
@@ -9,7 +10,12 @@ TRANSFERFIGURES ProtocolFigures(const TRANSFERSTATS& s, TICK now, long long outQ
   TRANSFERFIGURES f;
   char buf[64];
   if (s.total > 0) f.total = std::to_string(s.total);
-  const long long shown = s.resume + s.processed;
+  // An upload counts what it handed to the line; what still waits in the
+  // line's send buffer has not gone yet, so the figure shows what the line
+  // has taken (a text upload's conversion may grow the bytes it queued, so
+  // the figure may lag by that much, never run ahead).
+  const long long queued = s.upload && outQueue > 0 ? outQueue : 0;
+  const long long shown = s.resume + std::max(0LL, s.processed - queued);
   f.processed = std::to_string(shown);
   f.retries = std::to_string(s.retries);
   const TICK elapsed = now >= s.startTick ? (now - s.startTick) / 1000 : 0;

@@ -16,7 +16,6 @@
 // ---- COMPORTLINE ---------------------------------------------------------------
 
 size_t COMPORTLINE::Read(unsigned char* buf, size_t max) {
-  Pump();
   size_t got = 0;
   // Refills until the reader has nothing more (each takes up to 512 bytes),
   // so one read drains a fast line in a single step.
@@ -31,80 +30,27 @@ size_t COMPORTLINE::Read(unsigned char* buf, size_t max) {
 
 namespace {
 
-// Bytes the port's send buffer can still take.
-size_t PortRoom() {
-  const int used = COMPORT::GetOutQueueCount();
-  return used >= COMPORT::WRITE_BUFFER ? 0 : static_cast<size_t>(COMPORT::WRITE_BUFFER - used);
-}
-
-// How many of the n bytes fit in `space` on the line (a telnet line doubles
-// every IAC).
-size_t Fitting(const unsigned char* p, size_t n, size_t space) {
-  if (!COMPORT::fSocket) return std::min(n, space);
-  size_t used = 0, k = 0;
-  for (; k < n; ++k) {
-    const size_t w = p[k] == 0xFF ? 2 : 1;
-    if (used + w > space) break;
-    used += w;
-  }
-  return k;
-}
-
-constexpr auto kTopUpPause = std::chrono::microseconds(50);
+// An idle engine with output queued waits until this much more of the ring
+// is free (or until data comes): the writer still holds three quarters of it,
+// so the line never runs dry while the engine sleeps, and the engine wakes
+// once per 64 KiB rather than once per packet.
+constexpr size_t kRoomStep = COMPORT::SEND_RING / 4;
+constexpr auto kDrainPause = std::chrono::microseconds(200);
 
 }  // namespace
 
-void COMPORTLINE::Pump() {
-  while (Pending() > 0) {
-    const size_t n = Fitting(out.data() + outStart, Pending(), PortRoom());
-    if (n == 0) break;
-    COMPORT::SendBinary(out.data() + outStart, static_cast<int>(n), 0);
-    outStart += n;
-  }
-  if (outStart == out.size()) {
-    out.clear();
-    outStart = 0;
-  } else if (outStart > 65536 && outStart > out.size() / 2) {
-    out.erase(out.begin(), out.begin() + static_cast<long>(outStart));
-    outStart = 0;
-  }
-}
+size_t COMPORTLINE::Room() { return COMPORT::SendRoom(); }
 
-size_t COMPORTLINE::Room() {
-  Pump();
-  return Pending() >= room ? 0 : room - Pending();
-}
+bool COMPORTLINE::Write(const void* data, size_t n) { return COMPORT::SendBulk(data, n); }
 
-bool COMPORTLINE::Write(const void* data, size_t n) {
-  if (n == 0) return true;
-  const auto* p = static_cast<const unsigned char*>(data);
-  Pump();
-  if (Pending() == 0 && Fitting(p, n, PortRoom()) == n) {
-    COMPORT::SendBinary(data, static_cast<int>(n), 0);
-    return true;
-  }
-  if (Pending() + n > room) return false;
-  out.insert(out.end(), p, p + n);
-  Pump();
-  return true;
-}
-
-size_t COMPORTLINE::OutQueue() {
-  Pump();
-  return Pending() + static_cast<size_t>(COMPORT::GetOutQueueCount());
-}
+size_t COMPORTLINE::OutQueue() { return static_cast<size_t>(COMPORT::GetOutQueueCount()); }
 
 void COMPORTLINE::Purge() {
-  out.clear();
-  outStart = 0;
   COMPORT::Flush();
   COMPORT::cchReceived = COMPORT::iTakeout = 0;
 }
 
-void COMPORTLINE::DropOutput() {
-  out.clear();
-  outStart = 0;
-}
+void COMPORTLINE::DropOutput() { COMPORT::DropOutput(); }
 
 bool COMPORTLINE::Lost() {
   if (!lost && (!COMPORT::IsOpen() || COMPORT::GetEvent())) lost = true;
@@ -112,27 +58,16 @@ bool COMPORTLINE::Lost() {
 }
 
 void COMPORTLINE::Wait(int ms) {
-  Pump();
-  if (COMPORT::IsReceived()) return;
-  const TICK end = GetTick() + static_cast<TICK>(std::max(ms, 0));
-  // While output waits here or in the port, the writer frees room at any
-  // moment: look again every fraction of a millisecond and top the port up.
-  // With nothing to send, the wait is one sleep until data comes.
-  while (OutQueue() > 0 && !Lost()) {
-    if (COMPORT::WaitReceive(0)) return;
-    if (GetTick() >= end) return;
-    std::this_thread::sleep_for(kTopUpPause);
-  }
-  const TICK now = GetTick();
-  if (now < end) COMPORT::WaitReceive(static_cast<int>(end - now));
+  const size_t free = COMPORT::SendRoom();
+  const size_t want = free >= COMPORT::SEND_RING ? 0 : std::min(COMPORT::SEND_RING, free + kRoomStep);
+  COMPORT::WaitReceiveOrRoom(want, ms);
 }
 
 bool COMPORTLINE::Drain(int ms) {
   const TICK end = GetTick() + static_cast<TICK>(ms);
   while (OutQueue() > 0 && !Lost()) {
     if (GetTick() >= end) return false;
-    COMPORT::CheckWriteThread();
-    std::this_thread::sleep_for(kTopUpPause);
+    std::this_thread::sleep_for(kDrainPause);
   }
   return OutQueue() == 0;
 }

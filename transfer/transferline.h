@@ -58,13 +58,12 @@ class TRANSFERLINE {
 };
 
 // The program's port.  The port must be open; binary mode is set by the
-// framework (BeginUpload/BeginDownload), not here.  The port's own send
-// buffer is small (COMPORT::WRITE_BUFFER), so packets collect in an output
-// buffer of `room` bytes here and go to the port as it takes them; while
-// output waits, Wait tops the port up every fraction of a millisecond.
+// framework (BeginUpload/BeginDownload), not here.  Packets go straight into
+// the port's send ring (COMPORT::SendBulk, up to COMPORT::SEND_RING bytes
+// queued); an idle Wait with output queued sleeps until a quarter of the
+// ring has gone out or data comes.
 class COMPORTLINE : public TRANSFERLINE {
  public:
-  explicit COMPORTLINE(size_t room = 262144) : room(room) {}
   size_t Read(unsigned char* buf, size_t max) override;
   bool Write(const void* data, size_t n) override;
   size_t Room() override;
@@ -77,11 +76,6 @@ class COMPORTLINE : public TRANSFERLINE {
   size_t Unread(const unsigned char* data, size_t n) override;
 
  private:
-  void Pump();  // hands the port what fits of the output buffer
-  size_t Pending() const { return out.size() - outStart; }
-  std::vector<unsigned char> out;
-  size_t outStart = 0;
-  size_t room;
   bool lost = false;
 };
 

@@ -521,16 +521,27 @@ struct ZGETDATA {
       if (phase == 0) {
         // The fast path: plain bytes straight from the receive buffer.
         if (!esc && !probe && io.head < io.tail) {
+          // The running state lives in locals here: stores through the byte
+          // pointer could alias the members, which would make the compiler
+          // reload and store them for every byte.
           const std::uint8_t* p = io.in.data() + io.head;
           const std::uint8_t* e = io.in.data() + io.tail;
+          std::uint16_t c16 = crc;
+          size_t n = count;
+          std::uint8_t* const dst = buf.data();
+          const size_t cap = buf.size();
+          bool over = false;
           while (p < e) {
             const std::uint8_t c = *p;
             if (c == ZDLE || (c & 0x7F) == XON || (c & 0x7F) == XOFF) break;
-            crc = Crc16Update(crc, c);
-            if (count < buf.size()) buf[count++] = c;
-            else overrun = true;
+            c16 = Crc16Update(c16, c);
+            if (n < cap) dst[n++] = c;
+            else over = true;
             ++p;
           }
+          crc = c16;
+          count = n;
+          if (over) overrun = true;
           if (p != io.in.data() + io.head) {
             io.cCan = 0;
             lastRaw = p[-1];

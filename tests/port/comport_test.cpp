@@ -754,6 +754,138 @@ TEST_F(ComportTest, PauseBufferIsNeverWrittenPastItsEnd) {
   EXPECT_LE(refused, 2);
 }
 
+// --- the transfers' bulk path: the writer ring ------------------------------------------
+
+// The wire form of a block on a socket line (telnet, not binary): IAC doubled,
+// CR followed by NUL.
+std::string TelnetForm(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    out += c;
+    if (c == '\xFF') out += '\xFF';
+    if (c == '\r') out += '\0';
+  }
+  return out;
+}
+
+TEST_F(ComportTest, BulkSendsFillTheWholeRingAndTakeEachBlockWholeOrNotAtAll) {
+  ui::ScopedRecordingFacade facade;
+  GATEDLINE* gate;
+  UniqueFd peer = OpenGated(&gate);
+  const std::string first(100, 'o');
+  COMPORT::SendBinary(first.data(), 100, 1);
+  ASSERT_TRUE(gate->WaitEntered(1));  // those 100 are in flight and still count as used
+  std::string wire = first;
+  const std::string piece(1000, 'p');
+  size_t queued = first.size();
+  while (COMPORT::SendBulk(piece.data(), piece.size())) {
+    queued += piece.size();
+    wire += piece;
+  }
+  // Refused whole: the free room is what the last piece could not fill.
+  EXPECT_EQ(queued, first.size() + (COMPORT::SEND_RING - first.size()) / piece.size() * piece.size());
+  const size_t rest = COMPORT::SEND_RING - queued;
+  EXPECT_EQ(COMPORT::SendRoom(), rest);
+  EXPECT_LT(rest, piece.size());
+  const std::string tail(rest, 't');
+  ASSERT_TRUE(COMPORT::SendBulk(tail.data(), tail.size()));
+  wire += tail;
+  EXPECT_EQ(COMPORT::SendRoom(), 0u);
+  EXPECT_FALSE(COMPORT::SendBulk("x", 1));
+  // The bulk path never reports; the text paths keep their 4096-byte limit.
+  EXPECT_EQ(CountBoxes(facade.rec, kCannotSend), 0);
+  COMPORT::SendSub('x');
+  EXPECT_EQ(CountBoxes(facade.rec, kCannotSend), 1);
+  gate->Open();
+  EXPECT_EQ(ReadExactly(peer.Get(), wire.size()), wire);
+  ASSERT_TRUE(WaitDrained());
+  EXPECT_EQ(COMPORT::SendRoom(), COMPORT::SEND_RING);
+}
+
+// Blocks that cross the ring's end many times, with a reader on the other
+// end and the sender waiting for room as a transfer does: every byte arrives
+// once and in order, in the line's form (plain on pipes, telnet on a socket).
+TEST_F(ComportTest, BulkStreamCrossesTheRingEndIntact) {
+  for (const bool socket : {false, true}) {
+    SCOPED_TRACE(socket ? "socket" : "pipes");
+    ResetAll();
+    LinePeer peer = OpenLine(socket);
+    const std::string data = Pattern(3 * COMPORT::SEND_RING + 12345, socket ? 3 : 4);
+    const std::string expect = socket ? TelnetForm(data) : data;
+    auto got = std::async(std::launch::async, [&] { return ReadExactly(peer.ReadFd(), expect.size(), 20000); });
+    size_t at = 0;
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (at < data.size() && std::chrono::steady_clock::now() < deadline) {
+      const size_t n = std::min<size_t>(7001, data.size() - at);  // 7001: never a divisor of the ring
+      if (COMPORT::SendBulk(data.data() + at, n))
+        at += n;
+      else
+        COMPORT::WaitReceiveOrRoom(2 * n, 100);
+    }
+    EXPECT_EQ(at, data.size());
+    const std::string wire = got.get();
+    EXPECT_EQ(wire.size(), expect.size());
+    EXPECT_TRUE(wire == expect) << "the bytes on the line differ from the sent ones";
+  }
+}
+
+// A bulk block behind text still queued for the writer waits its turn; with
+// nothing queued it goes out at once.  Either way the order on the line is
+// the order of the calls.
+TEST_F(ComportTest, BulkBlocksKeepTheirPlaceBehindQueuedText) {
+  GATEDLINE* gate;
+  UniqueFd peer = OpenGated(&gate);
+  COMPORT::SendSub('a');
+  ASSERT_TRUE(gate->WaitEntered(1));  // 'a' is in flight
+  COMPORT::SendSub('b');
+  ASSERT_TRUE(COMPORT::SendBulk("CD", 2));
+  COMPORT::SendSub('e');
+  gate->Open();
+  EXPECT_EQ(ReadExactly(peer.Get(), 5), "abCDe");
+  ASSERT_TRUE(WaitDrained());
+  ASSERT_TRUE(COMPORT::SendBulk("F\xFF", 2));  // straight to the line, still telnet-encoded
+  COMPORT::SendSub('g');
+  EXPECT_EQ(ReadExactly(peer.Get(), 4), "F\xFF\xFFg");
+}
+
+TEST_F(ComportTest, WaitForRoomEndsWhenTheWriterHasFreedIt) {
+  GATEDLINE* gate;
+  UniqueFd peer = OpenGated(&gate);
+  const std::string block(COMPORT::SEND_RING, 'b');
+  COMPORT::SendBinary(block.data(), 1, 1);
+  ASSERT_TRUE(gate->WaitEntered(1));  // the writer holds the first byte
+  ASSERT_TRUE(COMPORT::SendBulk(block.data() + 1, block.size() - 1));
+  // Nothing moves while the write is held: the wait ends by its time-out.
+  EXPECT_FALSE(COMPORT::WaitReceiveOrRoom(COMPORT::SEND_RING / 2, 20));
+  auto drained = std::async(std::launch::async, [&] {
+    gate->Open();
+    return ReadExactly(peer.Get(), block.size());
+  });
+  EXPECT_TRUE(COMPORT::WaitReceiveOrRoom(COMPORT::SEND_RING / 2, 10000));
+  EXPECT_GE(COMPORT::SendRoom(), COMPORT::SEND_RING / 2);
+  EXPECT_EQ(drained.get(), block);
+}
+
+TEST_F(ComportTest, DropOutputKeepsTheWriteInFlightAndWhatIsQueuedAfter) {
+  GATEDLINE* gate;
+  UniqueFd peer = OpenGated(&gate);
+  const std::string old(100, 'o');
+  COMPORT::SendBinary(old.data(), 100, 1);
+  ASSERT_TRUE(gate->WaitEntered(1));
+  const std::string stale(5000, 's');
+  ASSERT_TRUE(COMPORT::SendBulk(stale.data(), stale.size()));
+  COMPORT::DropOutput();
+  EXPECT_EQ(COMPORT::GetOutQueueCount(), 0);
+  ASSERT_TRUE(COMPORT::SendBulk("NEW", 3));
+  // The write in flight keeps its place in the ring until it returns, and
+  // with it the dropped bytes behind it (appends only go on past them).
+  EXPECT_EQ(COMPORT::SendRoom(), COMPORT::SEND_RING - 5103);
+  gate->Open();
+  EXPECT_EQ(ReadExactly(peer.Get(), 103), old + "NEW");
+  ASSERT_TRUE(WaitDrained());
+  EXPECT_EQ(COMPORT::SendRoom(), COMPORT::SEND_RING);
+}
+
 TEST_F(ComportTest, PausedBlocksReachTheWriterAsOnePiece) {
   GATEDLINE* gate;
   UniqueFd peer = OpenGated(&gate);

@@ -142,6 +142,37 @@ TEST(TransferFigures, RateFromTheThirdSecondAndTheEstimate) {
   EXPECT_EQ(f.estimate, "40秒");
 }
 
+// An upload's figures count what the line has taken: bytes still queued for
+// the writer are neither processed nor part of the rate; a download ignores
+// the queue (its answers are not file bytes).
+TEST(TransferFigures, AnUploadShowsWhatTheLineHasTaken) {
+  struct ROW {
+    bool upload;
+    long long processed, queued;
+    const char* shown;
+    const char* rate;
+  };
+  const ROW rows[] = {
+      {true, 31000, 0, "31000 (31%)", "10000"},
+      {true, 31000, 3000, "28000 (28%)", "9000"},
+      {true, 2000, 4096, "0 (0%)", "0"},  // a conversion grew the queued bytes: never below 0
+      {false, 31000, 3000, "31000 (31%)", "10000"},
+  };
+  for (const ROW& r : rows) {
+    SCOPED_TRACE(std::to_string(r.processed) + (r.upload ? " up" : " down") + " queued " + std::to_string(r.queued));
+    TRANSFERSTATS s;
+    s.upload = r.upload;
+    s.total = 100000;
+    s.startTick = s.firstTick = 1000;
+    s.counting = true;
+    s.base = 1000;
+    s.processed = r.processed;
+    const TRANSFERFIGURES f = ProtocolFigures(s, 4000, r.queued);
+    EXPECT_EQ(f.processed, r.shown);
+    EXPECT_EQ(f.rate, r.rate);
+  }
+}
+
 TEST(TransferHistory, LinesAndTheEndRepair) {
   setenv("TZ", "UTC", 1);
   tzset();
