@@ -51,6 +51,7 @@
 #include "terminal/log_dialog.h"
 #include "terminal/mybitmap.h"
 #include "script/scripthook.h"
+#include "script/permanentvars.h"
 #include "terminal/terminal_view.h"
 #include "transfer/transfer_window.h"
 #include "transfer/updown.h"
@@ -104,6 +105,7 @@ void ShutDown() {
   CLIENT::StopPortAccess();
   CLIENT::Destroy();
   LOG::End();
+  SavePermanentVariablesNow();
   config.SaveRegistry();
 }
 
@@ -172,6 +174,7 @@ int main(int argc, char** argv) {
   // A host that starts a ZMODEM send gets its files into the download directory.
   InstallTransferHooks();
   InstallScriptHooks();
+  InstallPermanentVariables();
   // KEYSTATE sees the modifier keys (Windows key codes: Shift, Ctrl, Alt and
   // their left and right forms); STATE("active") whether a window of ours
   // is in front.

@@ -1318,6 +1318,7 @@ void SCRIPT::StopNow() {
   if (levels_.empty()) {
     VAR::ClearGlobal();
     SCRIPTFILE::EndRun();
+    VAR::SavePermanentVar();
     fExecuting = false;
     fPause = false;
     fHideDisplay = false;
