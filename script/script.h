@@ -135,6 +135,9 @@ class SCRIPT {
   // Asks for one statement and a pause after it.
   static void SingleStep();
   static void SyntaxError(const NEWSCRIPT::DIAGNOSTIC& d);
+  // Reloads the 48 function-key entries from the settings and repaints the
+  // button row (script/funckey).
+  static void ResetKeyAssign();
 
   static bool fExecuting;
   static bool fPause;
