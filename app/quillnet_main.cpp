@@ -52,6 +52,7 @@
 #include "terminal/mybitmap.h"
 #include "script/scripthook.h"
 #include "script/permanentvars.h"
+#include "script/funckey_dialog.h"
 #include "terminal/terminal_view.h"
 #include "transfer/transfer_window.h"
 #include "transfer/updown.h"
@@ -217,6 +218,7 @@ int main(int argc, char** argv) {
     frame->dial = [](const std::string& sjis) { return TAPISUB::Dial(sjis.c_str()); };
     frame->hangup = [] { TAPISUB::Hangup(); };
     InstallScriptWindows(frame.get());
+    InstallFunctionKeys(frame.get());
     frame->PlaceBySettings();
     InstallTransferWindows(frame.get(), frame->menuBar()->addMenu(QStringLiteral("転送(&F)")), frame->Client());
     TELNET::windowSizeSource = [](int* columns, int* lines) {
