@@ -174,6 +174,7 @@ int main(int argc, char** argv) {
   TAPISUB::Install();
   // A host that starts a ZMODEM send gets its files into the download directory.
   InstallTransferHooks();
+  InstallScriptTransfers();
   InstallScriptHooks();
   InstallPermanentVariables();
   // KEYSTATE sees the modifier keys (Windows key codes: Shift, Ctrl, Alt and

@@ -9,6 +9,7 @@
 #include "platform/usermessage.h"
 #include "script/atoms.h"
 #include "script/filecmds.h"
+#include "script/transfercmds.h"
 #include "script/scriptmsg.h"
 #include "script/scriptname.h"
 #include "script/value.h"
@@ -243,6 +244,7 @@ class SCRIPTSTATEMENTS {
       case atom::ENDSWITCH: return true;
       default:
         if (SCRIPTFILE::Handles(a)) return SCRIPTFILE::Run(a);
+        if (SCRIPTTRANSFER::Handles(a)) return SCRIPTTRANSFER::Run(a);
         SCRIPT::Report(scriptmsg::NOT_YET, std::string(atom::Name(a)) + " " + scriptmsg::Text(scriptmsg::NOT_YET),
                        atom::Name(a));
         return false;
