@@ -4,7 +4,9 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QDockWidget>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -16,11 +18,13 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QUrl>
 #include <algorithm>
 
 #include "platform/jcode.h"
 #include "platform/serialdevice.h"
 #include "platform/tick.h"
+#include "platform/ui.h"
 #include "shell/config.h"
 #include "shell/hostini.h"
 #include "shell/config_dialog.h"
@@ -234,11 +238,28 @@ void FRAMEWINDOW::BuildMenus() {
   RefreshScriptMenu();
 
   QMenu* help = menuBar()->addMenu(U("ヘルプ(&H)"));
+  help->addAction(U("スクリプトの文法(&S)"), this, [this] {
+    const QString path = ScriptGuidePath();
+    const bool opened = !path.isEmpty() && (openDocument ? openDocument(path)
+                                                         : QDesktopServices::openUrl(QUrl::fromLocalFile(path)));
+    if (!opened)
+      ui::Current().MessageBox("スクリプトの文法の説明 (SCRIPTS.md) を開けません。", kProgramName,
+                               ui::MB_OK | ui::MB_ICONWARNING);
+  });
   help->addAction(U("バージョン情報(&A)..."), this, [this] {
     QMessageBox::about(this, U("バージョン情報"),
                        U("Quillnet ") + QCoreApplication::applicationVersion() +
                            U("\n日本語 BBS のための通信端末"));
   });
+}
+
+QString FRAMEWINDOW::ScriptGuidePath() {
+  const QString app = QCoreApplication::applicationDirPath();
+  for (const QString& p : {app + "/../share/doc/Quillnet/SCRIPTS.md", app + "/../../docs/SCRIPTS.md"}) {
+    const QFileInfo f(p);
+    if (f.isFile()) return f.canonicalFilePath();
+  }
+  return {};
 }
 
 void FRAMEWINDOW::RefreshScriptMenu() {

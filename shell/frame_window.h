@@ -63,6 +63,13 @@ class FRAMEWINDOW : public QMainWindow {
   // menu's items are disabled.
   std::function<void(int command)> scriptCommand;
   std::function<std::pair<bool, bool>()> scriptState;
+  // Opens a document for the help menu (the script guide); unset: the
+  // desktop's viewer.  False when it could not be opened.
+  std::function<bool(const QString& path)> openDocument;
+  // Where the script guide SCRIPTS.md is: the installed documentation
+  // beside the program, else the source tree's docs beside a build; empty
+  // when neither exists.
+  static QString ScriptGuidePath();
   // Brings the script menu's items up to date (the menu does so as it opens).
   void RefreshScriptMenu();
 

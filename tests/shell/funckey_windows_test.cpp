@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -256,6 +257,24 @@ TEST_F(FuncKeyWindows, TheVariableListShowsFollowsAndEditsTheVariables) {
   d.DeleteSelected();
   EXPECT_EQ(VAR::GetNumVar("@#COUNT"), 0);
   for (const auto& r : rows()) EXPECT_NE(r.first, "@#COUNT");
+}
+
+TEST_F(FuncKeyWindows, TheHelpMenuOpensTheScriptGuide) {
+  FRAMEWINDOW frame;
+  QStringList opened;
+  frame.openDocument = [&](const QString& path) {
+    opened << path;
+    return true;
+  };
+  QAction* guide = nullptr;
+  for (QMenu* m : frame.findChildren<QMenu*>())
+    for (QAction* a : m->actions())
+      if (a->text() == Q("スクリプトの文法(&S)")) guide = a;
+  ASSERT_TRUE(guide);
+  guide->trigger();
+  ASSERT_EQ(opened.size(), 1);
+  EXPECT_TRUE(opened[0].endsWith("/docs/SCRIPTS.md")) << opened[0].toStdString();
+  EXPECT_TRUE(QFileInfo(opened[0]).isFile());
 }
 
 }  // namespace
