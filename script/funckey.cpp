@@ -1,5 +1,6 @@
 #include "script/funckey.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "platform/jcode.h"
@@ -7,6 +8,7 @@
 #include "script/script.h"
 #include "script/scriptmsg.h"
 #include "script/value.h"
+#include "script/varfile.h"
 #include "shell/registry.h"
 
 FUNCINI funcini;
@@ -17,13 +19,6 @@ namespace {
 const char kBank[] = "FBCD";
 const char kKey[] = "123456789ABC";
 constexpr char kMissing[] = "\x01";
-
-int Hex(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
 
 // A text value, or nothing when the value is missing.
 bool ReadText(const std::string& name, std::string& out) {
@@ -85,39 +80,12 @@ std::string FUNCINI::Label(int entry) const {
 }
 
 KEYTEXT DecodeKeyText(std::string_view s) {
+  varfile::CARETS c;
   KEYTEXT k;
-  k.bytes.reserve(s.size());
-  for (size_t i = 0; i < s.size();) {
-    const auto b = static_cast<unsigned char>(s[i]);
-    if (jcode::IsKanji1(b) && i + 1 < s.size()) {
-      k.bytes.append(s.data() + i, 2);
-      i += 2;
-      continue;
-    }
-    if (b != '^' || i + 1 >= s.size()) {
-      k.bytes += static_cast<char>(b);
-      ++i;
-      continue;
-    }
-    const char c = s[i + 1];
-    const bool first = !k.escaped;
-    k.escaped = true;
-    if (c == '0' && i + 3 < s.size() && Hex(s[i + 2]) >= 0 && Hex(s[i + 3]) >= 0) {
-      k.bytes += static_cast<char>(Hex(s[i + 2]) * 16 + Hex(s[i + 3]));
-      i += 4;
-      continue;
-    }
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) {
-      if (first && (c == 'M' || c == 'm')) {
-        k.crFirst = true;
-        k.crAt = k.bytes.size();
-      }
-      k.bytes += static_cast<char>(c & 0x1F);
-    } else {
-      k.bytes += c;
-    }
-    i += 2;
-  }
+  k.bytes = varfile::DecodeCarets(s, SIZE_MAX, &c);
+  k.escaped = c.escaped;
+  k.crFirst = c.crFirst;
+  k.crAt = c.crAt;
   return k;
 }
 

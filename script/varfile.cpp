@@ -63,7 +63,7 @@ std::string Escape(std::string_view s, bool name) {
 
 std::string EscapeText(std::string_view bytes) { return Escape(bytes, false); }
 
-std::string UnescapeText(std::string_view s, size_t limit) {
+std::string DecodeCarets(std::string_view s, size_t limit, CARETS* info) {
   std::string out;
   out.reserve(std::min(s.size(), limit));
   size_t i = 0;
@@ -82,16 +82,23 @@ std::string UnescapeText(std::string_view s, size_t limit) {
       continue;
     }
     const char c = s[i + 1];
+    const bool first = info && !info->escaped;
+    if (info) info->escaped = true;
     if (c == '0' && i + 3 < s.size() && HexDigit(s[i + 2]) >= 0 && HexDigit(s[i + 3]) >= 0) {
       out += static_cast<char>(HexDigit(s[i + 2]) * 16 + HexDigit(s[i + 3]));
       i += 4;
-    } else if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) {
-      out += static_cast<char>((c & 0x1F));
-      i += 2;
+      continue;
+    }
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) {
+      if (first && (c == 'M' || c == 'm')) {
+        info->crFirst = true;
+        info->crAt = out.size();
+      }
+      out += static_cast<char>(c & 0x1F);
     } else {
       out += c;  // "^^" and a caret before anything else
-      i += 2;
     }
+    i += 2;
   }
   return out;
 }

@@ -29,9 +29,21 @@ namespace varfile {
 constexpr size_t MAX_VALUE = 1024;
 
 std::string EscapeText(std::string_view bytes);
-// The reverse; stops after `limit` bytes (never halving a double-byte
-// character).  A "^" at the very end stands for itself.
-std::string UnescapeText(std::string_view text, size_t limit = MAX_VALUE);
+
+// The one decoder of "^" escapes (the variable file's values, the values
+// typed in the variable dialogs, function-key texts): "^" and a letter
+// (either case) its control code, "^0" and two hexadecimal digits that byte,
+// "^" before any other character that character; a double-byte character
+// stays whole, and a "^" at the very end stands for itself.  Stops after
+// `limit` bytes (never halving a double-byte character).  With info: whether
+// an escape was met, and whether the first one was ^M and where its CR is.
+struct CARETS {
+  bool escaped = false;
+  bool crFirst = false;
+  size_t crAt = 0;
+};
+std::string DecodeCarets(std::string_view text, size_t limit, CARETS* info = nullptr);
+inline std::string UnescapeText(std::string_view text, size_t limit = MAX_VALUE) { return DecodeCarets(text, limit); }
 
 // The secret form.  No character of it is 0x7F or a control byte.
 std::string EncodeSecret(std::string_view bytes, std::mt19937& random);
