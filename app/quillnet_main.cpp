@@ -52,6 +52,8 @@
 #include "terminal/log_dialog.h"
 #include "terminal/mybitmap.h"
 #include "script/scripthook.h"
+#include "script/permanentvars.h"
+#include "script/funckey_dialog.h"
 #include "terminal/terminal_view.h"
 #include "terminal/tree_window.h"
 #include "transfer/transfer_window.h"
@@ -106,6 +108,7 @@ void ShutDown() {
   CLIENT::StopPortAccess();
   CLIENT::Destroy();
   LOG::End();
+  SavePermanentVariablesNow();
   config.SaveRegistry();
 }
 
@@ -173,7 +176,9 @@ int main(int argc, char** argv) {
   TAPISUB::Install();
   // A host that starts a ZMODEM send gets its files into the download directory.
   InstallTransferHooks();
+  InstallScriptTransfers();
   InstallScriptHooks();
+  InstallPermanentVariables();
   // KEYSTATE sees the modifier keys (Windows key codes: Shift, Ctrl, Alt and
   // their left and right forms); STATE("active") whether a window of ours
   // is in front.
@@ -223,6 +228,7 @@ int main(int argc, char** argv) {
     }
     // The overall tree: its page in the dock, built from the open stock.
     TREEWINDOW::Install(frame.get());
+    InstallFunctionKeys(frame.get());
     frame->PlaceBySettings();
     InstallTransferWindows(frame.get(), frame->menuBar()->addMenu(QStringLiteral("転送(&F)")), frame->Client());
     TELNET::windowSizeSource = [](int* columns, int* lines) {
