@@ -9,6 +9,8 @@
 #include "platform/usermessage.h"
 #include "script/atoms.h"
 #include "script/filecmds.h"
+#include "script/linecmds.h"
+#include "script/logcmds.h"
 #include "script/scriptmsg.h"
 #include "script/scriptname.h"
 #include "script/value.h"
@@ -243,6 +245,8 @@ class SCRIPTSTATEMENTS {
       case atom::ENDSWITCH: return true;
       default:
         if (SCRIPTFILE::Handles(a)) return SCRIPTFILE::Run(a);
+        if (SCRIPTLINE::Handles(a)) return SCRIPTLINE::Run(a);
+        if (SCRIPTLOG::Handles(a)) return SCRIPTLOG::Run(a);
         SCRIPT::Report(scriptmsg::NOT_YET, std::string(atom::Name(a)) + " " + scriptmsg::Text(scriptmsg::NOT_YET),
                        atom::Name(a));
         return false;
@@ -487,6 +491,7 @@ class SCRIPTSTATEMENTS {
       SCRIPT::ParameterError(atom::SEND);
       return false;
     }
+    if (SCRIPT::hooks.sentToAddins) SCRIPT::hooks.sentToAddins(v.Text());
     if (SCRIPT::hooks.send) SCRIPT::hooks.send(v.Text());
     return true;
   }
@@ -1349,6 +1354,7 @@ void SCRIPT::SingleStep() {
 void SCRIPT::Reset() {
   levels_.clear();
   SCRIPTFILE::EndRun();
+  SCRIPTLINE::Reset();
   fExecuting = fPause = fDebugInfo = fHideDisplay = false;
   fKeyboardOn = true;
   hooks = {};
