@@ -50,6 +50,7 @@ namespace {
 
 std::string Sjis(const std::string& utf8) { return jcode::Utf8ToSjis(utf8); }
 std::string Utf8(const std::string& sjis) { return jcode::SjisToUtf8(sjis); }
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // The text of a stock line.
 std::string LineText(CODEVRAM cv) { return std::string(cv.Item()->Text(), static_cast<size_t>(cv.Length())); }
@@ -429,6 +430,190 @@ TEST_F(LineStatements, BreakClipboardAndAddinsReachTheLine) {
   ASSERT_TRUE(Run("sendclipbrd\n"));
   EXPECT_EQ(typed, Sjis("一") + "\rb\rc");
   COMPORT::Close();
+}
+
+// ---- against the demo host ----------------------------------------------------------
+
+class CallStatements : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetProgramForTest();
+    SCRIPT::Reset();
+    VAR::Reset();
+    SetConfigDir(dir.File("config"));
+    SetDataDir(dir.File("data"));
+    ASSERT_TRUE(MakeDirs(dir.File("data")));
+    MYBITMAP::hooks.backlog = [] { return 0; };
+    MYBITMAP::hooks.inputResting = [] { return true; };
+    ASSERT_EQ(STOCK::Create(dir.File("t.stk"), 5000, 80, 0, 0, 0), 1);
+    bitmap.Reset(nullptr, 80, 24);
+    CLIENT::Create();
+    TAPISUB::Install();
+    InstallScriptHooks();
+    CLIENT::StartPortAccess();
+    SCRIPT::hooks.reportError = [this](const SCRIPTERROR& e) { errors.push_back(e.message); };
+    SCRIPT::hooks.debugInfo = [this](const std::string& s) { debug.push_back(s); };
+    const int port = FreeLoopbackPort();
+    std::string error;
+    ASSERT_TRUE(demo.Start({QUILLNET_DEMOHOST_PATH, "--port", std::to_string(port)}, port, &error)) << error;
+    HOSTPROPERTY h;
+    std::snprintf(h.szName, sizeof h.szName, "%s", Sjis("デモ").c_str());
+    h.ModemType = MODEM_TELNET;
+    std::snprintf(h.DialNo, sizeof h.DialNo, "127.0.0.1");
+    std::snprintf(h.PortName, sizeof h.PortName, "%d", port);
+    ASSERT_TRUE(h.SaveRegistry());
+  }
+  void TearDown() override {
+    SCRIPT::StopAll();
+    TAPISUB::Hangup();
+    COMPORT::Close();
+    LOG::End();
+    CLIENT::Destroy();
+    SCRIPT::Reset();
+    VAR::Reset();
+    ResetProgramForTest();
+    ResetDirsForTest();
+  }
+  // Starts a script (UTF-8) and lets the event loop run until it, and the
+  // hang-up it may have posted with its AFTERHANGUP script, are over.
+  bool Run(const std::string& utf8, int ms = 30000) {
+    if (!SCRIPT::ExecuteFromMemory(Sjis(utf8))) return false;
+    CLIENT::QueuePass();
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    // Twice in a row nothing running: a posted hang-up has had its turn.
+    int quiet = 0;
+    while (quiet < 2) {
+      if (std::chrono::steady_clock::now() >= end) return false;
+      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+      quiet = SCRIPT::fExecuting ? 0 : quiet + 1;
+    }
+    return true;
+  }
+  // The stock's lines after the newest connect line, up to the newest.
+  static std::vector<std::string> CallLines() {
+    std::vector<std::string> lines;
+    const int connect = STOCK::FindNewestConnectLine();
+    if (connect < 0) return lines;
+    for (CODEVRAM cv = STOCK::AddIndex(connect, 1);; ++cv) {
+      lines.push_back(LineText(cv));
+      if (cv.IsNewest()) break;
+    }
+    return lines;
+  }
+
+  TestApp app;
+  TempDir dir;
+  ui::ScopedRecordingFacade boxes;
+  TcpPeer demo;
+  std::vector<std::string> errors, debug;
+};
+
+// The script a call is made with: a log started before the dial, the
+// log-in, a typed character the host takes back (X, BS), a menu choice, and
+// the hang-up with a script to run after it.
+std::string LoggedCall(const std::string& log, const std::string& logOption) {
+  return "debuginfo on\n"
+         "timeout 20\n"
+         "afterhangup after\n"
+         "log \"" + log + "\", create, " + logOption + "\n"
+         "connect \"デモ\"\n"
+         "debuginfo \"connect \" + result\n"
+         "gethostname #h\n"
+         "debuginfo \"host \" + #h\n"
+         "wait \"ID: \"\n"
+         "send \"guest^M\"\n"
+         "wait \"パスワード: \"\n"
+         "send \"x^M\"\n"
+         "wait \"(B,W,G,?) > \"\n"
+         "send \"X^H\"\n"
+         "send \"W^M\"\n"
+         "wait \"(B,W,G,?) > \"\n"
+         "writelog \"-- the end --^M^J\"\n"
+         "log off\n"
+         "hangup\n"
+         "debuginfo \"not reached\"\n"
+         "after:\n"
+         "debuginfo \"after the hang-up\"\n";
+}
+
+TEST_F(CallStatements, ALoggedCallHangsUpAndRunsItsAfterHangupScriptOnce) {
+  struct Case {
+    const char* option;
+    const char* typed;  // how the typed X and its taking back look in the log
+  } cases[] = {{"nocontrolcode", "(B,W,G,?) > W\r\n"}, {"controlcode", "(B,W,G,?) > X\b \bW\r\n"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.option);
+    debug.clear();
+    const std::string log = dir.File(std::string(c.option) + ".log");
+    ASSERT_TRUE(Run(LoggedCall(log, c.option))) << ::testing::PrintToString(debug);
+    EXPECT_TRUE(errors.empty()) << ::testing::PrintToString(errors);
+    EXPECT_EQ(debug, (std::vector<std::string>{"connect 1", "host デモ", "after the hang-up"}));
+    EXPECT_EQ(fOnline, 0);
+    EXPECT_FALSE(COMPORT::IsOpen());
+    EXPECT_FALSE(SCRIPTLINE::HangupScriptRegistered());
+    const std::string text = ReadWholeFile(log);
+    EXPECT_TRUE(Has(text, Sjis(c.typed))) << Utf8(text);
+    EXPECT_TRUE(Has(text, Sjis("現在のアクセス者\r\n"))) << Utf8(text);
+    const std::string end = "-- the end --\r\n";
+    ASSERT_GE(text.size(), end.size());
+    EXPECT_EQ(text.substr(text.size() - end.size()), end);
+    if (std::string(c.option) == "nocontrolcode") {
+      // The plain log is what the screen put into the stock, line by line
+      // (the last line, the prompt, had no line end yet).
+      std::string fromStock;
+      const std::vector<std::string> lines = CallLines();
+      for (size_t i = 0; i < lines.size(); ++i) fromStock += lines[i] + (i + 1 < lines.size() ? "\r\n" : "");
+      EXPECT_EQ(Utf8(text), Utf8(fromStock + end));
+    }
+  }
+  // A call without a new AFTERHANGUP runs none.
+  debug.clear();
+  ASSERT_TRUE(Run("debuginfo on\nconnect \"デモ\"\ndebuginfo \"r\" + result\nhangup\n"));
+  EXPECT_EQ(debug, std::vector<std::string>{"r1"});
+  EXPECT_EQ(fOnline, 0);
+}
+
+TEST_F(CallStatements, KanjiCodeEucAfterTheEucLogIn) {
+  // Only the change of code lets the password prompt, sent in EUC, match.
+  struct Case {
+    const char* port;
+    const char* shown;
+  } cases[] = {{"port kanjicode = euc\n", "pw 1"}, {"", "pw -1"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.shown);
+    debug.clear();
+    errors.clear();
+    ASSERT_TRUE(Run(std::string("debuginfo on\ntimeout 20\nconnect \"デモ\"\nwait \"ID: \"\nsend \"euc^M\"\n") + c.port +
+                    "millitimeout 2500\nwait \"パスワード: \"\ndebuginfo \"pw \" + result\n"
+                    "if (result = 1)\n"
+                    "  send \"x^M\"\n"
+                    "  timeout 20\n"
+                    "  wait \"ようこそ EUC さん。\"\n"
+                    "  wait \"(B,W,G,?) > \"\n"
+                    "  debuginfo \"menu \" + result\n"
+                    "endif\n"
+                    "hangup\n"));
+    EXPECT_TRUE(errors.empty()) << ::testing::PrintToString(errors);
+    std::vector<std::string> expected = {c.shown};
+    if (std::string(c.shown) == "pw 1") expected.push_back("menu 1");
+    EXPECT_EQ(debug, expected);
+    EXPECT_EQ(fOnline, 0);
+  }
+}
+
+TEST_F(CallStatements, ConnectResultsAndRefusals) {
+  // A host that is not there: RESULT 0 and the script goes on.
+  ASSERT_TRUE(Run("debuginfo on\nconnect \"どこにもない\"\ndebuginfo \"r\" + result\n"));
+  EXPECT_EQ(debug, std::vector<std::string>{"r0"});
+  EXPECT_TRUE(errors.empty()) << ::testing::PrintToString(errors);
+  // On line a second CONNECT is refused and ends the script; its own dial
+  // did not stop it, and the call stays up.
+  debug.clear();
+  ASSERT_TRUE(Run("debuginfo on\nconnect \"デモ\"\ndebuginfo \"r\" + result\nconnect \"デモ\"\ndebuginfo \"no\"\n"));
+  EXPECT_EQ(debug, std::vector<std::string>{"r1"});
+  EXPECT_EQ(errors, std::vector<std::string>{"オンライン中はconnect文は使えません。"});
+  EXPECT_EQ(fOnline, 1);
+  TAPISUB::Hangup();
 }
 
 }  // namespace
