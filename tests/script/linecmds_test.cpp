@@ -38,6 +38,7 @@
 #include "support/line_peer.h"
 #include "support/process.h"
 #include "support/program_state.h"
+#include "support/pty_peer.h"
 #include "support/script_peer.h"
 #include "support/tcp_peer.h"
 #include "support/temp_dir.h"
@@ -213,6 +214,24 @@ TEST_F(LineStatements, PortAndSetupChangeTheCurrentHostOnly) {
   EXPECT_EQ(stored.KanjiCode, KANJI_SJIS);
   EXPECT_EQ(stored.Margin, 0);
   EXPECT_EQ(hostprop.KanjiCode, KANJI_EUC);
+}
+
+TEST_F(LineStatements, PortSetsAnOpenSerialLineAgain) {
+  PtyPeer line("sleep 30\n");
+  std::string error;
+  ASSERT_TRUE(line.Start(&error)) << error;
+  ASSERT_EQ(COMPORT::OpenPath(line.Device().c_str()), 1);
+  hostprop.ModemType = MODEM_DIRECT;
+  ASSERT_EQ(COMPORT::SetComParam(9600, ONESTOPBIT, FLOW_NONE, 0), 1);
+  ASSERT_TRUE(Run("port baudrate = 2400, parity = even"));
+  EXPECT_TRUE(Messages().empty()) << ::testing::PrintToString(Messages());
+  EXPECT_EQ(COMPORT::GetBaudrate(), 2400);
+  // A speed the line does not know is kept in the host but refused by the
+  // device, which stays as it was.
+  ASSERT_TRUE(Run("port baudrate = 14400"));
+  EXPECT_EQ(hostprop.Baudrate, 14400);
+  EXPECT_EQ(COMPORT::GetBaudrate(), 2400);
+  COMPORT::Close();
 }
 
 TEST_F(LineStatements, MaxRedialHoldsUntilTheCallEnds) {
