@@ -104,23 +104,6 @@ bool ReadPairs(SCRIPTARGS& a, std::vector<std::pair<std::string, PAIRVALUE>>& pa
 
 bool SerialKind(int kind) { return kind == MODEM_DIRECT || kind == MODEM_AT || kind == MODEM_TAPI; }
 
-// A CALL target: a label, a file (it holds a "."), or a file, ":" and a label.
-void SplitTarget(const std::string& target, std::string& file, std::string& label) {
-  file.clear();
-  label.clear();
-  if (target.find('.') == std::string::npos) {
-    label = target;
-    return;
-  }
-  const size_t colon = target.find(':', target.find('.'));
-  if (colon == std::string::npos) {
-    file = target;
-    return;
-  }
-  file = target.substr(0, colon);
-  label = target.substr(colon + 1);
-}
-
 // The default typing path: to the port and to the collation of typed text.
 void TypeToPort(const std::string& sjis) {
   if (sjis.empty() || !COMPORT::IsOpen()) return;
@@ -380,8 +363,8 @@ bool SCRIPTLINE::AfterHangup() {
   }
   auto h = std::make_unique<HANGUPSCRIPT>();
   h->target = target;
-  std::string file;
-  SplitTarget(target, file, h->label);
+  const auto [file, label] = SplitCallTarget(target);
+  h->label = label;
   if (!file.empty()) {
     h->file = FindScriptFile(file, SCRIPTARGS::ScriptDirs());
     if (h->file.empty()) {

@@ -134,16 +134,6 @@ std::vector<std::string> ScriptDirs() {
   return {".", config.ScriptPath};
 }
 
-// A CALL target: a label, a file (it holds a "."), or a file, ":" and a label.
-struct CALLTARGET {
-  std::string file, label;
-};
-CALLTARGET SplitTarget(const std::string& target) {
-  if (target.find('.') == std::string::npos) return {{}, target};
-  const size_t colon = target.find(':', target.find('.'));
-  if (colon == std::string::npos) return {target, {}};
-  return {target.substr(0, colon), target.substr(colon + 1)};
-}
 
 // How a line starting with `a` changes the nesting of switches and loops:
 // +1 for an opener, -1 for a closer, else 0.
@@ -726,7 +716,7 @@ class SCRIPTSTATEMENTS {
   // Whether a CALL of the target would find its label (a file alone: the
   // file).  A file that does not compile has no labels; nothing is reported.
   static bool LabelExists(const std::string& target) {
-    const auto [file, label] = SplitTarget(target);
+    const auto [file, label] = SplitCallTarget(target);
     if (file.empty()) return L().program->code.GetLabelAddress(UpperAscii(label)).has_value();
     const std::string path = FindScriptFile(file, ScriptDirs());
     if (path.empty()) return false;
@@ -743,7 +733,7 @@ class SCRIPTSTATEMENTS {
 
   static bool CallTarget(const std::string& target, const std::vector<std::string>& args) {
     SCRIPTPOS next;
-    const auto [file, label] = SplitTarget(target);
+    const auto [file, label] = SplitCallTarget(target);
     if (!file.empty()) {
       const std::string path = FindScriptFile(file, ScriptDirs());
       if (path.empty()) {
