@@ -8,9 +8,12 @@
 #include "platform/ui.h"
 #include "platform/usermessage.h"
 #include "script/atoms.h"
+#include "script/dialogcmds.h"
 #include "script/filecmds.h"
 #include "script/linecmds.h"
 #include "script/logcmds.h"
+#include "script/programcmds.h"
+#include "script/settingcmds.h"
 #include "script/scriptmsg.h"
 #include "script/scriptname.h"
 #include "script/value.h"
@@ -237,6 +240,9 @@ class SCRIPTSTATEMENTS {
         if (SCRIPTFILE::Handles(a)) return SCRIPTFILE::Run(a);
         if (SCRIPTLINE::Handles(a)) return SCRIPTLINE::Run(a);
         if (SCRIPTLOG::Handles(a)) return SCRIPTLOG::Run(a);
+        if (SCRIPTPROGRAMCMDS::Handles(a)) return SCRIPTPROGRAMCMDS::Run(a);
+        if (SCRIPTDIALOGCMDS::Handles(a)) return SCRIPTDIALOGCMDS::Run(a);
+        if (SCRIPTSETTINGCMDS::Handles(a)) return SCRIPTSETTINGCMDS::Run(a);
         SCRIPT::Report(scriptmsg::NOT_YET, std::string(atom::Name(a)) + " " + scriptmsg::Text(scriptmsg::NOT_YET),
                        atom::Name(a));
         return false;
@@ -1313,6 +1319,7 @@ void SCRIPT::StopNow() {
   if (levels_.empty()) {
     VAR::ClearGlobal();
     SCRIPTFILE::EndRun();
+    SCRIPTPROGRAMCMDS::EndRun();
     fExecuting = false;
     fPause = false;
     fHideDisplay = false;
@@ -1345,6 +1352,7 @@ void SCRIPT::Reset() {
   levels_.clear();
   SCRIPTFILE::EndRun();
   SCRIPTLINE::Reset();
+  SCRIPTPROGRAMCMDS::EndRun();
   fExecuting = fPause = fDebugInfo = fHideDisplay = false;
   fKeyboardOn = true;
   hooks = {};

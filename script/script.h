@@ -136,6 +136,11 @@ class SCRIPT {
   // Asks for one statement and a pause after it.
   static void SingleStep();
   static void SyntaxError(const NEWSCRIPT::DIAGNOSTIC& d);
+  // Starts the editor (EXECEDITOR, and add-ins): on a file (UTF-8 path; a
+  // missing one is made empty) at a line and column (0: not given), with
+  // text (Shift_JIS) to paste, which is put on the clipboard for the user.
+  // True when the editor was started.
+  static bool ExecEditor(const std::string& file, const std::string& text, int line, int column);
 
   static bool fExecuting;
   static bool fPause;
@@ -217,6 +222,7 @@ class SCRIPT {
   friend class SCRIPTSTATEMENTS;
   friend class SCRIPTFILE;
   friend class SCRIPTARGS;
+  friend class SCRIPTCMDARGS;
   // The running level's view for the evaluator, shared by every statement
   // that reads an expression.
   static const EVALCONTEXT& EvalContext();

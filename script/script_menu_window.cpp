@@ -2,6 +2,7 @@
 
 #include "script/script_commands.h"
 #include "script/script_error_dialog.h"
+#include "script/script_frame_dialog.h"
 #include "script/script_list_dialog.h"
 #include "script/script_status_dialog.h"
 #include "shell/frame_window.h"
@@ -23,4 +24,5 @@ void InstallScriptWindows(FRAMEWINDOW* frame) {
   };
   frame->RefreshScriptMenu();
   InstallScriptErrorDialog(frame);
+  InstallScriptDialogs(frame);
 }

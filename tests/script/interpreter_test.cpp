@@ -163,7 +163,7 @@ TEST_F(Interpreter, RuntimeErrors) {
       {"timeout -1\n", "TIMEOUTのパラメタがおかしいです。", 1, "TIMEOUT"},
       {"wait\n", "WAITのパラメタがおかしいです。", 1, "WAIT"},
       {"send 2 * -3\n", "式がおかしいです。", 1, "SEND"},
-      {"message \"hi\"\n", "MESSAGE は、この版ではまだ使えません。", 1, "MESSAGE"},
+      {"setchat \"hi\"\n", "SETCHAT は、この版ではまだ使えません。", 1, "SETCHAT"},
       {"send state(\"nothing\")\n", "STATEのパラメタがおかしいです。", 1, "SEND"},
       {"#a = 1 2\n", "式がおかしいです。", 1, "代入"},
       {"getline \"x\"\n", "GETLINEのパラメタがおかしいです。", 1, "GETLINE"},

@@ -276,7 +276,7 @@ TEST_F(NestedLoop, TheErrorDialogAndTheWatchdogQuestionAreLoopsToo) {
       EXPECT_TRUE(SCRIPT::ExecuteFromMemory("send \"after error\"\nwait \"y\"\n"));
     }
   };
-  ASSERT_TRUE(SCRIPT::ExecuteFromMemory("send 1\nmessage \"x\"\nsend 2\n"));
+  ASSERT_TRUE(SCRIPT::ExecuteFromMemory("send 1\nsetchat \"x\"\nsend 2\n"));
   EXPECT_FALSE(peer.Run(10000));
   EXPECT_EQ(peer.sends, (std::vector<std::string>{"1", "after error"}));
   EXPECT_EQ(SCRIPT::cNest(), 1);
@@ -290,7 +290,7 @@ TEST_F(NestedLoop, TheErrorDialogAndTheWatchdogQuestionAreLoopsToo) {
   };
   ASSERT_TRUE(SCRIPT::ExecuteFromMemory("wait \"never\"\n"));
   peer.Pass();
-  ASSERT_TRUE(SCRIPT::ExecuteFromMemory("message \"x\"\n"));
+  ASSERT_TRUE(SCRIPT::ExecuteFromMemory("setchat \"x\"\n"));
   EXPECT_EQ(SCRIPT::cNest(), 2);
   EXPECT_TRUE(peer.Run(10000));
   EXPECT_EQ(peer.errors.size(), 1u);

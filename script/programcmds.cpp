@@ -1,0 +1,778 @@
+#include "script/programcmds.h"
+
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QProcess>
+#include <QTimer>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+
+#include "platform/debuglog.h"
+#include "platform/jcode.h"
+#include "platform/paths.h"
+#include "platform/usermessage.h"
+#include "script/atoms.h"
+#include "script/filecmds.h"
+#include "script/script.h"
+#include "script/scripthook.h"
+#include "script/scriptmsg.h"
+#include "script/value.h"
+#include "script/var.h"
+#include "shell/config.h"
+
+namespace fs = std::filesystem;
+
+SCRIPTPROGRAMHOOKS SCRIPTPROGRAMCMDS::hooks;
+bool SCRIPTPROGRAMCMDS::fSoundOn = true;
+bool SCRIPTPROGRAMCMDS::fErrorLog = false;
+
+namespace {
+
+constexpr int RUN_FAILED = 88;
+const char* const kRunFailed = "runコマンドで指定されたコマンドの実行に失敗しました。";
+
+// Tokens of levels asleep until something outside wakes them: the level's
+// sleepUntil holds SLEEP_BASE - token, a moment no clock reaches.
+constexpr TICK SLEEP_BASE = ~TICK(0);
+uint64_t nextToken = 1;
+
+// Programs started by RUN or RUNSYNC2 that have not ended (they are never
+// killed with the run: the user may still be using them).
+std::set<QProcess*> programs;
+
+// What the run changed and EndRun gives back.
+struct RUNCHANGES {
+  std::map<int, std::string> hilights;  // slot -> the settings' text
+  bool keysAssigned = false;
+  bool errorLogWrapped = false;
+  std::function<void(const SCRIPTERROR&)> savedReport;
+};
+RUNCHANGES changes;
+
+// The keys KEYASSIGN names: F, B, C, D and 1-12.
+int KeyEntry(const std::string& key) {
+  if (key.size() < 2 || key.size() > 3) return -1;
+  static const char banks[] = "FBCD";
+  const char b = static_cast<char>(key[0] >= 'a' && key[0] <= 'z' ? key[0] - 'a' + 'A' : key[0]);
+  const char* at = std::strchr(banks, b);
+  if (!at || !b) return -1;
+  int n = 0;
+  for (size_t i = 1; i < key.size(); ++i) {
+    if (key[i] < '0' || key[i] > '9') return -1;
+    n = n * 10 + (key[i] - '0');
+  }
+  if (key[1] == '0' || n < 1 || n > 12) return -1;
+  return static_cast<int>(at - banks) * 12 + n - 1;
+}
+
+std::string Sjis(const char* utf8) { return jcode::Utf8ToSjis(utf8); }
+
+std::string TwoDigits(int a, int b, int c) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%02d%02d%02d", a % 100, b % 100, c % 100);
+  return buf;
+}
+
+// The directory programs start in: the running script's own, else the run's.
+std::string ScriptDir() {
+  const SCRIPTPOS& l = SCRIPTCMDARGS::L();
+  if (!l.file.empty() && l.file[0] != '@') {
+    fs::path p = fs::path(l.file).parent_path();
+    std::error_code ec;
+    if (!p.empty() && fs::is_directory(p, ec)) return fs::absolute(p, ec).string();
+  }
+  return SCRIPTFILE::CurrentDir();
+}
+
+// A program's process, output to our standard error, input from nothing.
+QProcess* NewProgram(const QStringList& words, const std::string& dir) {
+  auto* p = new QProcess;
+  p->setProgram(words.front());
+  p->setArguments(words.mid(1));
+  p->setWorkingDirectory(QString::fromStdString(dir));
+  p->setProcessChannelMode(QProcess::ForwardedChannels);
+  p->setStandardInputFile(QProcess::nullDevice());
+  p->setChildProcessModifier([] { ::dup2(2, 1); });
+  return p;
+}
+
+// A started program is forgotten once it has ended.
+void ForgetWhenEnded(QProcess* p) {
+  programs.insert(p);
+  QObject::connect(p, &QProcess::finished, p, [p] {
+    programs.erase(p);
+    p->deleteLater();
+  });
+  QObject::connect(p, &QProcess::errorOccurred, p, [p](QProcess::ProcessError e) {
+    if (e != QProcess::FailedToStart) return;
+    programs.erase(p);
+    p->deleteLater();
+  });
+}
+
+// The level asleep on the token failed to start its program: message 88
+// at that statement's line, and the script ends.
+void StartFailedWhileAsleep(uint64_t token, int line, const std::string& command) {
+  DebugLogF("script: RUN %s: it could not be started\n", command.c_str());
+  if (!SCRIPTCMDARGS::IsRunning(token)) {
+    SCRIPTCMDARGS::Wake(token);
+    return;
+  }
+  SCRIPTCMDARGS::L().line = line;
+  SCRIPTCMDARGS::Wake(token);
+  SCRIPTCMDARGS::ReportAndStop(RUN_FAILED, kRunFailed);
+}
+
+}  // namespace
+
+// ---- SCRIPTCMDARGS ---------------------------------------------------------
+
+SCRIPTPOS& SCRIPTCMDARGS::L() { return SCRIPT::levels_.back(); }
+const EVALCONTEXT& SCRIPTCMDARGS::Context() { return SCRIPT::EvalContext(); }
+
+uint8_t SCRIPTCMDARGS::Peek() const {
+  const std::vector<uint8_t>& c = L().program->code.Code();
+  return L().pos < c.size() ? c[L().pos] : 0;
+}
+
+std::string SCRIPTCMDARGS::PeekWord() const {
+  if (Peek() != atom::WORD) return {};
+  const std::vector<uint8_t>& c = L().program->code.Code();
+  ATOMITERATOR it(c.data(), c.size(), L().pos);
+  ATOMREF a;
+  if (!it.Next(a)) return {};
+  return std::string(a.Text());
+}
+
+bool SCRIPTCMDARGS::AtEnd() const { return Peek() == atom::LINENO || Peek() == 0; }
+
+bool SCRIPTCMDARGS::Fail() const {
+  SCRIPT::ParameterError(keyword_);
+  return false;
+}
+
+bool SCRIPTCMDARGS::Value(SCRIPTVALUE& v) {
+  if (AtEnd() || Peek() == atom::COMMA || Peek() == atom::WORD) return Fail();
+  EVALUATOR e(Context(), L().pos);
+  if (!e.GetValue(v)) {
+    SCRIPT::ExpressionError(e.errorId, e.errorKeyword);
+    return false;
+  }
+  L().pos = e.Position();
+  return true;
+}
+
+bool SCRIPTCMDARGS::Text(std::string& out) {
+  SCRIPTVALUE v;
+  if (!Value(v)) return false;
+  out = v.Text();
+  return true;
+}
+
+bool SCRIPTCMDARGS::Number(int32_t& out) {
+  SCRIPTVALUE v;
+  if (!Value(v)) return false;
+  out = v.AsNumber();
+  return true;
+}
+
+bool SCRIPTCMDARGS::Variable(std::string& name, bool& numeric) {
+  const std::vector<uint8_t>& c = L().program->code.Code();
+  ATOMITERATOR it(c.data(), c.size(), L().pos);
+  ATOMREF a;
+  if (!it.Next(a) || a.atom != atom::VARIABLE) return Fail();
+  EVALUATOR e(Context(), a.Next());
+  if (!e.GetDim(a.Text(), name)) {
+    SCRIPT::RuntimeError(e.errorId);
+    return false;
+  }
+  numeric = VAR::IsNumeric(name);
+  L().pos = e.Position();
+  return true;
+}
+
+bool SCRIPTCMDARGS::StringVariable(std::string& name) {
+  bool numeric = false;
+  if (!Variable(name, numeric)) return false;
+  return numeric ? Fail() : true;
+}
+
+bool SCRIPTCMDARGS::OnOff(bool& on) {
+  if (Peek() != atom::ON && Peek() != atom::OFF) return Fail();
+  on = Peek() == atom::ON;
+  ++L().pos;
+  return true;
+}
+
+bool SCRIPTCMDARGS::Word(std::initializer_list<const char*> words, int& index) {
+  const std::string w = PeekWord();
+  index = 0;
+  for (const char* x : words) {
+    if (!w.empty() && w == x) {
+      const std::vector<uint8_t>& c = L().program->code.Code();
+      ATOMITERATOR it(c.data(), c.size(), L().pos);
+      ATOMREF a;
+      it.Next(a);
+      L().pos = a.Next();
+      return true;
+    }
+    ++index;
+  }
+  return Fail();
+}
+
+bool SCRIPTCMDARGS::Comma() {
+  if (Peek() != atom::COMMA) return Fail();
+  ++L().pos;
+  return true;
+}
+
+bool SCRIPTCMDARGS::CommaIfMore() { return AtEnd() ? true : Comma(); }
+
+bool SCRIPTCMDARGS::End() const { return AtEnd() ? true : Fail(); }
+
+bool SCRIPTCMDARGS::Assign(const std::string& name, bool numeric, const std::string& text) {
+  const bool ok = numeric ? VAR::SetNumVar(name, ScriptToNumber(text)) : VAR::SetVar(name, CutSjis(text, VAR::MAX_VALUE));
+  if (!ok) SCRIPT::RuntimeError(scriptmsg::VARIABLE_MEMORY);
+  return ok;
+}
+
+bool SCRIPTCMDARGS::AssignNumber(const std::string& name, bool numeric, int32_t n) {
+  const bool ok = numeric ? VAR::SetNumVar(name, n) : VAR::SetVar(name, std::to_string(n));
+  if (!ok) SCRIPT::RuntimeError(scriptmsg::VARIABLE_MEMORY);
+  return ok;
+}
+
+void SCRIPTCMDARGS::SetResult(int32_t r) { L().result = r; }
+void SCRIPTCMDARGS::RuntimeError(int id) { SCRIPT::RuntimeError(id); }
+
+void SCRIPTCMDARGS::ReportMessage(int id, const std::string& message) {
+  SCRIPT::Report(id, message, SCRIPT::levels_.empty() ? std::string() : SCRIPT::KeywordOf(L()));
+}
+
+void SCRIPTCMDARGS::ReportAndStop(int id, const std::string& message) {
+  ReportMessage(id, message);
+  SCRIPT::stopAfterStatement_ = false;
+  SCRIPT::Stop();
+  QueueProcess();
+}
+
+TICK SCRIPTCMDARGS::Now() { return SCRIPT::Now(); }
+void SCRIPTCMDARGS::RestartWatchdog() { SCRIPT::watchdogStart_ = SCRIPT::Now(); }
+
+void SCRIPTCMDARGS::QueueProcess() {
+  if (SCRIPT::hooks.queueProcess) SCRIPT::hooks.queueProcess();
+}
+
+namespace {
+// Past the statement: the level goes on with the next line when it wakes.
+void PastLine(SCRIPTPOS& l) {
+  const std::vector<uint8_t>& c = l.program->code.Code();
+  ATOMITERATOR it(c.data(), c.size(), l.pos);
+  ATOMREF a;
+  l.pos = c.size();
+  while (it.Next(a)) {
+    if (a.atom == atom::LINENO) {
+      l.line = a.Line();
+      l.pos = a.Next();
+      break;
+    }
+  }
+}
+}  // namespace
+
+uint64_t SCRIPTCMDARGS::SleepUntilWoken() {
+  SCRIPTPOS& l = L();
+  const uint64_t token = nextToken++;
+  l.sleeping = true;
+  l.yieldOnce = false;
+  l.sleepUntil = SLEEP_BASE - token;
+  PastLine(l);
+  return token;
+}
+
+void SCRIPTCMDARGS::SleepFor(int64_t ms) {
+  SCRIPTPOS& l = L();
+  l.sleeping = true;
+  l.yieldOnce = ms <= 0;
+  l.sleepUntil = Now() + static_cast<TICK>(ms > 0 ? ms : 0);
+  if (ms > 0 && SCRIPT::hooks.armTimer) SCRIPT::hooks.armTimer(ms);
+  PastLine(l);
+}
+
+bool SCRIPTCMDARGS::Wake(uint64_t token) {
+  for (SCRIPTPOS& l : SCRIPT::levels_) {
+    if (l.sleeping && l.sleepUntil == SLEEP_BASE - token) {
+      l.sleepUntil = 0;
+      RestartWatchdog();
+      QueueProcess();
+      return true;
+    }
+  }
+  return false;
+}
+
+bool SCRIPTCMDARGS::IsRunning(uint64_t token) {
+  return !SCRIPT::levels_.empty() && SCRIPT::levels_.back().sleeping &&
+         SCRIPT::levels_.back().sleepUntil == SLEEP_BASE - token;
+}
+
+struct SCRIPTCMDARGS::DIALOGTIME::IMPL {
+  SCRIPT::NESTEDLOOP loop;
+};
+SCRIPTCMDARGS::DIALOGTIME::DIALOGTIME() : impl_(new IMPL) {}
+SCRIPTCMDARGS::DIALOGTIME::~DIALOGTIME() {
+  RestartWatchdog();
+  delete impl_;
+}
+
+// ---- the statements -------------------------------------------------------
+
+void SCRIPTPROGRAMCMDS::Beep() {
+  if (!fSoundOn) return;
+  if (hooks.beep) {
+    hooks.beep();
+  } else {
+    std::fputc('\a', stderr);
+    std::fflush(stderr);
+  }
+}
+
+int32_t SCRIPTPROGRAMCMDS::DateToLinear(int32_t yymmdd) {
+  // Six digits of the number (a number written 050101 is 50101).
+  int64_t n = yymmdd;
+  if (n < 0) n = -n;
+  n %= 1000000;
+  const int yy = static_cast<int>(n / 10000), mm0 = static_cast<int>(n / 100 % 100), dd0 = static_cast<int>(n % 100);
+  const int year = yy < 80 ? 2000 + yy : 1900 + yy;
+  const int mm = std::clamp(mm0, 1, 12), dd = std::clamp(dd0, 1, 31);
+  static const int before[12] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+  int32_t days = 0;
+  for (int y = 1980; y < year; ++y) days += y % 4 == 0 ? 366 : 365;
+  days += before[mm - 1];
+  if (mm > 2 && year % 4 == 0) ++days;
+  return days + dd - 1;
+}
+
+int32_t SCRIPTPROGRAMCMDS::VersionNumber(const std::string& version) {
+  int major = 0;
+  size_t i = 0;
+  while (i < version.size() && std::isdigit(static_cast<unsigned char>(version[i])))
+    major = major * 10 + (version[i++] - '0');
+  int minor = 0;
+  if (i < version.size() && version[i] == '.') {
+    ++i;
+    while (i < version.size() && std::isdigit(static_cast<unsigned char>(version[i])))
+      minor = minor * 10 + (version[i++] - '0');
+  }
+  return major * 100 + minor;
+}
+
+std::string SCRIPTPROGRAMCMDS::ErrorLogPath() { return DataDir() + "/ScriptError.log"; }
+
+int SCRIPTPROGRAMCMDS::RunningPrograms() { return static_cast<int>(programs.size()); }
+
+bool SCRIPTPROGRAMCMDS::Handles(uint8_t a) {
+  switch (a) {
+    case atom::RUN:
+    case atom::RUNSYNC:
+    case atom::RUNSYNC2:
+    case atom::CLOSEQUILLNET:
+    case atom::GETVERSION:
+    case atom::GETDATE:
+    case atom::GETTIME:
+    case atom::GETWEEK:
+    case atom::DATETOLINEAR:
+    case atom::KEYBOARD:
+    case atom::DISPLAY:
+    case atom::TITLE:
+    case atom::WINDOW:
+    case atom::ENDSCROLL:
+    case atom::FONT:
+    case atom::SETHILIGHT:
+    case atom::SETHILIGHT1:
+    case atom::SETHILIGHT2:
+    case atom::SETHILIGHT3:
+    case atom::SETHILIGHT4:
+    case atom::IME:
+    case atom::SOUND:
+    case atom::PLAY:
+    case atom::ERRORLOG:
+    case atom::KEYASSIGN: return true;
+    default: return false;
+  }
+}
+
+namespace {
+
+// One report appended to the error-log file.
+void AppendErrorLog(const SCRIPTERROR& e) {
+  std::ofstream out(SCRIPTPROGRAMCMDS::ErrorLogPath(), std::ios::app | std::ios::binary);
+  if (!out) {
+    DebugLogF("script: %s cannot be written\n", SCRIPTPROGRAMCMDS::ErrorLogPath().c_str());
+    return;
+  }
+  char when[32];
+  const std::time_t t = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &tm);
+  out << when << " " << HeadlessErrorLine(e) << "\n";
+}
+
+bool RunProgram(uint8_t a, SCRIPTCMDARGS& args) {
+  std::string command;
+  if (!args.Text(command)) return false;
+  if (args.Peek() == atom::COMMA) {
+    ++SCRIPTCMDARGS::L().pos;
+    int which;
+    // MAX and MIN are accepted; a Linux window manager places the window.
+    if (!args.Word({"MAX", "MIN"}, which)) return false;
+  }
+  if (!args.End()) return false;
+  const std::string utf8 = jcode::SjisToUtf8(command);
+  const QStringList words = QProcess::splitCommand(QString::fromUtf8(utf8.c_str()));
+  if (command.size() > SCRIPTPROGRAMCMDS::MAX_COMMAND || words.isEmpty()) {
+    DebugLogF("script: %s %s: %s\n", atom::Name(a), utf8.c_str(),
+              words.isEmpty() ? "no program named" : "over 255 bytes");
+    SCRIPTCMDARGS::ReportMessage(RUN_FAILED, kRunFailed);
+    return false;
+  }
+  QProcess* p = NewProgram(words, ScriptDir());
+  p->start();
+  if (p->state() == QProcess::NotRunning) {
+    // Not found, or not executable: known at once.
+    DebugLogF("script: %s %s: %s\n", atom::Name(a), utf8.c_str(), p->errorString().toUtf8().constData());
+    delete p;
+    SCRIPTCMDARGS::ReportMessage(RUN_FAILED, kRunFailed);
+    return false;
+  }
+  if (a == atom::RUNSYNC) {
+    bool failed = false;
+    {
+      SCRIPTCMDARGS::DIALOGTIME waiting;
+      if (SCRIPTPROGRAMCMDS::hooks.runSyncWindow) SCRIPTPROGRAMCMDS::hooks.runSyncWindow(true);
+      if (QCoreApplication::instance()) {
+        QEventLoop loop;
+        QObject::connect(p, &QProcess::finished, &loop, &QEventLoop::quit);
+        QObject::connect(p, &QProcess::errorOccurred, &loop, [&](QProcess::ProcessError e) {
+          if (e == QProcess::FailedToStart) {
+            failed = true;
+            loop.quit();
+          }
+        });
+        if (p->state() != QProcess::NotRunning) loop.exec();
+      } else {
+        // No event loop to run: the program's end is waited for here.
+        if (!p->waitForFinished(-1) && p->error() == QProcess::FailedToStart) failed = true;
+      }
+      if (SCRIPTPROGRAMCMDS::hooks.runSyncWindow) SCRIPTPROGRAMCMDS::hooks.runSyncWindow(false);
+    }
+    if (p->error() == QProcess::FailedToStart) failed = true;
+    delete p;
+    if (failed) {
+      SCRIPTCMDARGS::ReportMessage(RUN_FAILED, kRunFailed);
+      return false;
+    }
+    return true;
+  }
+  // RUN and RUNSYNC2: the level sleeps until the program has started (RUN;
+  // at most START_MS) or ended (RUNSYNC2).
+  const int line = SCRIPTCMDARGS::L().line;
+  const uint64_t token = SCRIPTCMDARGS::SleepUntilWoken();
+  ForgetWhenEnded(p);
+  QObject::connect(p, &QProcess::errorOccurred, p, [token, line, utf8](QProcess::ProcessError e) {
+    if (e == QProcess::FailedToStart) StartFailedWhileAsleep(token, line, utf8);
+  });
+  if (a == atom::RUN) {
+    QObject::connect(p, &QProcess::started, p, [token] { SCRIPTCMDARGS::Wake(token); });
+    QTimer::singleShot(SCRIPTPROGRAMCMDS::START_MS, p, [token] { SCRIPTCMDARGS::Wake(token); });
+    if (p->state() == QProcess::Running) SCRIPTCMDARGS::Wake(token);
+  } else {
+    QObject::connect(p, &QProcess::finished, [token] { SCRIPTCMDARGS::Wake(token); });
+  }
+  return false;
+}
+
+bool KeyAssign(SCRIPTCMDARGS& args) {
+  if (args.PeekWord() == "RESET") {
+    int which;
+    args.Word({"RESET"}, which);
+    if (args.AtEnd()) {
+      if (SCRIPTPROGRAMCMDS::hooks.resetKey) SCRIPTPROGRAMCMDS::hooks.resetKey(-1);
+      changes.keysAssigned = false;
+      return true;
+    }
+    return args.Fail();
+  }
+  // The key as a word (F1) or an expression ("F1").
+  std::string key = args.PeekWord();
+  if (!key.empty()) {
+    int which;
+    args.Word({key.c_str()}, which);
+  } else if (!args.Text(key)) {
+    return false;
+  }
+  const int entry = KeyEntry(key);
+  if (entry < 0) return args.Fail();
+  std::string name, text;
+  int kind = 0;
+  if (!args.Comma() || !args.Text(name) || !args.Comma() || !args.Word({"SCRIPT", "STRING", "RESET"}, kind))
+    return false;
+  if (kind == 2) {
+    // Reload this key: a name and a text after it are allowed and unused.
+    while (!args.AtEnd()) {
+      if (!args.Comma() || !args.Text(text)) return false;
+    }
+    if (SCRIPTPROGRAMCMDS::hooks.resetKey) SCRIPTPROGRAMCMDS::hooks.resetKey(entry);
+    return true;
+  }
+  if (!args.Comma() || !args.Text(text) || !args.End()) return false;
+  if (name.size() > 20) return args.Fail();
+  std::string stored;
+  if (kind == 1) {
+    // Sent as written: every caret doubled so that nothing is decoded.
+    for (char c : text) {
+      stored += c;
+      if (c == '^') stored += '^';
+    }
+    if (stored.size() > 49) return args.Fail();
+  } else {
+    if (text.empty()) return args.Fail();
+    stored = text;
+    if (text.find('.') == std::string::npos && text.find(':') == std::string::npos) {
+      // A label of the running script: stored with that script's name.
+      const std::string& file = SCRIPTCMDARGS::L().file;
+      if (file.empty() || file[0] == '@') return args.Fail();
+      fs::path p(file);
+      std::error_code ec;
+      const fs::path dir = p.parent_path();
+      std::string shown = file;
+      if (fs::equivalent(dir, fs::current_path(ec), ec) || (config.ScriptPath[0] && fs::equivalent(dir, config.ScriptPath, ec)))
+        shown = p.filename().string();
+      stored = jcode::Utf8ToSjis(shown) + ":" + text;
+    }
+    if (stored.size() > 48) return args.Fail();
+  }
+  changes.keysAssigned = true;
+  if (SCRIPTPROGRAMCMDS::hooks.assignKey && !SCRIPTPROGRAMCMDS::hooks.assignKey(entry, name, kind == 0, stored))
+    return args.Fail();
+  return true;
+}
+
+}  // namespace
+
+bool SCRIPTPROGRAMCMDS::Run(uint8_t a) {
+  SCRIPTCMDARGS args(a);
+  ++SCRIPTCMDARGS::L().pos;
+  std::string var, text;
+  bool numeric = false, on = false;
+  switch (a) {
+    case atom::RUN:
+    case atom::RUNSYNC:
+    case atom::RUNSYNC2: return RunProgram(a, args);
+    case atom::CLOSEQUILLNET: {
+      if (!args.End()) return false;
+      SCRIPT::Stop();
+      if (hooks.quit) {
+        hooks.quit(0);
+      } else if (QCoreApplication::instance()) {
+        QTimer::singleShot(0, QCoreApplication::instance(), [] { QCoreApplication::exit(0); });
+      }
+      return false;
+    }
+    case atom::GETVERSION: {
+      if (!args.Variable(var, numeric) || !args.End()) return false;
+#ifdef QUILLNET_VERSION_TEXT
+      const std::string version = QUILLNET_VERSION_TEXT;
+#else
+      const std::string version = QCoreApplication::applicationVersion().toStdString();
+#endif
+      return SCRIPTCMDARGS::AssignNumber(var, numeric, VersionNumber(version));
+    }
+    case atom::GETDATE:
+    case atom::GETTIME:
+    case atom::GETWEEK: {
+      if (!args.Variable(var, numeric)) return false;
+      if (numeric) return SCRIPTCMDARGS(atom::GETDATE).Fail();
+      if (!args.End()) return false;
+      const std::time_t t = std::time(nullptr);
+      std::tm tm{};
+      localtime_r(&t, &tm);
+      static const char* const days[7] = {"日", "月", "火", "水", "木", "金", "土"};
+      text = a == atom::GETDATE   ? TwoDigits(tm.tm_year, tm.tm_mon + 1, tm.tm_mday)
+             : a == atom::GETTIME ? TwoDigits(tm.tm_hour, tm.tm_min, tm.tm_sec)
+                                  : Sjis(days[tm.tm_wday]);
+      return SCRIPTCMDARGS::Assign(var, false, text);
+    }
+    case atom::DATETOLINEAR: {
+      int32_t n;
+      if (!args.Number(n) || !args.Comma() || !args.Variable(var, numeric) || !args.End()) return false;
+      return SCRIPTCMDARGS::AssignNumber(var, numeric, DateToLinear(n));
+    }
+    case atom::KEYBOARD:
+    case atom::DISPLAY:
+    case atom::IME:
+    case atom::SOUND:
+    case atom::ERRORLOG: {
+      if (!args.OnOff(on) || !args.End()) return false;
+      if (a == atom::KEYBOARD) SCRIPT::fKeyboardOn = on;
+      if (a == atom::DISPLAY) SCRIPT::fHideDisplay = !on;
+      if (a == atom::IME && hooks.ime) hooks.ime(on);
+      if (a == atom::SOUND) fSoundOn = on;
+      if (a == atom::ERRORLOG && on != fErrorLog) {
+        fErrorLog = on;
+        if (on) {
+          // Each report is appended to the file, and reported as before.
+          changes.savedReport = SCRIPT::hooks.reportError;
+          changes.errorLogWrapped = true;
+          SCRIPT::hooks.reportError = [](const SCRIPTERROR& e) {
+            AppendErrorLog(e);
+            if (changes.savedReport)
+              changes.savedReport(e);
+            else
+              ErrorMessage(e.message);
+          };
+        } else if (changes.errorLogWrapped) {
+          SCRIPT::hooks.reportError = changes.savedReport;
+          changes.errorLogWrapped = false;
+        }
+      }
+      return true;
+    }
+    case atom::TITLE: {
+      std::optional<std::string> title;
+      if (!args.AtEnd()) {
+        if (!args.Text(text) || !args.End()) return false;
+        title = jcode::SjisToUtf8(text);
+      }
+      if (hooks.title) hooks.title(title);
+      return true;
+    }
+    case atom::WINDOW: {
+      int state;
+      if (!args.Word({"RESTORE", "MAXIMIZE", "MINIMIZE"}, state) || !args.End()) return false;
+      if (hooks.window) hooks.window(state);
+      return true;
+    }
+    case atom::ENDSCROLL: {
+      if (!args.End()) return false;
+      if (hooks.endScroll) hooks.endScroll();
+      return true;
+    }
+    case atom::FONT: {
+      int32_t points;
+      if (!args.Text(text) || !args.Comma() || !args.Number(points) || !args.End()) return false;
+      if (text.empty() || text.size() >= sizeof config.FaceName || points < 0 || points > 100) return args.Fail();
+      const std::string face = jcode::SjisToUtf8(text);
+      std::snprintf(config.FaceName, sizeof config.FaceName, "%s", text.c_str());
+      config.FontPoint = points;
+      if (hooks.font) hooks.font(face, points);
+      return true;
+    }
+    case atom::SETHILIGHT:
+    case atom::SETHILIGHT1:
+    case atom::SETHILIGHT2:
+    case atom::SETHILIGHT3:
+    case atom::SETHILIGHT4: {
+      if (!args.Text(text) || !args.End()) return false;
+      const int slot = a - atom::SETHILIGHT;
+      if (!changes.hilights.count(slot)) changes.hilights[slot] = config.aszHilight[slot];
+      const std::string_view cut = CutSjis(text, sizeof config.aszHilight[slot] - 1);
+      std::snprintf(config.aszHilight[slot], sizeof config.aszHilight[slot], "%.*s", static_cast<int>(cut.size()),
+                    cut.data());
+      if (hooks.hilightChanged) hooks.hilightChanged();
+      return true;
+    }
+    case atom::PLAY: {
+      if (!args.Text(text) || !args.End()) return false;
+      // No synthesiser: the music text is one beep.
+      Beep();
+      return true;
+    }
+    case atom::KEYASSIGN: return KeyAssign(args);
+    default: return true;
+  }
+}
+
+void SCRIPTPROGRAMCMDS::EndRun() {
+  SCRIPT::fKeyboardOn = true;
+  for (const auto& [slot, saved] : changes.hilights)
+    std::snprintf(config.aszHilight[slot], sizeof config.aszHilight[slot], "%s", saved.c_str());
+  if (!changes.hilights.empty() && hooks.hilightChanged) hooks.hilightChanged();
+  if (changes.keysAssigned && hooks.resetKey) hooks.resetKey(-1);
+  if (changes.errorLogWrapped) SCRIPT::hooks.reportError = changes.savedReport;
+  changes = {};
+  fErrorLog = false;
+}
+
+void SCRIPTPROGRAMCMDS::ResetForTest() {
+  changes = {};
+  hooks = {};
+  fSoundOn = true;
+  fErrorLog = false;
+}
+
+// ---- KEYSTATE's keys -------------------------------------------------------
+
+namespace {
+std::set<int32_t> keysDown;
+}
+
+int32_t SCRIPTKEYSTATE::VirtualKey(int k) {
+  if (k >= Qt::Key_A && k <= Qt::Key_Z) return 0x41 + (k - Qt::Key_A);
+  if (k >= Qt::Key_0 && k <= Qt::Key_9) return 0x30 + (k - Qt::Key_0);
+  if (k >= Qt::Key_F1 && k <= Qt::Key_F24) return 0x70 + (k - Qt::Key_F1);
+  switch (k) {
+    case Qt::Key_Backspace: return 0x08;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab: return 0x09;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return 0x0D;
+    case Qt::Key_Pause: return 0x13;
+    case Qt::Key_CapsLock: return 0x14;
+    case Qt::Key_Escape: return 0x1B;
+    case Qt::Key_Space: return 0x20;
+    case Qt::Key_PageUp: return 0x21;
+    case Qt::Key_PageDown: return 0x22;
+    case Qt::Key_End: return 0x23;
+    case Qt::Key_Home: return 0x24;
+    case Qt::Key_Left: return 0x25;
+    case Qt::Key_Up: return 0x26;
+    case Qt::Key_Right: return 0x27;
+    case Qt::Key_Down: return 0x28;
+    case Qt::Key_Print: return 0x2C;
+    case Qt::Key_Insert: return 0x2D;
+    case Qt::Key_Delete: return 0x2E;
+    case Qt::Key_Asterisk: return 0x6A;
+    case Qt::Key_Plus: return 0x6B;
+    case Qt::Key_Minus: return 0xBD;
+    case Qt::Key_NumLock: return 0x90;
+    case Qt::Key_ScrollLock: return 0x91;
+    case Qt::Key_Comma: return 0xBC;
+    case Qt::Key_Period: return 0xBE;
+    case Qt::Key_Slash: return 0xBF;
+    case Qt::Key_Semicolon: return 0xBB;
+    case Qt::Key_Colon: return 0xBA;
+    case Qt::Key_At: return 0xC0;
+    case Qt::Key_BracketLeft: return 0xDB;
+    case Qt::Key_Backslash: return 0xDC;
+    case Qt::Key_BracketRight: return 0xDD;
+    case Qt::Key_AsciiCircum: return 0xDE;
+    default: return 0;
+  }
+}
+
+void SCRIPTKEYSTATE::Press(int qtKey) {
+  if (const int32_t vk = VirtualKey(qtKey)) keysDown.insert(vk);
+}
+void SCRIPTKEYSTATE::Release(int qtKey) { keysDown.erase(VirtualKey(qtKey)); }
+void SCRIPTKEYSTATE::Clear() { keysDown.clear(); }
+bool SCRIPTKEYSTATE::IsDown(int32_t vk) { return keysDown.count(vk) > 0; }
+bool SCRIPTKEYSTATE::IsModifier(int32_t vk) { return (vk >= 0x10 && vk <= 0x12) || (vk >= 0xA0 && vk <= 0xA5); }
