@@ -53,6 +53,8 @@
 #include "terminal/log_dialog.h"
 #include "terminal/mybitmap.h"
 #include "script/scripthook.h"
+#include "script/permanentvars.h"
+#include "script/funckey_dialog.h"
 #include "terminal/terminal_view.h"
 #include "transfer/transfer_window.h"
 #include "transfer/updown.h"
@@ -106,6 +108,7 @@ void ShutDown() {
   CLIENT::StopPortAccess();
   CLIENT::Destroy();
   LOG::End();
+  SavePermanentVariablesNow();
   config.SaveRegistry();
 }
 
@@ -173,7 +176,9 @@ int main(int argc, char** argv) {
   TAPISUB::Install();
   // A host that starts a ZMODEM send gets its files into the download directory.
   InstallTransferHooks();
+  InstallScriptTransfers();
   InstallScriptHooks();
+  InstallPermanentVariables();
   // KEYSTATE sees the modifier keys (Windows key codes: Shift, Ctrl, Alt and
   // their left and right forms); STATE("active") whether a window of ours
   // is in front.
@@ -219,6 +224,7 @@ int main(int argc, char** argv) {
     frame->dial = [](const std::string& sjis) { return TAPISUB::Dial(sjis.c_str()); };
     frame->hangup = [] { TAPISUB::Hangup(); };
     InstallScriptWindows(frame.get());
+    InstallFunctionKeys(frame.get());
     frame->PlaceBySettings();
     InstallTransferWindows(frame.get(), frame->menuBar()->addMenu(QStringLiteral("転送(&F)")), frame->Client());
     TELNET::windowSizeSource = [](int* columns, int* lines) {

@@ -15,6 +15,7 @@
 #include "platform/jcode.h"
 #include "platform/paths.h"
 #include "script/atoms.h"
+#include "script/functions.h"
 #include "script/script.h"
 #include "script/scriptmsg.h"
 #include "script/scriptname.h"
@@ -425,6 +426,35 @@ void SCRIPTFILE::EndRun() {
   run.saved.reset();
 }
 
+// DELFILE with "*" or "?" in the last part: every regular file of that
+// directory whose name matches (ASCII case ignored).  None matching is a
+// failure, and so is any one that cannot be deleted (the others still go).
+bool SCRIPTFILE::DeleteMatching(const std::string& pattern) {
+  const fs::path p(pattern);
+  const fs::path dir = p.parent_path();
+  const std::string want = jcode::Utf8ToSjis(p.filename().string());
+  std::vector<std::string> victims;
+  std::error_code ec;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    const std::string sjis = jcode::Utf8ToSjis(name);
+    if (jcode::SjisToUtf8(sjis) != name || !scriptfn::WildMatch(want, sjis)) continue;  // a script cannot name it
+    struct stat st {};
+    if (::lstat(it->path().c_str(), &st) == 0 && S_ISREG(st.st_mode)) victims.push_back(it->path().string());
+  }
+  if (ec) return Failed(atom::DELFILE, dir.string(), ec.message());
+  if (victims.empty()) return Failed(atom::DELFILE, pattern, "no file matches");
+  std::string why, which;
+  for (const std::string& v : victims) {
+    if (::unlink(v.c_str()) != 0 && why.empty()) {
+      why = std::strerror(errno);
+      which = v;
+    }
+  }
+  if (!why.empty()) return Failed(atom::DELFILE, which, why);
+  return true;
+}
+
 bool SCRIPTFILE::Run(uint8_t a) {
   ARGS args(a);
   SCRIPTPOS& l = Level();
@@ -528,6 +558,7 @@ bool SCRIPTFILE::Run(uint8_t a) {
       if (!args.Text(name) || !args.End()) return false;
       const std::optional<std::string> path = Resolve(name, a == atom::DELFILE);
       if (!path) return Failed(a, jcode::SjisToUtf8(name), "empty, or not a Shift_JIS path");
+      if (a == atom::DELFILE && scriptfn::HasWildcard(name)) return DeleteMatching(*path);
       if (a == atom::DELFILE) {
         struct stat st {};
         if (::lstat(path->c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return Failed(a, *path, "a directory");

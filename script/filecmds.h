@@ -5,7 +5,8 @@
 //   WRITEFILE name, text                       the text and CR LF
 //   READFILE name, var                         the next line (RESULT 1, 0 at the end)
 //   CLOSEFILE name
-//   DELFILE / CREATEDIR path
+//   DELFILE / CREATEDIR path                   (DELFILE: "*" and "?" in the last part
+//                                              delete every matching file)
 //   COPYFILE / RENAMEFILE from, to
 //   CHDIR path / RESTOREDIR
 //   GETCURRENTDIR / GETQUILLNETDIR / GETWINDIR / GETWINSYSDIR var
@@ -68,4 +69,5 @@ class SCRIPTFILE {
   // A command without a result of its own failed: RESULT 0, and why.
   static bool Failed(uint8_t keyword, const std::string& path, const std::string& why);
   static bool SetText(const std::string& name, const std::string& value);
+  static bool DeleteMatching(const std::string& pattern);
 };

@@ -46,8 +46,8 @@ int HankakuOf(unsigned char a, unsigned char b) {
   return index.of[a - 0x81][b];
 }
 
-// Wildcard match of a Shift_JIS name against a pattern: "*" any run of
-// characters, "?" one character (double-byte whole), ASCII case ignored.
+}  // namespace
+
 bool WildMatch(std::string_view pat, std::string_view name) {
   size_t p = 0, n = 0;
   size_t starP = std::string_view::npos, starN = 0;
@@ -88,6 +88,8 @@ bool HasWildcard(std::string_view s) {
     if (s[i] == '*' || s[i] == '?') return true;
   return false;
 }
+
+namespace {
 
 int64_t RegularSize(const fs::path& p) {
   std::error_code ec;

@@ -48,4 +48,11 @@ extern const char kZenkakuTable[95 * 2 + 1];
 // matches or the name cannot be a file name.
 int64_t FirstMatchSize(std::string_view sjisPath, const std::string& dir);
 
+// Wildcard match of a Shift_JIS name against a pattern: "*" any run of
+// characters, "?" one character (a double-byte one whole), ASCII case
+// ignored.
+bool WildMatch(std::string_view pattern, std::string_view name);
+// Whether a Shift_JIS text holds "*" or "?" (never a trail byte).
+bool HasWildcard(std::string_view s);
+
 }  // namespace scriptfn

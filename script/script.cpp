@@ -14,6 +14,7 @@
 #include "script/logcmds.h"
 #include "script/programcmds.h"
 #include "script/settingcmds.h"
+#include "script/transfercmds.h"
 #include "script/scriptmsg.h"
 #include "script/scriptname.h"
 #include "script/value.h"
@@ -243,6 +244,7 @@ class SCRIPTSTATEMENTS {
         if (SCRIPTPROGRAMCMDS::Handles(a)) return SCRIPTPROGRAMCMDS::Run(a);
         if (SCRIPTDIALOGCMDS::Handles(a)) return SCRIPTDIALOGCMDS::Run(a);
         if (SCRIPTSETTINGCMDS::Handles(a)) return SCRIPTSETTINGCMDS::Run(a);
+        if (SCRIPTTRANSFER::Handles(a)) return SCRIPTTRANSFER::Run(a);
         SCRIPT::Report(scriptmsg::NOT_YET, std::string(atom::Name(a)) + " " + scriptmsg::Text(scriptmsg::NOT_YET),
                        atom::Name(a));
         return false;
@@ -1320,6 +1322,7 @@ void SCRIPT::StopNow() {
     VAR::ClearGlobal();
     SCRIPTFILE::EndRun();
     SCRIPTPROGRAMCMDS::EndRun();
+    VAR::SavePermanentVar();
     fExecuting = false;
     fPause = false;
     fHideDisplay = false;

@@ -141,6 +141,9 @@ class SCRIPT {
   // text (Shift_JIS) to paste, which is put on the clipboard for the user.
   // True when the editor was started.
   static bool ExecEditor(const std::string& file, const std::string& text, int line, int column);
+  // Reloads the 48 function-key entries from the settings and repaints the
+  // button row (script/funckey).
+  static void ResetKeyAssign();
 
   static bool fExecuting;
   static bool fPause;
@@ -223,6 +226,7 @@ class SCRIPT {
   friend class SCRIPTFILE;
   friend class SCRIPTARGS;
   friend class SCRIPTCMDARGS;
+  friend class SCRIPTTRANSFERARGS;
   // The running level's view for the evaluator, shared by every statement
   // that reads an expression.
   static const EVALCONTEXT& EvalContext();

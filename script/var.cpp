@@ -2,8 +2,17 @@
 
 #include <vector>
 
+#include "platform/debuglog.h"
 #include "platform/jcode.h"
 #include "script/value.h"
+#include "script/varfile.h"
+
+namespace {
+// The file the permanent variables came from, and their values as last
+// loaded or saved (stored names with the "%").
+std::string permanentPath;
+std::unordered_map<std::string, std::string> permanentSaved;
+}  // namespace
 
 VAR::ORDERED<std::string> VAR::strings_;
 VAR::ORDERED<int32_t> VAR::numbers_;
@@ -11,6 +20,7 @@ size_t VAR::bytes_ = 0;
 uint64_t VAR::generation_ = 0;
 bool VAR::fPermanentChanged = false;
 std::function<void()> VAR::onChange;
+std::function<void()> VAR::onPermanentChange;
 
 namespace {
 
@@ -59,7 +69,7 @@ bool VAR::SetVar(std::string_view name, std::string_view value) {
     strings_.index.emplace(item->first, item);
     bytes_ += need;
   }
-  if (!name.empty() && name[0] == '%') fPermanentChanged = true;
+  if (!name.empty() && name[0] == '%') MarkPermanent();
   if (onChange) onChange();
   return true;
 }
@@ -125,6 +135,9 @@ void VAR::Reset() {
   ++generation_;
   fPermanentChanged = false;
   onChange = nullptr;
+  onPermanentChange = nullptr;
+  permanentPath.clear();
+  permanentSaved.clear();
 }
 
 std::string* VAR::FindString(std::string_view name) {
@@ -143,7 +156,7 @@ bool VAR::ReplaceString(std::string* slot, std::string_view value, bool permanen
   if (value.size() > old && bytes_ + value.size() - old > MAX_BYTES) return false;
   bytes_ = bytes_ - old + value.size();
   slot->assign(value);
-  if (permanent) fPermanentChanged = true;
+  if (permanent) MarkPermanent();
   if (onChange) onChange();
   return true;
 }
@@ -182,3 +195,51 @@ std::string FormVarName(std::string_view written, int level, std::string_view su
   FormVarNameInto(name, written, level, subscripts);
   return name;
 }
+
+bool VAR::LoadPermanentVar(const std::string& path) {
+  const std::string file = path.empty() ? varfile::DefaultPath() : path;
+  std::vector<std::pair<std::string, std::string>> read;
+  varfile::REPORT report;
+  std::string error;
+  if (!varfile::Load(file, read, &report, &error)) {
+    DebugLogF("variable file: %s\n", error.c_str());
+    return false;
+  }
+  if (report.badLines)
+    DebugLogF("variable file %s: %d lines skipped, the first at line %d\n", file.c_str(), report.badLines,
+             report.firstBadLine);
+  permanentPath = file;
+  permanentSaved.clear();
+  for (auto& [stored, value] : read) {
+    const std::string name = "%" + stored;
+    if (!SetVar(name, value)) break;  // the store is full
+    permanentSaved[name] = GetVar(name);
+  }
+  fPermanentChanged = false;
+  return true;
+}
+
+bool VAR::SavePermanentVar(std::string* error) {
+  if (permanentPath.empty() || !fPermanentChanged) return true;
+  std::vector<varfile::CHANGE> changes;
+  std::unordered_map<std::string, std::string> now;
+  for (auto& [n, v] : strings_.items) {
+    if (n.empty() || n[0] != '%') continue;
+    now.emplace(n, v);
+    auto it = permanentSaved.find(n);
+    if (it == permanentSaved.end() || it->second != v) changes.emplace_back(n.substr(1), v);
+  }
+  for (auto& [n, v] : permanentSaved)
+    if (!now.count(n)) changes.emplace_back(n.substr(1), std::nullopt);
+  std::string why;
+  if (!varfile::Apply(permanentPath, changes, &why)) {
+    DebugLogF("variable file: %s\n", why.c_str());
+    if (error) *error = why;
+    return false;  // still changed: the next save tries again
+  }
+  permanentSaved = std::move(now);
+  fPermanentChanged = false;
+  return true;
+}
+
+const std::string& VAR::PermanentFile() { return permanentPath; }

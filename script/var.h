@@ -47,6 +47,21 @@ class VAR {
 
   // Set when a "%" variable was assigned; the variable file clears it.
   static bool fPermanentChanged;
+  // Called when fPermanentChanged becomes set (the program arms a save
+  // within a second from it, so a loop of assignments writes the file once).
+  static std::function<void()> onPermanentChange;
+
+  // The variable file (script/varfile): its variables become "%" string
+  // variables, and what they were is remembered, so that a save writes only
+  // what this instance changed.  An empty path is varfile::DefaultPath().
+  // False (nothing loaded) when the file exists but cannot be read.
+  static bool LoadPermanentVar(const std::string& path = {});
+  // Writes the "%" string variables changed, made or deleted since the last
+  // load or save into the file, merged with what other instances wrote
+  // there.  Nothing to do (true) before a load or without a change.
+  static bool SavePermanentVar(std::string* error = nullptr);
+  // The loaded file's path (empty before a load).
+  static const std::string& PermanentFile();
   // Called after every change (the variable list refreshes from it).
   static std::function<void()> onChange;
 
@@ -75,6 +90,11 @@ class VAR {
   static ORDERED<int32_t> numbers_;
   static size_t bytes_;
   static uint64_t generation_;
+  static void MarkPermanent() {
+    if (fPermanentChanged) return;
+    fPermanentChanged = true;
+    if (onPermanentChange) onPermanentChange();
+  }
 };
 
 // A small direct-mapped memory of where variables live, keyed by a number

@@ -4,7 +4,9 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QDockWidget>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -16,11 +18,13 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QUrl>
 #include <algorithm>
 
 #include "platform/jcode.h"
 #include "platform/serialdevice.h"
 #include "platform/tick.h"
+#include "platform/ui.h"
 #include "shell/config.h"
 #include "shell/hostini.h"
 #include "shell/config_dialog.h"
@@ -99,9 +103,11 @@ FRAMEWINDOW::FRAMEWINDOW(bool oldShell) {
   funcBar->setMovable(false);
   for (int i = 0; i < 12; ++i) {
     auto* b = new QToolButton(funcBar);
+    b->setObjectName(QString("FunctionKey%1").arg(i + 1));
     b->setFocusPolicy(Qt::NoFocus);
     b->setToolButtonStyle(Qt::ToolButtonTextOnly);
     connect(b, &QToolButton::clicked, this, [this, i] {
+      functionKeyMods = QGuiApplication::keyboardModifiers();
       if (functionKey) {
         functionKey(i + 1, true);
         functionKey(i + 1, false);
@@ -232,11 +238,28 @@ void FRAMEWINDOW::BuildMenus() {
   RefreshScriptMenu();
 
   QMenu* help = menuBar()->addMenu(U("ヘルプ(&H)"));
+  help->addAction(U("スクリプトの文法(&S)"), this, [this] {
+    const QString path = ScriptGuidePath();
+    const bool opened = !path.isEmpty() && (openDocument ? openDocument(path)
+                                                         : QDesktopServices::openUrl(QUrl::fromLocalFile(path)));
+    if (!opened)
+      ui::Current().MessageBox("スクリプトの文法の説明 (SCRIPTS.md) を開けません。", kProgramName,
+                               ui::MB_OK | ui::MB_ICONWARNING);
+  });
   help->addAction(U("バージョン情報(&A)..."), this, [this] {
     QMessageBox::about(this, U("バージョン情報"),
                        U("Quillnet ") + QCoreApplication::applicationVersion() +
                            U("\n日本語 BBS のための通信端末"));
   });
+}
+
+QString FRAMEWINDOW::ScriptGuidePath() {
+  const QString app = QCoreApplication::applicationDirPath();
+  for (const QString& p : {app + "/../share/doc/Quillnet/SCRIPTS.md", app + "/../../docs/SCRIPTS.md"}) {
+    const QFileInfo f(p);
+    if (f.isFile()) return f.canonicalFilePath();
+  }
+  return {};
 }
 
 void FRAMEWINDOW::RefreshScriptMenu() {
@@ -379,14 +402,19 @@ void FRAMEWINDOW::ShowHostList() {
 }
 
 void FRAMEWINDOW::RefreshFunctionKeys(Qt::KeyboardModifiers mods) {
-  // Shift and Control show the names of the shifted key sets.
-  const int set = (mods & Qt::ShiftModifier) ? 1 : (mods & Qt::ControlModifier) ? 2 : 0;
+  // Shift, Control and both show the names of their key sets.
+  const bool shift = mods & Qt::ShiftModifier, ctrl = mods & Qt::ControlModifier;
+  shownBank = (shift ? 1 : 0) + (ctrl ? 2 : 0);
   const int shown = std::clamp(config.FuncKeyNum, 1, 12);
+  const char* prefix = shownBank == 1 ? "S-" : shownBank == 2 ? "C-" : shownBank == 3 ? "SC-" : "";
   for (int i = 0; i < 12; ++i) {
     QToolButton* b = funcButtons[size_t(i)];
-    const std::string name = jcode::SjisToUtf8(config.aszFuncName[i]);
-    const char* prefix = set == 1 ? "S-" : set == 2 ? "C-" : "";
-    b->setText(QString("%1F%2 %3").arg(prefix).arg(i + 1).arg(QString::fromStdString(name)));
+    if (functionKeyLabel) {
+      b->setText(QString("%1%2").arg(prefix, functionKeyLabel(shownBank * 12 + i)));
+    } else {
+      const std::string name = jcode::SjisToUtf8(config.aszFuncName[i]);
+      b->setText(QString("%1F%2 %3").arg(prefix).arg(i + 1).arg(QString::fromStdString(name)));
+    }
     b->setVisible(i < shown);
   }
 }
@@ -461,6 +489,7 @@ bool FRAMEWINDOW::eventFilter(QObject* watched, QEvent* e) {
   const bool inClient = QApplication::focusWidget() == client;
   // F1 to F12 without Alt while the terminal has the focus: the function keys.
   if (key >= Qt::Key_F1 && key <= Qt::Key_F12 && !(k->modifiers() & Qt::AltModifier) && inClient) {
+    functionKeyMods = k->modifiers();
     if (functionKey && !k->isAutoRepeat()) functionKey(key - Qt::Key_F1 + 1, t == QEvent::KeyPress);
     return true;
   }

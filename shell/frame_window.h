@@ -48,14 +48,28 @@ class FRAMEWINDOW : public QMainWindow {
   std::function<int(const std::string& sjisName)> dial;
   std::function<void()> hangup;
   // A function key (1 to 12) was pressed or released while the terminal had
-  // the focus.
+  // the focus, or its button was clicked (pressed and released over the same
+  // button: a press and a release at once).  FunctionKeyModifiers() gives
+  // the Shift and Ctrl state of that moment.
   std::function<void(int key, bool down)> functionKey;
+  Qt::KeyboardModifiers FunctionKeyModifiers() const { return functionKeyMods; }
+  // The text of a function key's button for an entry (bank * 12 + key, banks
+  // 0 plain, 1 Shift, 2 Ctrl, 3 both).  Unset: the settings' F1Name..F12Name
+  // for every bank.
+  std::function<QString(int entry)> functionKeyLabel;
   // The script menu's commands by number (44 run, 56 stop, 57 pause or
   // resume, 58 status, 59 edit, 62 stop all) and its state, asked each time
   // the menu opens: whether a script runs, whether it is paused.  Unset: the
   // menu's items are disabled.
   std::function<void(int command)> scriptCommand;
   std::function<std::pair<bool, bool>()> scriptState;
+  // Opens a document for the help menu (the script guide); unset: the
+  // desktop's viewer.  False when it could not be opened.
+  std::function<bool(const QString& path)> openDocument;
+  // Where the script guide SCRIPTS.md is: the installed documentation
+  // beside the program, else the source tree's docs beside a build; empty
+  // when neither exists.
+  static QString ScriptGuidePath();
   // Brings the script menu's items up to date (the menu does so as it opens).
   void RefreshScriptMenu();
 
@@ -69,6 +83,8 @@ class FRAMEWINDOW : public QMainWindow {
   void RebuildHostMenu();
   // The function-key labels, as Shift and Control change them.
   void RefreshFunctionKeys(Qt::KeyboardModifiers mods);
+  // The bank the bar shows now (0-3).
+  int FunctionKeyBank() const { return shownBank; }
   // Opens (or raises) the host list window.
   void ShowHostList();
   // Whether closing asks nothing more (set once the close was decided).
@@ -100,6 +116,8 @@ class FRAMEWINDOW : public QMainWindow {
   QDockWidget* treeDock = nullptr;
   QToolBar* funcBar = nullptr;
   std::array<QToolButton*, 12> funcButtons{};
+  Qt::KeyboardModifiers functionKeyMods = Qt::NoModifier;
+  int shownBank = 0;
   QMenu* hostMenu = nullptr;
   QAction* actHostList = nullptr;
   QAction* actHangup = nullptr;

@@ -59,6 +59,7 @@ const char* const kUsage =
     "  script    check a script file, or list what it compiles to\n"
     "  send      send files over the line with a transfer protocol\n"
     "  receive   receive files over the line with a transfer protocol\n"
+    "  vars      list and change the scripts' permanent variables\n"
     "\n";
 
 const char* const kLineOptions =
@@ -249,6 +250,9 @@ int ReceiveCommand(const std::vector<std::string>& args);
 extern const char* const kSendUsage;
 extern const char* const kReceiveUsage;
 extern const char* const kTransferOptions;
+// tools/tool_vars.cpp
+int VarsCommand(const std::vector<std::string>& args);
+extern const char* const kVarsUsage;
 
 namespace {
 
@@ -291,6 +295,7 @@ const std::vector<COMMAND>& Commands() {
       {"send", [](std::vector<std::string> a) { return SendCommand(a); }, text(kSendUsage, kTransferOptions), true},
       {"receive", [](std::vector<std::string> a) { return ReceiveCommand(a); }, text(kReceiveUsage, kTransferOptions),
        true},
+      {"vars", [](std::vector<std::string> a) { return VarsCommand(a); }, text(kVarsUsage, nullptr), true},
   };
   return commands;
 }

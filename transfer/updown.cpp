@@ -201,7 +201,7 @@ int ProcessUpload(const std::string& file, int p) {
   return Run(t, make(t));
 }
 
-int ProcessDownload(const std::string& file, int p) {
+int ProcessDownload(const std::string& file, int p, DOWNMODE mode) {
   if (!fOnline || fUpDownProcessing) return 0;
   const std::string dir = Dir(config.DownloadPath);
   if (p < 0) {
@@ -217,6 +217,7 @@ int ProcessDownload(const std::string& file, int p) {
   t.protocol = static_cast<PROTOCOL>(p);
   t.opt = TRANSFEROPTIONS{};
   t.opt.downloadDir = dir;
+  t.opt.mode = mode;
   t.askDownload = updownHooks.askDownload;
   t.askFileName = updownHooks.askFileName;
   t.BeginDownload();
@@ -248,24 +249,28 @@ int AutoBplus() {
 }
 
 int ProcessClipboardUpload() {
+  std::optional<std::string> text = updownHooks.clipboardText ? updownHooks.clipboardText() : std::nullopt;
+  if (fOnline && !fUpDownProcessing && (!text || text->size() >= kClipboardMax)) {
+    // No text there, or more than a text upload takes at once.
+    ErrorMessage(ProtocolErrorText(PE_UNKNOWN));
+    return 0;
+  }
+  return text ? ProcessTextUpload(*text, kClipboardName) : 0;
+}
+
+int ProcessTextUpload(const std::string& sjis, const std::string& shownName) {
   if (!fOnline || fUpDownProcessing) return 0;
   TRANSFER& t = transfer;
   t.protocol = PROTOCOL_TEXT;
   t.opt = TRANSFEROPTIONS{};
   t.files.clear();
-  t.szFileNameProtocol = kClipboardName;
+  t.szFileNameProtocol = shownName;
   t.BeginDownload();  // the common start, without a file
   t.fUpload = true;
   t.stats.upload = true;
-  t.ProtocolSetFileName(kClipboardName);
-  std::optional<std::string> text = updownHooks.clipboardText ? updownHooks.clipboardText() : std::nullopt;
-  if (!text || text->size() >= kClipboardMax) {
-    // No text there, or more than a text upload takes at once.
-    ErrorMessage(ProtocolErrorText(PE_UNKNOWN));
-    return 0;
-  }
-  t.ProtocolSetTotalBytes(static_cast<long long>(text->size()));
-  PrepareTextUpload(std::move(text));
+  t.ProtocolSetFileName(shownName);
+  t.ProtocolSetTotalBytes(static_cast<long long>(sjis.size()));
+  PrepareTextUpload(sjis);
   return Run(t, MakeTextUpload(t));
 }
 

@@ -56,7 +56,8 @@ extern UPDOWNHOOKS updownHooks;
 int ProcessUpload(const std::string& file, int p);
 // Download with protocol p (-1 asks); `file` is the name for protocols that
 // do not carry one.
-int ProcessDownload(const std::string& file, int p);
+// mode answers the question about an existing file (DM_ASK: ask).
+int ProcessDownload(const std::string& file, int p, DOWNMODE mode = DM_ASK);
 // Started by the receive dispatcher when the host begins a ZMODEM send (its
 // "**" ZDLE "B00" already taken).
 int AutoZmodem();
@@ -64,6 +65,12 @@ int AutoZmodem();
 int AutoBplus();
 // Text upload of the clipboard's text (name "(ｸﾘｯﾌﾟﾎﾞｰﾄﾞ)", never in the history).
 int ProcessClipboardUpload();
+// Text upload of text held in memory (Shift_JIS), shown as shownName; the
+// history keeps no line of it.  1 when it has all gone out.
+int ProcessTextUpload(const std::string& sjis, const std::string& shownName);
+// Fills scriptTransferHooks (script/transfercmds): UPLOAD, DOWNLOAD and
+// SENDWRAP go through the functions above.
+void InstallScriptTransfers();
 // Installs AutoZmodem (and AutoBplus) into CLIENT::hooks.
 void InstallTransferHooks();
 // The program directory (TRANHIST.TXT lives there) and the download and
