@@ -1,15 +1,18 @@
 // A whole "/s" session of the program without a window against the demo
 // host: the script dials, logs the call, logs in, reads the screen back from
 // the stock, keeps what it found in a file with the built-in functions, hangs
-// up, and its AFTERHANGUP script adds to the file before the run ends.  The
+// up, and its AFTERHANGUP script adds to the file before the run ends; on the
+// way it keeps the host in an INI file and reads it back, and runs a program.  The
 // transcript, the files and the exit status are what is checked.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "e2e/headless_fixture.h"
 #include "platform/jcode.h"
+#include "support/line_peer.h"
 #include "support/process.h"
 #include "support/tcp_peer.h"
 #include "support/temp_dir.h"
@@ -36,6 +39,7 @@ TEST_F(HeadlessCallScript, ASessionDialsLogsKeepsFilesAndEndsAfterItsHangupScrip
   ASSERT_TRUE(host.Start({QUILLNET_DEMOHOST_PATH, "--port", std::to_string(port)}, port, &error)) << error;
   StoreHost(TelnetHost("デモ", port));
   const std::string notes = dir.File("notes.txt"), log = dir.File("session.log");
+  const std::string ini = dir.File("session.ini"), ran = dir.File("ran");
   const std::string path = Script("session.hsc",
                                   "debuginfo on\n"
                                   "timeout 20\n"
@@ -63,6 +67,11 @@ TEST_F(HeadlessCallScript, ASessionDialsLogsKeepsFilesAndEndsAfterItsHangupScrip
                                   "#name = drop(search(#who, \"GUEST\"), \" \")\n"
                                   "writefile \"" + notes + "\", \"who=\" + tozenkaku(#name) + \" \" + length(tozenkaku(#name))\n"
                                   "closefile \"" + notes + "\"\n"
+                                  // Settings and programs: the host kept in an INI file, a program run.
+                                  "putini \"" + ini + "\", \"call\", \"host\", #host\n"
+                                  "getini \"" + ini + "\", \"call\", \"host\", #back\n"
+                                  "debuginfo \"ini \" + #back\n"
+                                  "run \"touch " + ran + "\"\n"
                                   "writelog \"-- logged by the script --^M^J\"\n"
                                   "log off\n"
                                   "debuginfo \"hanging up\"\n"
@@ -82,6 +91,8 @@ TEST_F(HeadlessCallScript, ASessionDialsLogsKeepsFilesAndEndsAfterItsHangupScrip
   EXPECT_NE(after, std::string::npos) << r.err;
   EXPECT_LT(hanging, after) << r.err;
   EXPECT_FALSE(Has(r.err, "no call")) << r.err;
+  EXPECT_TRUE(Has(r.err, "ini デモ\n")) << r.err;
+  EXPECT_TRUE(WaitFor([&] { return std::filesystem::exists(ran); }, 10000)) << r.err;
   EXPECT_FALSE(Has(r.err, "not reached")) << r.err;
   EXPECT_FALSE(Has(r.err, "のパラメタがおかしいです")) << r.err;
   // The transcript: the log-in and the page the script asked for.
