@@ -11,6 +11,7 @@
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
+#include <QClipboard>
 #include <QDockWidget>
 #include <QMenuBar>
 #include <QScreen>
@@ -32,6 +33,7 @@
 #include "port/telnet_dialog.h"
 #include "script/backup_offer_window.h"
 #include "script/script_menu_window.h"
+#include "script/linecmds.h"
 #include "script/script.h"
 #include "script/scriptname.h"
 #include "shell/config.h"
@@ -192,6 +194,9 @@ int main(int argc, char** argv) {
     }
   };
   SCRIPT::hooks.active = [] { return QGuiApplication::applicationState() == Qt::ApplicationActive; };
+  // SENDCLIPBRD types what the clipboard holds (the window's typing path).
+  SCRIPTLINE::hooks.clipboardText = [] { return QGuiApplication::clipboard()->text().toStdString(); };
+  if (!headless) SCRIPTLINE::hooks.typed = [](const std::string& sjis) { TERMINALVIEW::SendTyped(sjis); };
   bool scriptFailed = false;
   if (headless) InstallHeadlessScriptReports(stderr, &scriptFailed);
 
@@ -276,7 +281,11 @@ int main(int argc, char** argv) {
         // watchdog); a call still up is hung up first.
         SCRIPT::hooks.ended = [&scriptFailed] {
           QTimer::singleShot(0, qApp, [&scriptFailed] {
+            // A hang-up posted before the end (HANGUP) has run by now; a
+            // script it started (AFTERHANGUP) ends the run when it ends.
+            if (SCRIPT::fExecuting) return;
             if (fOnline) TAPISUB::Hangup();
+            if (SCRIPT::fExecuting) return;
             QCoreApplication::exit(scriptFailed ? 3 : 0);
           });
         };

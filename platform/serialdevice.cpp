@@ -143,18 +143,11 @@ ssize_t SERIALDEVICE::Write(const void* buf, size_t n) {
   return r;
 }
 
-bool SERIALDEVICE::SetParams(int baud, int stop, int flow, int parity) {
-  speed_t speed;
-  if (!SpeedToConstant(baud, &speed) || stop < 0 || stop > 2 || flow < 0 || flow > 2) {
-    errno = EINVAL;
-    return false;
-  }
-  termios t;
-  if (tcgetattr(fd, &t) < 0) return false;
-  cfsetspeed(&t, speed);
+void SERIALDEVICE::SetFrame(termios& t, int stop, int flow, int parity) {
   t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
   t.c_cflag |= CS8 | CLOCAL | CREAD;
-  if (parity) t.c_cflag |= PARENB;
+  if (parity == 1 || parity == 2) t.c_cflag |= PARENB;
+  if (parity == 2) t.c_cflag |= PARODD;
   if (stop != 0) t.c_cflag |= CSTOPB;
   // Received parity is not checked: bytes with a bad parity bit pass as they
   // are, and NUL bytes are kept (the receive path removes them itself).
@@ -163,6 +156,18 @@ bool SERIALDEVICE::SetParams(int baud, int stop, int flow, int parity) {
   t.c_cc[VSTOP] = 0x13;
   if (flow == 1) t.c_iflag |= IXON | IXOFF;
   if (flow == 2) t.c_cflag |= CRTSCTS;
+}
+
+bool SERIALDEVICE::SetParams(int baud, int stop, int flow, int parity) {
+  speed_t speed;
+  if (!SpeedToConstant(baud, &speed) || stop < 0 || stop > 2 || flow < 0 || flow > 2 || parity < 0 || parity > 2) {
+    errno = EINVAL;
+    return false;
+  }
+  termios t;
+  if (tcgetattr(fd, &t) < 0) return false;
+  cfsetspeed(&t, speed);
+  SetFrame(t, stop, flow, parity);
   if (TcSetAttr(fd, t) < 0) return false;
   // tcsetattr succeeds when any one change was made; check that the speed
   // took, since that is the one a driver may refuse.

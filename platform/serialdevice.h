@@ -52,8 +52,11 @@ class SERIALDEVICE : public LINE {
   // baud: bits per second, one of the speeds termios names (B50..B4000000);
   // another speed fails with EINVAL and leaves the line as it was.
   // stop: 0 one stop bit, 1 (one and a half; Linux has none: two) and 2 two.
-  // flow: 0 none, 1 XON/XOFF both ways, 2 RTS/CTS.  parity: even when non-zero.
+  // flow: 0 none, 1 XON/XOFF both ways, 2 RTS/CTS.  parity: 0 none, 1 even,
+  // 2 odd (a parity bit after eight data bits; another value fails with EINVAL).
   bool SetParams(int baud, int stop, int flow, int parity) override;
+  // The frame, flow control and raw input flags SetParams gives a line.
+  static void SetFrame(termios& t, int stop, int flow, int parity);
   int GetBaudrate() const override;
   void SetDtr(bool on) override;
   void SetBreak(bool on) override;

@@ -64,7 +64,7 @@ class COMPORT {
 
   // --- line parameters and signals (serial only) ---------------------------
   // 1 when the line took the settings (always on a socket or pipe), 0 when
-  // the device refused them (an unknown speed).
+  // the device refused them (an unknown speed).  parity: 0 none, 1 even, 2 odd.
   static int SetComParam(int baud, STOPBIT stop, FLOWCONTROL flow, int parity);
   static int GetBaudrate();  // -1 when closed or a socket
   static void Hangup();      // serial: drop DTR; socket: close the connection

@@ -667,6 +667,7 @@ void TAPISUB::Hangup() {
     COMPORT::fErrorDetect = 0;
     CommErrorDialog();
   }
+  if (hooks.hangupScript) hooks.hangupScript();
 }
 
 void TAPISUB::CheckLine() {

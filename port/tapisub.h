@@ -163,6 +163,9 @@ struct TAPISUBHOOKS {
   // The call is up (after the connect line, the log and the script), and
   // the call has ended (after going off line): add-in events, stock backups.
   std::function<void()> connected, hungUp;
+  // Last of all at a hang-up, once every script has ended: the script one
+  // of them asked to run after the call.
+  std::function<void()> hangupScript;
 };
 
 class TAPISUB {

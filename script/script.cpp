@@ -10,6 +10,8 @@
 #include "script/atoms.h"
 #include "script/dialogcmds.h"
 #include "script/filecmds.h"
+#include "script/linecmds.h"
+#include "script/logcmds.h"
 #include "script/programcmds.h"
 #include "script/settingcmds.h"
 #include "script/transfercmds.h"
@@ -136,16 +138,6 @@ std::vector<std::string> ScriptDirs() {
   return {".", config.ScriptPath};
 }
 
-// A CALL target: a label, a file (it holds a "."), or a file, ":" and a label.
-struct CALLTARGET {
-  std::string file, label;
-};
-CALLTARGET SplitTarget(const std::string& target) {
-  if (target.find('.') == std::string::npos) return {{}, target};
-  const size_t colon = target.find(':', target.find('.'));
-  if (colon == std::string::npos) return {target, {}};
-  return {target.substr(0, colon), target.substr(colon + 1)};
-}
 
 // How a line starting with `a` changes the nesting of switches and loops:
 // +1 for an opener, -1 for a closer, else 0.
@@ -247,6 +239,8 @@ class SCRIPTSTATEMENTS {
       case atom::ENDSWITCH: return true;
       default:
         if (SCRIPTFILE::Handles(a)) return SCRIPTFILE::Run(a);
+        if (SCRIPTLINE::Handles(a)) return SCRIPTLINE::Run(a);
+        if (SCRIPTLOG::Handles(a)) return SCRIPTLOG::Run(a);
         if (SCRIPTPROGRAMCMDS::Handles(a)) return SCRIPTPROGRAMCMDS::Run(a);
         if (SCRIPTDIALOGCMDS::Handles(a)) return SCRIPTDIALOGCMDS::Run(a);
         if (SCRIPTSETTINGCMDS::Handles(a)) return SCRIPTSETTINGCMDS::Run(a);
@@ -495,6 +489,7 @@ class SCRIPTSTATEMENTS {
       SCRIPT::ParameterError(atom::SEND);
       return false;
     }
+    if (SCRIPT::hooks.sentToAddins) SCRIPT::hooks.sentToAddins(v.Text());
     if (SCRIPT::hooks.send) SCRIPT::hooks.send(v.Text());
     return true;
   }
@@ -729,7 +724,7 @@ class SCRIPTSTATEMENTS {
   // Whether a CALL of the target would find its label (a file alone: the
   // file).  A file that does not compile has no labels; nothing is reported.
   static bool LabelExists(const std::string& target) {
-    const auto [file, label] = SplitTarget(target);
+    const auto [file, label] = SplitCallTarget(target);
     if (file.empty()) return L().program->code.GetLabelAddress(UpperAscii(label)).has_value();
     const std::string path = FindScriptFile(file, ScriptDirs());
     if (path.empty()) return false;
@@ -746,7 +741,7 @@ class SCRIPTSTATEMENTS {
 
   static bool CallTarget(const std::string& target, const std::vector<std::string>& args) {
     SCRIPTPOS next;
-    const auto [file, label] = SplitTarget(target);
+    const auto [file, label] = SplitCallTarget(target);
     if (!file.empty()) {
       const std::string path = FindScriptFile(file, ScriptDirs());
       if (path.empty()) {
@@ -1359,6 +1354,7 @@ void SCRIPT::SingleStep() {
 void SCRIPT::Reset() {
   levels_.clear();
   SCRIPTFILE::EndRun();
+  SCRIPTLINE::Reset();
   SCRIPTPROGRAMCMDS::EndRun();
   fExecuting = fPause = fDebugInfo = fHideDisplay = false;
   fKeyboardOn = true;

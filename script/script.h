@@ -101,6 +101,7 @@ struct SCRIPTERROR {
 
 struct SCRIPTHOOKS {
   std::function<void(const std::string& sjis)> send;        // SEND
+  std::function<void(const std::string& sjis)> sentToAddins;  // SEND: told to the add-ins first
   std::function<void(const SCRIPTERROR&)> reportError;     // the error dialog; default: an error box
   std::function<bool(const std::string& question)> askYes; // default: the facade's question (default Yes)
   std::function<void(const std::string& utf8)> debugInfo;  // DEBUGINFO; default: the debug log
@@ -193,6 +194,11 @@ class SCRIPT {
   // Whether a start is queued.
   static bool StartQueued() { return queued_.has_value(); }
 
+  // Runs the script an AFTERHANGUP registered, once (the registration is
+  // used up); called after the line was hung up.  True when it started.
+  // (script/linecmds holds the registration.)
+  static bool ExecuteHangupScript();
+
  private:
   static TICK Now() { return tickSource ? tickSource() : GetTick(); }
   static bool Push(SCRIPTPOS level);
@@ -218,6 +224,7 @@ class SCRIPT {
 
   friend class SCRIPTSTATEMENTS;
   friend class SCRIPTFILE;
+  friend class SCRIPTARGS;
   friend class SCRIPTCMDARGS;
   friend class SCRIPTTRANSFERARGS;
   // The running level's view for the evaluator, shared by every statement

@@ -53,6 +53,9 @@ void InstallScriptHooks() {
     if (SCRIPT::Execute(path)) CLIENT::QueuePass();
   };
   TAPISUB::hooks.stopScripts = [] { SCRIPT::StopAll(); };
+  TAPISUB::hooks.hangupScript = [] {
+    if (SCRIPT::ExecuteHangupScript()) CLIENT::QueuePass();
+  };
 }
 
 std::string HeadlessErrorLine(const SCRIPTERROR& e) {

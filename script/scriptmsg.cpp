@@ -36,6 +36,8 @@ const char* Text(int id) {
     case WHILE_MISMATCH: return "whileとendwhileの対応が合いません。";
     case SUBSCRIPT: return "配列の中がおかしいです。";
     case VARIABLE_MEMORY: return "変数用のメモリが限界を越えました。スクリプトは正常に動作しません。";
+    case NO_SETPORTNO: return "setportno文はサポートされていません。";
+    case CONNECT_ONLINE: return "オンライン中はconnect文は使えません。";
     case LITERAL_TOO_LONG: return "文字列が長すぎます（1024バイトまで）。";
     case NOT_YET: return "は、この版ではまだ使えません。";
     case PARAMETER: return "のパラメタがおかしいです。";

@@ -34,6 +34,8 @@ enum : int {
   WHILE_MISMATCH = 97,
   SUBSCRIPT = 99,
   VARIABLE_MEMORY = 100,
+  NO_SETPORTNO = 117,
+  CONNECT_ONLINE = 128,
   // Texts this program adds.
   LITERAL_TOO_LONG = 200,
   NOT_YET = 201,            // preceded by the keyword

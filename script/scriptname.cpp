@@ -75,3 +75,10 @@ std::string FindScriptPath(const std::string& path, const std::vector<std::strin
 std::string FindScriptFile(std::string_view sjisName, const std::vector<std::string>& dirs) {
   return FindScriptPath(ScriptNameToPath(sjisName), dirs);
 }
+
+CALLTARGET SplitCallTarget(const std::string& target) {
+  if (target.find('.') == std::string::npos) return {{}, target};
+  const size_t colon = target.find(':', target.find('.'));
+  if (colon == std::string::npos) return {target, {}};
+  return {target.substr(0, colon), target.substr(colon + 1)};
+}

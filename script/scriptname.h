@@ -18,3 +18,10 @@ std::string ScriptNameToPath(std::string_view sjisName);
 std::string FindScriptPath(const std::string& path, const std::vector<std::string>& dirs);
 // Both of the above.
 std::string FindScriptFile(std::string_view sjisName, const std::vector<std::string>& dirs);
+
+// A CALL target: a label, a file (it holds a "."), or a file, ":" and a
+// label.  The part that is not given is empty.
+struct CALLTARGET {
+  std::string file, label;
+};
+CALLTARGET SplitCallTarget(const std::string& target);

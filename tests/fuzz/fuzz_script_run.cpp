@@ -9,8 +9,10 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/paths.h"
 #include "script/script.h"
 #include "script/var.h"
+#include "shell/config.h"
 #include "terminal/waiter.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -19,6 +21,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static char scratch[] = "/tmp/quillnet-fuzz-script-XXXXXX";
   static const bool inScratch = [] {
     if (!::mkdtemp(scratch) || ::chdir(scratch) != 0) return false;
+    // Logs (LOG) and the settings a dial reads (CONNECT) stay there too.
+    std::snprintf(config.LogPath, sizeof config.LogPath, "%s", scratch);
+    SetConfigDir(std::string(scratch) + "/config");
+    SetDataDir(std::string(scratch) + "/data");
     std::atexit([] {
       std::error_code ec;
       std::filesystem::remove_all(scratch, ec);

@@ -172,6 +172,31 @@ TEST_F(SerialTest, OpenByPortNumberAndAgainWhileOpen) {
   EXPECT_TRUE(COMPORT::IsOpen());
 }
 
+// Ptys drop the parity flags, so the frame SetParams asks for is checked on
+// its own: none, even and odd parity after eight data bits.
+TEST_F(SerialTest, ParityChoicesMakeTheFrame) {
+  struct Case {
+    int parity;
+    bool parenb, parodd;
+  } cases[] = {{0, false, false}, {1, true, false}, {2, true, true}};
+  for (const auto& c : cases) {
+    termios t{};
+    t.c_cflag = PARODD | PARENB | CS7;  // what an earlier setting left
+    SERIALDEVICE::SetFrame(t, 0, 0, c.parity);
+    EXPECT_EQ((t.c_cflag & PARENB) != 0, c.parenb) << c.parity;
+    EXPECT_EQ((t.c_cflag & PARODD) != 0, c.parodd) << c.parity;
+    EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8)) << c.parity;
+  }
+  PtyPeer peer("sleep 30\n");
+  std::string error;
+  ASSERT_TRUE(peer.Start(&error)) << error;
+  auto dev = SERIALDEVICE::Open(peer.Device().c_str());
+  ASSERT_TRUE(dev);
+  EXPECT_TRUE(dev->SetParams(9600, 0, 0, 2));
+  EXPECT_FALSE(dev->SetParams(9600, 0, 0, 3));
+  EXPECT_EQ(errno, EINVAL);
+}
+
 TEST_F(SerialTest, LineSettingsReachTheDevice) {
   struct Case {
     int baud, stop, flow, parity;
