@@ -19,6 +19,7 @@
 #include "platform/usermessage.h"
 #include "script/atoms.h"
 #include "script/filecmds.h"
+#include "script/funckey.h"
 #include "script/script.h"
 #include "script/scripthook.h"
 #include "script/scriptmsg.h"
@@ -500,12 +501,24 @@ bool RunProgram(uint8_t a, SCRIPTCMDARGS& args) {
   return false;
 }
 
+// One entry (-1: all 48) back from the settings.
+void ResetKey(int entry) {
+  if (SCRIPTPROGRAMCMDS::hooks.resetKey) {
+    SCRIPTPROGRAMCMDS::hooks.resetKey(entry);
+  } else if (entry < 0) {
+    SCRIPT::ResetKeyAssign();
+  } else {
+    funcini.GetKeyAssign(entry);
+    if (funcKeyHooks.repaint) funcKeyHooks.repaint();
+  }
+}
+
 bool KeyAssign(SCRIPTCMDARGS& args) {
   if (args.PeekWord() == "RESET") {
     int which;
     args.Word({"RESET"}, which);
     if (args.AtEnd()) {
-      if (SCRIPTPROGRAMCMDS::hooks.resetKey) SCRIPTPROGRAMCMDS::hooks.resetKey(-1);
+      ResetKey(-1);
       changes.keysAssigned = false;
       return true;
     }
@@ -530,7 +543,7 @@ bool KeyAssign(SCRIPTCMDARGS& args) {
     while (!args.AtEnd()) {
       if (!args.Comma() || !args.Text(text)) return false;
     }
-    if (SCRIPTPROGRAMCMDS::hooks.resetKey) SCRIPTPROGRAMCMDS::hooks.resetKey(entry);
+    ResetKey(entry);
     return true;
   }
   if (!args.Comma() || !args.Text(text) || !args.End()) return false;
@@ -561,8 +574,14 @@ bool KeyAssign(SCRIPTCMDARGS& args) {
     if (stored.size() > 48) return args.Fail();
   }
   changes.keysAssigned = true;
-  if (SCRIPTPROGRAMCMDS::hooks.assignKey && !SCRIPTPROGRAMCMDS::hooks.assignKey(entry, name, kind == 0, stored))
-    return args.Fail();
+  if (SCRIPTPROGRAMCMDS::hooks.assignKey) {
+    if (!SCRIPTPROGRAMCMDS::hooks.assignKey(entry, name, kind == 0, stored)) return args.Fail();
+  } else {
+    // For this run only: the settings keep their entry, which a reset or
+    // the run's end brings back.
+    funcini.entries[size_t(entry)] = FUNCKEYENTRY{kind == 0, name, stored};
+    if (funcKeyHooks.repaint) funcKeyHooks.repaint();
+  }
   return true;
 }
 
@@ -706,7 +725,7 @@ void SCRIPTPROGRAMCMDS::EndRun() {
   for (const auto& [slot, saved] : changes.hilights)
     std::snprintf(config.aszHilight[slot], sizeof config.aszHilight[slot], "%s", saved.c_str());
   if (!changes.hilights.empty() && hooks.hilightChanged) hooks.hilightChanged();
-  if (changes.keysAssigned && hooks.resetKey) hooks.resetKey(-1);
+  if (changes.keysAssigned) ResetKey(-1);
   if (changes.errorLogWrapped) SCRIPT::hooks.reportError = changes.savedReport;
   changes = {};
   fErrorLog = false;

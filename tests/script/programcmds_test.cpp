@@ -22,6 +22,7 @@
 #include "platform/jcode.h"
 #include "platform/paths.h"
 #include "script/dialogcmds.h"
+#include "script/funckey.h"
 #include "script/programcmds.h"
 #include "script/script.h"
 #include "script/settingcmds.h"
@@ -424,6 +425,25 @@ TEST(ProgramState, KeyAssign) {
   EXPECT_TRUE(peer.errors.empty());
   EXPECT_EQ(resets, (std::vector<int>{-1, 28, 0}));
   SCRIPTPROGRAMCMDS::ResetForTest();
+}
+
+// Without a window's own hooks, an assignment lands in the function-key
+// table for the run and the settings' entry comes back when it ends.
+TEST(ProgramState, KeyAssignChangesTheKeyTableForTheRun) {
+  SCRIPTPROGRAMCMDS::ResetForTest();
+  funcini.LoadAll();
+  const FUNCKEYENTRY before = funcini.entries[1];
+  std::vector<FUNCKEYENTRY> shown;
+  funcKeyHooks.repaint = [&] { shown.push_back(funcini.entries[1]); };
+  SCRIPTPEER peer;
+  ASSERT_TRUE(SCRIPT::ExecuteFromMemory("keyassign F2, \"n\", STRING, \"a^^b\"\n"));
+  ASSERT_TRUE(peer.Run(1000));
+  EXPECT_TRUE(peer.errors.empty());
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_EQ(shown[0], (FUNCKEYENTRY{false, "n", "a^^b"}));
+  EXPECT_EQ(shown[1], before);
+  EXPECT_EQ(funcini.entries[1], before);
+  funcKeyHooks.repaint = nullptr;
 }
 
 TEST(ProgramState, ErrorLogAppendsEveryReport) {
