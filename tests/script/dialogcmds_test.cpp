@@ -26,6 +26,7 @@
 #include "script/script_input_dialog.h"
 #include "script/var.h"
 #include "shell/config.h"
+#include "support/process.h"
 #include "support/script_peer.h"
 #include "support/temp_dir.h"
 #include "support/test_app.h"
@@ -33,13 +34,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadWhole(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
 
 class DialogCommands : public ::testing::Test {
  protected:
@@ -275,7 +269,7 @@ TEST_F(DialogCommands, ExecEditorWithARealEditor) {
   ASSERT_EQ(facade.rec.boxes.size(), 1u);
   EXPECT_EQ(facade.rec.boxes[0].text, "貼り付ける文字列をクリップボードに置きました。エディタで貼り付けてください。");
   EXPECT_TRUE(fs::exists(file));  // made empty for the editor
-  EXPECT_EQ(ReadWhole(file), "");
+  EXPECT_EQ(ReadWholeFile(file), "");
   QElapsedTimer t;
   t.start();
   while (!fs::exists(file + ".L5C2") && t.elapsed() < 10000) QThread::msleep(5);

@@ -18,19 +18,13 @@
 #include "platform/paths.h"
 #include "script/filecmds.h"
 #include "script/var.h"
+#include "support/process.h"
 #include "support/script_peer.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadWhole(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
 
 std::vector<std::string> Names(const std::string& dir) {
   std::vector<std::string> v;
@@ -94,7 +88,7 @@ TEST_F(FileCommands, ReadFileLines) {
     ASSERT_TRUE(peer.errors.empty()) << peer.errors[0].message;
     std::string want;
     for (const std::string& l : c.lines) want += l + "\r\n";
-    EXPECT_EQ(ReadWhole(F("out.txt")), want);
+    EXPECT_EQ(ReadWholeFile(F("out.txt")), want);
     // At the end RESULT is 0 and the variable keeps the last line.
     const std::string last = c.lines.empty() ? std::string() : c.lines.back().substr(0, 1000);
     ASSERT_EQ(peer.sends.size(), 1u);
@@ -115,7 +109,7 @@ TEST_F(FileCommands, ALargeShiftJisFileCopiesByteForByte) {
   ASSERT_TRUE(WriteWholeFile(F("big.txt"), text));
   ASSERT_TRUE(RunScript(CopyLoop(F("big.txt"), F("copy.txt"))));
   EXPECT_TRUE(peer.errors.empty());
-  EXPECT_EQ(ReadWhole(F("copy.txt")), text);
+  EXPECT_EQ(ReadWholeFile(F("copy.txt")), text);
 }
 
 TEST_F(FileCommands, AppendCreateAndReopen) {
@@ -145,7 +139,7 @@ TEST_F(FileCommands, AppendCreateAndReopen) {
     EXPECT_EQ(peer.sends, std::vector<std::string>{"r" + std::to_string(c.result)});
     EXPECT_EQ(fs::exists(F("log.txt")), c.exists);
     if (c.exists) {
-      EXPECT_EQ(ReadWhole(F("log.txt")), c.after);
+      EXPECT_EQ(ReadWholeFile(F("log.txt")), c.after);
     }
   }
   // CREATEFILE empties a file; the same name (in any case) opened again is
@@ -160,7 +154,7 @@ TEST_F(FileCommands, AppendCreateAndReopen) {
                         Q("new.txt") + "\nwritefile " + Q("new.txt") + ", \"two\"\nwritefile " + Q("new.txt") +
                         ", \"\\x\"\n"));
   EXPECT_TRUE(peer.errors.empty());
-  EXPECT_EQ(ReadWhole(F("new.txt")), "two\r\n\\x\r\n");
+  EXPECT_EQ(ReadWholeFile(F("new.txt")), "two\r\n\\x\r\n");
 }
 
 TEST_F(FileCommands, NamesDifferingInATrailByteAreTwoFiles) {
@@ -169,8 +163,8 @@ TEST_F(FileCommands, NamesDifferingInATrailByteAreTwoFiles) {
   ASSERT_TRUE(RunScript("createfile " + a + "\ncreatefile " + b + "\nwritefile " + a + ", \"a\"\nwritefile " + b +
                         ", \"b\"\n"));
   EXPECT_TRUE(peer.errors.empty());
-  EXPECT_EQ(ReadWhole(F("\xe3\x82\xa2.txt")), "a\r\n");
-  EXPECT_EQ(ReadWhole(F("\xe3\x83\x82.txt")), "b\r\n");
+  EXPECT_EQ(ReadWholeFile(F("\xe3\x82\xa2.txt")), "a\r\n");
+  EXPECT_EQ(ReadWholeFile(F("\xe3\x83\x82.txt")), "b\r\n");
 }
 
 TEST_F(FileCommands, OpenFilesCloseWhenTheRunEnds) {
@@ -178,7 +172,7 @@ TEST_F(FileCommands, OpenFilesCloseWhenTheRunEnds) {
   ASSERT_TRUE(RunScript("createfile " + Q("a.txt") + "\nwritefile " + Q("a.txt") + ", \"kept\"\ncreatefile " +
                         Q("b.txt") + "\n"));
   EXPECT_EQ(SCRIPTFILE::OpenCount(), 0);
-  EXPECT_EQ(ReadWhole(F("a.txt")), "kept\r\n");
+  EXPECT_EQ(ReadWholeFile(F("a.txt")), "kept\r\n");
   // A called level's end does not close them; the outermost does.
   ASSERT_TRUE(SCRIPT::ExecuteFromMemory("createfile " + Q("c.txt") + "\ncall sub\nsend \"open\" + result\n"
                                         "timeout 1\nwait \"never\"\nexit\nsub:\nwritefile " + Q("c.txt") +
@@ -187,7 +181,7 @@ TEST_F(FileCommands, OpenFilesCloseWhenTheRunEnds) {
   EXPECT_EQ(SCRIPTFILE::OpenCount(), 1);
   ASSERT_TRUE(peer.Run(60000));
   EXPECT_EQ(SCRIPTFILE::OpenCount(), 0);
-  EXPECT_EQ(ReadWhole(F("c.txt")), "sub\r\n");
+  EXPECT_EQ(ReadWholeFile(F("c.txt")), "sub\r\n");
 }
 
 TEST_F(FileCommands, FailuresSetResultZeroAndSuccessesLeaveIt) {
@@ -241,8 +235,8 @@ TEST_F(FileCommands, FailuresSetResultZeroAndSuccessesLeaveIt) {
       EXPECT_FALSE(SCRIPTFILE::LastFailure().empty());
     }
     // Nothing that failed changed a file.
-    EXPECT_EQ(ReadWhole(F("a.txt")), "A\r\n");
-    EXPECT_EQ(ReadWhole(F("b.txt")), "B\r\n");
+    EXPECT_EQ(ReadWholeFile(F("a.txt")), "A\r\n");
+    EXPECT_EQ(ReadWholeFile(F("b.txt")), "B\r\n");
     EXPECT_TRUE(fs::is_directory(F("d")));
     EXPECT_FALSE(fs::exists(F("c.txt")));
   }
@@ -258,7 +252,7 @@ TEST_F(FileCommands, SuccessesDoTheirWork) {
   EXPECT_TRUE(fs::is_directory(F("made")));
   EXPECT_TRUE(fs::is_empty(F("made")));
   EXPECT_FALSE(fs::exists(F("a.txt")));
-  EXPECT_EQ(ReadWhole(F("moved.txt")), "A\r\n");
+  EXPECT_EQ(ReadWholeFile(F("moved.txt")), "A\r\n");
 }
 
 TEST_F(FileCommands, CopyReplacesTheTargetWholeAndLeavesNoTemporaryFile) {
@@ -270,8 +264,8 @@ TEST_F(FileCommands, CopyReplacesTheTargetWholeAndLeavesNoTemporaryFile) {
   ASSERT_TRUE(RunScript("checklabel here\nhere:\ncopyfile " + Q("src.bin") + ", " + Q("dst.bin") +
                         "\nsend \"r\" + result\n"));
   EXPECT_EQ(peer.sends, std::vector<std::string>{"r1"});
-  EXPECT_EQ(ReadWhole(F("dst.bin")), data);
-  EXPECT_EQ(ReadWhole(F("src.bin")), data);
+  EXPECT_EQ(ReadWholeFile(F("dst.bin")), data);
+  EXPECT_EQ(ReadWholeFile(F("src.bin")), data);
   struct stat st {};
   ASSERT_EQ(::stat(F("dst.bin").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0750u);
@@ -279,7 +273,7 @@ TEST_F(FileCommands, CopyReplacesTheTargetWholeAndLeavesNoTemporaryFile) {
   // A file still being written is copied with everything written so far.
   ASSERT_TRUE(RunScript("createfile " + Q("w.txt") + "\nwritefile " + Q("w.txt") + ", \"line\"\ncopyfile " +
                         Q("w.txt") + ", " + Q("w2.txt") + "\n"));
-  EXPECT_EQ(ReadWhole(F("w2.txt")), "line\r\n");
+  EXPECT_EQ(ReadWholeFile(F("w2.txt")), "line\r\n");
 }
 
 TEST_F(FileCommands, RenameAcrossFileSystemsCopiesThenDeletes) {
@@ -297,10 +291,10 @@ TEST_F(FileCommands, RenameAcrossFileSystemsCopiesThenDeletes) {
                         "\nsend \"a\" + result\nrenamefile \"" + shm + "/keep.txt\", " + Q("taken.txt") +
                         "\nsend \"b\" + result\n"));
   EXPECT_EQ(peer.sends, (std::vector<std::string>{"a1", "b0"}));
-  EXPECT_EQ(ReadWhole(F("to.txt")), data);
+  EXPECT_EQ(ReadWholeFile(F("to.txt")), data);
   EXPECT_FALSE(fs::exists(shm + "/from.txt"));
-  EXPECT_EQ(ReadWhole(shm + "/keep.txt"), "keep");
-  EXPECT_EQ(ReadWhole(F("taken.txt")), "taken");
+  EXPECT_EQ(ReadWholeFile(shm + "/keep.txt"), "keep");
+  EXPECT_EQ(ReadWholeFile(F("taken.txt")), "taken");
   EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{"taken.txt", "to.txt"}));
   fs::remove_all(shm);
 }
@@ -338,7 +332,7 @@ TEST_F(FileCommands, FunctionsTakeRelativeNamesFromTheRunsDirectory) {
   EXPECT_TRUE(peer.errors.empty());
   EXPECT_EQ(peer.sends, (std::vector<std::string>{"before ", "after T 5"}));
   // The file commands' own arguments see the same directory.
-  EXPECT_EQ(ReadWhole(F("o.txt")).substr(0, 2), "xT");
+  EXPECT_EQ(ReadWholeFile(F("o.txt")).substr(0, 2), "xT");
 }
 
 TEST_F(FileCommands, DirectoriesAreGivenInShiftJisOrRefused) {
@@ -358,7 +352,7 @@ TEST_F(FileCommands, DirectoriesAreGivenInShiftJisOrRefused) {
   fs::create_directories(japanese);
   ASSERT_TRUE(RunScript("createfile \"" + jcode::Utf8ToSjis(japanese) + "\\a.txt\"\nwritefile \"" +
                         jcode::Utf8ToSjis(japanese) + "\\A.TXT\", \"\x93\xfa\"\n"));
-  EXPECT_EQ(ReadWhole(japanese + "/a.txt"), "\x93\xfa\r\n");
+  EXPECT_EQ(ReadWholeFile(japanese + "/a.txt"), "\x93\xfa\r\n");
 }
 
 TEST_F(FileCommands, TemporaryFiles) {
@@ -370,7 +364,7 @@ TEST_F(FileCommands, TemporaryFiles) {
   EXPECT_EQ(peer.sends[0], "r1");
   const std::string name = peer.sends[1];
   EXPECT_EQ(name.substr(0, dir.Path().size() + 3), dir.Path() + "/QN");
-  EXPECT_EQ(ReadWhole(name), "temp\r\n");
+  EXPECT_EQ(ReadWholeFile(name), "temp\r\n");
   // A temporary directory Shift_JIS cannot name: refused, nothing left in it.
   const std::string emoji = dir.File("\xf0\x9f\x98\x80");
   fs::create_directory(emoji);

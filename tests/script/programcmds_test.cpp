@@ -28,6 +28,7 @@
 #include "script/settingcmds.h"
 #include "script/var.h"
 #include "shell/config.h"
+#include "support/process.h"
 #include "support/script_peer.h"
 #include "support/temp_dir.h"
 #include "support/test_app.h"
@@ -35,13 +36,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadWhole(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
 
 // Scripts on the real clock and the real event loop: each round lets Qt
 // deliver what is due (a program's start or end) and runs Process.
@@ -134,8 +128,8 @@ TEST_F(ProgramCommands, AProgramsOutputGoesToOurStandardError) {
   ::close(e);
   ASSERT_TRUE(ended);
   EXPECT_TRUE(run.errors.empty());
-  EXPECT_EQ(ReadWhole(out), "");
-  const std::string got = ReadWhole(err);
+  EXPECT_EQ(ReadWholeFile(out), "");
+  const std::string got = ReadWholeFile(err);
   EXPECT_NE(got.find("to-out\n"), std::string::npos) << got;
   EXPECT_NE(got.find("to-err\n"), std::string::npos) << got;
 }
@@ -458,7 +452,7 @@ TEST(ProgramState, ErrorLogAppendsEveryReport) {
   ASSERT_TRUE(peer.Run(1000));
   // Every error is still reported; the log has the two made while it was on.
   EXPECT_EQ(peer.errors.size(), 3u);
-  const std::string log = ReadWhole(dir.File("ScriptError.log"));
+  const std::string log = ReadWholeFile(dir.File("ScriptError.log"));
   EXPECT_NE(log.find("@memory:2: WINDOWのパラメタがおかしいです。 [WINDOW]\n"), std::string::npos) << log;
   EXPECT_NE(log.find("@memory:2: RUNのパラメタがおかしいです。 [RUN]\n"), std::string::npos) << log;
   EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2);

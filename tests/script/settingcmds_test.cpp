@@ -15,19 +15,13 @@
 #include "platform/settingsfile.h"
 #include "script/settingcmds.h"
 #include "shell/registry.h"
+#include "support/process.h"
 #include "support/script_peer.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadWhole(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
 
 TEST(IniEdit, EveryOtherByteIsKept) {
   struct CASE {
@@ -81,7 +75,7 @@ TEST_F(SettingCommands, IniFilesInTheSettingsDirectory) {
   EXPECT_TRUE(peer.errors.empty());
   EXPECT_EQ(peer.sends, std::vector<std::string>{"taro,42,[]"});
   // Shift_JIS stays Shift_JIS in a file of the script's own.
-  EXPECT_EQ(ReadWhole(path), "; mine\r\n[Login]\r\nUser=taro\r\nCount=42\r\nName=" + kanji + "\r\n");
+  EXPECT_EQ(ReadWholeFile(path), "; mine\r\n[Login]\r\nUser=taro\r\nCount=42\r\nName=" + kanji + "\r\n");
   struct stat st {};
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);  // the file keeps its mode
@@ -89,7 +83,7 @@ TEST_F(SettingCommands, IniFilesInTheSettingsDirectory) {
   const std::string other = dir.File("sub/x.ini");
   fs::create_directories(dir.File("sub"));
   ASSERT_TRUE(RunScript("putini \"" + other + "\", \"s\", \"k\", \"v\"\ngetini \"" + other + "\", \"s\", \"k\", @v\nsend @v\n"));
-  EXPECT_EQ(ReadWhole(other), "[s]\r\nk=v\r\n");
+  EXPECT_EQ(ReadWholeFile(other), "[s]\r\nk=v\r\n");
   EXPECT_EQ(peer.sends.back(), "v");
 }
 
@@ -101,7 +95,7 @@ TEST_F(SettingCommands, QuillnetIniIsUtf8OnDisk) {
                         "putini \"Quillnet.ini\", \"" + grass + "\", \"Name\", \"" + value + "\"\n"));
   EXPECT_TRUE(peer.errors.empty());
   EXPECT_EQ(peer.sends, std::vector<std::string>{"1"});
-  EXPECT_EQ(ReadWhole(path), "[_NewHost]\n草の根=1\n\n[草の根]\nName=値\n");
+  EXPECT_EQ(ReadWholeFile(path), "[_NewHost]\n草の根=1\n\n[草の根]\nName=値\n");
 }
 
 TEST_F(SettingCommands, IniFailuresAndParameters) {
@@ -140,7 +134,7 @@ TEST_F(SettingCommands, RegistryKeysLiveInTheStore) {
   EXPECT_TRUE(peer.errors.empty());
   EXPECT_EQ(peer.sends, std::vector<std::string>{"-5,-5," + nihon + ",7"});
   // What the store's file holds, read by another reader.
-  SETTINGSFILE::Tree tree = SETTINGSFILE::Parse(ReadWhole(REGISTRY::FilePath()));
+  SETTINGSFILE::Tree tree = SETTINGSFILE::Parse(ReadWholeFile(REGISTRY::FilePath()));
   ASSERT_TRUE(tree.count("Software\\Test\\App"));
   EXPECT_EQ(tree["Software\\Test\\App"]["s"].data, "日本");
   EXPECT_EQ(tree["Software\\Test\\App"]["n"].dword, static_cast<uint32_t>(-5));
@@ -152,7 +146,7 @@ TEST_F(SettingCommands, RegistryKeysLiveInTheStore) {
   ASSERT_EQ(peer.errors.size(), 1u);
   EXPECT_EQ(peer.errors[0].id, 113);
   EXPECT_EQ(peer.errors[0].message, "レジストリがオープンされてないのにwritereg/getregが使われました。");
-  tree = SETTINGSFILE::Parse(ReadWhole(REGISTRY::FilePath()));
+  tree = SETTINGSFILE::Parse(ReadWholeFile(REGISTRY::FilePath()));
   EXPECT_FALSE(tree.count("Software\\Test\\App"));
   EXPECT_TRUE(tree.count("HKEY_LOCAL_MACHINE\\Software\\Test\\App"));
 }
