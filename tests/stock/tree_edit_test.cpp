@@ -72,6 +72,9 @@ class TreeEditTest : public ::testing::Test {
   }
   void TearDown() override {
     pfnStockOnline = savedOnline;
+    // The hooks first: a test's hooks hold references to its own locals,
+    // which are gone by now, and the rebuild below would call them.
+    TREE::ResetEditForTest();
     TREE::Initialize(2);
     TREE::ResetEditForTest();
     clipboardHooks = CLIPBOARDHOOKS();
