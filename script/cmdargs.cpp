@@ -129,3 +129,11 @@ bool SCRIPTARGS::SetText(const std::string& name, const std::string& value) {
   }
   return true;
 }
+
+void SCRIPTARGS::SetResult(int32_t r) { Level().result = r; }
+
+bool SCRIPTARGS::NotAvailable() const {
+  SCRIPT::Report(scriptmsg::NOT_YET, std::string(atom::Name(keyword_)) + " " + scriptmsg::Text(scriptmsg::NOT_YET),
+                 atom::Name(keyword_));
+  return false;
+}

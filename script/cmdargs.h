@@ -68,6 +68,10 @@ class SCRIPTARGS {
   static bool Push(SCRIPTPOS level);
   // Assigns a text (message 100 when the store is full).
   static bool SetText(const std::string& name, const std::string& value);
+  // The running level's RESULT.
+  static void SetResult(int32_t r);
+  // The statement cannot run yet ("<KEYWORD> " and message NOT_YET); false.
+  bool NotAvailable() const;
 
  private:
   uint8_t keyword_;
