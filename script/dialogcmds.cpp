@@ -12,6 +12,7 @@
 #include "platform/ui.h"
 #include "platform/usermessage.h"
 #include "script/atoms.h"
+#include "script/cmdargs.h"
 #include "script/filecmds.h"
 #include "script/programcmds.h"
 #include "script/script.h"
@@ -37,7 +38,7 @@ std::string U(const std::string& sjis) { return jcode::SjisToUtf8(sjis); }
 
 // A box through the facade while the level sleeps.
 int Box(const std::string& sjis, unsigned style, int64_t ms = -1) {
-  SCRIPTCMDARGS::DIALOGTIME asking;
+  SCRIPTARGS::DIALOGTIME asking;
   if (ms >= 0 && SCRIPTDIALOGCMDS::hooks.timedBox) return SCRIPTDIALOGCMDS::hooks.timedBox(U(sjis), kCaption, style, ms);
   // Without a timed box (headless) the time has passed at once: the
   // recording facade answers with the default button.
@@ -45,7 +46,7 @@ int Box(const std::string& sjis, unsigned style, int64_t ms = -1) {
 }
 
 // Items of MENU / ADDMENU: expressions separated by commas.
-bool AddItems(SCRIPTCMDARGS& args, bool numbered) {
+bool AddItems(SCRIPTARGS& args, bool numbered) {
   while (!args.AtEnd()) {
     std::string item;
     if (!args.Text(item)) return false;
@@ -59,23 +60,22 @@ bool AddItems(SCRIPTCMDARGS& args, bool numbered) {
   return true;
 }
 
-bool ExecEditor(SCRIPTCMDARGS& args) {
+bool ExecEditor(SCRIPTARGS& args) {
   std::string file, text;
   int32_t line = 0, column = 0;
   if (!args.AtEnd()) {
     if (!args.Text(file)) return false;
     if (!args.AtEnd()) {
       std::string var;
-      bool numeric = false;
       int32_t count = 0;
-      if (!args.Comma() || !args.Variable(var, numeric) || !args.Comma() || !args.Number(count)) return false;
-      if (numeric) return args.Fail();
+      if (!args.Comma() || !args.Variable(var, true) || !args.Comma() || !args.Number(count)) return false;
+      if (VAR::IsNumeric(var)) return args.Fail();
       if (!args.AtEnd() && (!args.Comma() || !args.Number(line))) return false;
       if (!args.AtEnd() && (!args.Comma() || !args.Number(column))) return false;
       if (!args.End()) return false;
       if (count <= 0) {
         // Nothing to paste: nothing happens.
-        SCRIPTCMDARGS::SetResult(0);
+        SCRIPTARGS::SetResult(0);
         return true;
       }
       count = std::min<int32_t>(count, SCRIPTDIALOGCMDS::MAX_PASTE_LINES);
@@ -90,19 +90,19 @@ bool ExecEditor(SCRIPTCMDARGS& args) {
     const std::optional<std::string> p = SCRIPTFILE::Resolve(file, true);
     if (!p) {
       DebugLogF("script: EXECEDITOR %s: not a Shift_JIS path\n", U(file).c_str());
-      SCRIPTCMDARGS::SetResult(0);
+      SCRIPTARGS::SetResult(0);
       return true;
     }
     path = *p;
   }
   bool reached;
   {
-    SCRIPTCMDARGS::DIALOGTIME editing;
+    SCRIPTARGS::DIALOGTIME editing;
     reached = SCRIPT::ExecEditor(path, text, line, column);
   }
-  SCRIPTCMDARGS::SetResult(reached ? 1 : 0);
+  SCRIPTARGS::SetResult(reached ? 1 : 0);
   // The editor gets the front before the script goes on.
-  SCRIPTCMDARGS::SleepFor(0);
+  SCRIPTARGS::SleepFor(0);
   return false;
 }
 
@@ -170,17 +170,15 @@ bool SCRIPTDIALOGCMDS::Handles(uint8_t a) {
 }
 
 bool SCRIPTDIALOGCMDS::Run(uint8_t a) {
-  SCRIPTCMDARGS args(a);
-  ++SCRIPTCMDARGS::L().pos;
+  SCRIPTARGS args(a, true, SCRIPTARGS::BARE::REFUSE);
   std::string text, var, initial;
-  bool numeric = false;
   switch (a) {
     case atom::MESSAGE:
     case atom::QUESTION: {
       if (!args.Text(text) || !args.End()) return false;
       const bool question = a == atom::QUESTION;
       const int r = Box(text, question ? ui::MB_YESNO | ui::MB_ICONQUESTION : ui::MB_OK | ui::MB_ICONINFORMATION);
-      SCRIPTCMDARGS::SetResult(question ? (r == ui::IDYES ? 1 : 0) : 0);
+      SCRIPTARGS::SetResult(question ? (r == ui::IDYES ? 1 : 0) : 0);
       return true;
     }
     case atom::TIMEOUTMESSAGE:
@@ -190,7 +188,7 @@ bool SCRIPTDIALOGCMDS::Run(uint8_t a) {
       const bool question = a == atom::TIMEOUTQUESTION;
       const int64_t ms = seconds < 0 ? 0 : int64_t(seconds) * 1000;
       const int r = Box(text, question ? ui::MB_YESNO | ui::MB_ICONQUESTION : ui::MB_OK | ui::MB_ICONINFORMATION, ms);
-      SCRIPTCMDARGS::SetResult(question ? (r == ui::IDYES ? 1 : 0) : 0);
+      SCRIPTARGS::SetResult(question ? (r == ui::IDYES ? 1 : 0) : 0);
       return true;
     }
     case atom::ERROR_: {
@@ -202,28 +200,28 @@ bool SCRIPTDIALOGCMDS::Run(uint8_t a) {
         return false;
       }
       // No window: the run's error report records it, and the run fails.
-      SCRIPTCMDARGS::ReportMessage(0, U(text));
+      SCRIPTARGS::ReportMessage(0, U(text));
       return false;
     }
     case atom::INPUT:
     case atom::SECRETINPUT: {
       // Both report as INPUT.
-      SCRIPTCMDARGS input(atom::INPUT);
-      if (!input.Text(text) || !input.Comma() || !input.Variable(var, numeric)) return false;
+      SCRIPTARGS input(atom::INPUT, false, SCRIPTARGS::BARE::REFUSE);
+      if (!input.Text(text) || !input.Comma() || !input.Variable(var, true)) return false;
       if (!input.AtEnd() && (!input.Comma() || !input.Text(initial))) return false;
       if (!input.End()) return false;
       const bool longPrompt = text.size() > SHORT_PROMPT || text.find_first_of("\r\n") != std::string::npos;
       std::optional<std::string> got;
       if (hooks.input) {
-        SCRIPTCMDARGS::DIALOGTIME asking;
+        SCRIPTARGS::DIALOGTIME asking;
         got = hooks.input(U(text), U(initial), a == atom::SECRETINPUT, longPrompt);
       }
       if (!got) {
-        SCRIPTCMDARGS::SetResult(-1);
+        SCRIPTARGS::SetResult(-1);
         return true;
       }
-      SCRIPTCMDARGS::SetResult(1);
-      return SCRIPTCMDARGS::Assign(var, numeric, std::string(CutSjis(jcode::Utf8ToSjis(*got), VAR::MAX_VALUE)));
+      SCRIPTARGS::SetResult(1);
+      return SCRIPTARGS::Assign(var, std::string(CutSjis(jcode::Utf8ToSjis(*got), VAR::MAX_VALUE)));
     }
     case atom::MENU:
     case atom::NUMBERMENU:
@@ -241,14 +239,14 @@ bool SCRIPTDIALOGCMDS::Run(uint8_t a) {
       menuNumbered = 0;
       int chosen = -1;
       if (hooks.menu && !items.empty()) {
-        SCRIPTCMDARGS::DIALOGTIME asking;
+        SCRIPTARGS::DIALOGTIME asking;
         chosen = hooks.menu(items, fOnline != 0);
       }
-      SCRIPTCMDARGS::SetResult(chosen);
+      SCRIPTARGS::SetResult(chosen);
       return true;
     }
     case atom::INPUTFILENAME: {
-      if (!args.Text(text) || !args.Comma() || !args.StringVariable(var)) return false;
+      if (!args.Text(text) || !args.Comma() || !args.Variable(var)) return false;
       if (!args.AtEnd() && (!args.Comma() || !args.Text(initial))) return false;
       if (!args.End()) return false;
       if (text.size() > MAX_TITLE || initial.size() > MAX_INITIAL_FILE) return args.Fail();
@@ -258,17 +256,17 @@ bool SCRIPTDIALOGCMDS::Run(uint8_t a) {
       }
       std::string chosen;
       {
-        SCRIPTCMDARGS::DIALOGTIME asking;
+        SCRIPTARGS::DIALOGTIME asking;
         chosen = ui::Current().ChooseFile(U(text), dir, "すべてのﾌｧｲﾙ (*)", false);
       }
       const std::string sjis = jcode::Utf8ToSjis(chosen);
       if (chosen.empty() || jcode::SjisToUtf8(sjis) != chosen || sjis.size() > VAR::MAX_VALUE) {
         if (!chosen.empty()) DebugLogF("script: INPUTFILENAME %s: Shift_JIS cannot hold the name\n", chosen.c_str());
-        SCRIPTCMDARGS::SetResult(-1);
+        SCRIPTARGS::SetResult(-1);
         return true;
       }
-      SCRIPTCMDARGS::SetResult(1);
-      return SCRIPTCMDARGS::Assign(var, false, sjis);
+      SCRIPTARGS::SetResult(1);
+      return SCRIPTARGS::Assign(var, sjis);
     }
     case atom::EXECEDITOR: return ExecEditor(args);
     default: return true;

@@ -9,7 +9,7 @@
 //   EXECEDITOR [file [, array var, count [, line [, column]]]]   RESULT 1 / 0
 //
 // Every box goes through the facade (platform/ui.h) while the level counts
-// as sleeping (SCRIPTCMDARGS::DIALOGTIME: SCRIPT::NESTEDLOOP held, the
+// as sleeping (SCRIPTARGS::DIALOGTIME: SCRIPT::NESTEDLOOP held, the
 // watchdog started afresh after it).  The dialogs the facade has no form for
 // (the input boxes, the timed box, the pop-up menu, the clipboard) are
 // SCRIPTDIALOGCMDS::hooks, filled by the windows (InstallScriptDialogs).

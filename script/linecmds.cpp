@@ -180,7 +180,7 @@ bool SCRIPTLINE::Run(uint8_t a) {
     case atom::GETHOSTNAME: {
       std::string var;
       if (!args.Variable(var) || !args.End()) return false;
-      return SCRIPTARGS::SetText(var, hostprop.szName);
+      return SCRIPTARGS::Assign(var, hostprop.szName);
     }
     default: return true;
   }

@@ -72,7 +72,7 @@ bool SCRIPTLOG::Run(uint8_t a) {
         // Above the oldest line there is nothing.
         if (up == 0) line.assign(cv.Item()->Text(), static_cast<size_t>(cv.Length()));
       }
-      return SCRIPTARGS::SetText(var, line);
+      return SCRIPTARGS::Assign(var, line);
     }
     case atom::SAVEBUFFER:
     case atom::CLEARBUFFER: return args.End();

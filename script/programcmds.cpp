@@ -18,6 +18,7 @@
 #include "platform/paths.h"
 #include "platform/usermessage.h"
 #include "script/atoms.h"
+#include "script/cmdargs.h"
 #include "script/filecmds.h"
 #include "script/funckey.h"
 #include "script/script.h"
@@ -37,11 +38,6 @@ namespace {
 
 constexpr int RUN_FAILED = 88;
 const char* const kRunFailed = "runコマンドで指定されたコマンドの実行に失敗しました。";
-
-// Tokens of levels asleep until something outside wakes them: the level's
-// sleepUntil holds SLEEP_BASE - token, a moment no clock reaches.
-constexpr TICK SLEEP_BASE = ~TICK(0);
-uint64_t nextToken = 1;
 
 // Programs started by RUN or RUNSYNC2 that have not ended (they are never
 // killed with the run: the user may still be using them).
@@ -82,7 +78,7 @@ std::string TwoDigits(int a, int b, int c) {
 
 // The directory programs start in: the running script's own, else the run's.
 std::string ScriptDir() {
-  const SCRIPTPOS& l = SCRIPTCMDARGS::L();
+  const SCRIPTPOS& l = SCRIPTARGS::Level();
   if (!l.file.empty() && l.file[0] != '@') {
     fs::path p = fs::path(l.file).parent_path();
     std::error_code ec;
@@ -121,217 +117,16 @@ void ForgetWhenEnded(QProcess* p) {
 // at that statement's line, and the script ends.
 void StartFailedWhileAsleep(uint64_t token, int line, const std::string& command) {
   DebugLogF("script: RUN %s: it could not be started\n", command.c_str());
-  if (!SCRIPTCMDARGS::IsRunning(token)) {
-    SCRIPTCMDARGS::Wake(token);
+  if (!SCRIPTARGS::IsRunning(token)) {
+    SCRIPTARGS::Wake(token);
     return;
   }
-  SCRIPTCMDARGS::L().line = line;
-  SCRIPTCMDARGS::Wake(token);
-  SCRIPTCMDARGS::ReportAndStop(RUN_FAILED, kRunFailed);
+  SCRIPTARGS::Level().line = line;
+  SCRIPTARGS::Wake(token);
+  SCRIPTARGS::ReportAndStop(RUN_FAILED, kRunFailed);
 }
 
 }  // namespace
-
-// ---- SCRIPTCMDARGS ---------------------------------------------------------
-
-SCRIPTPOS& SCRIPTCMDARGS::L() { return SCRIPT::levels_.back(); }
-const EVALCONTEXT& SCRIPTCMDARGS::Context() { return SCRIPT::EvalContext(); }
-
-uint8_t SCRIPTCMDARGS::Peek() const {
-  const std::vector<uint8_t>& c = L().program->code.Code();
-  return L().pos < c.size() ? c[L().pos] : 0;
-}
-
-std::string SCRIPTCMDARGS::PeekWord() const {
-  if (Peek() != atom::WORD) return {};
-  const std::vector<uint8_t>& c = L().program->code.Code();
-  ATOMITERATOR it(c.data(), c.size(), L().pos);
-  ATOMREF a;
-  if (!it.Next(a)) return {};
-  return std::string(a.Text());
-}
-
-bool SCRIPTCMDARGS::AtEnd() const { return Peek() == atom::LINENO || Peek() == 0; }
-
-bool SCRIPTCMDARGS::Fail() const {
-  SCRIPT::ParameterError(keyword_);
-  return false;
-}
-
-bool SCRIPTCMDARGS::Value(SCRIPTVALUE& v) {
-  if (AtEnd() || Peek() == atom::COMMA || Peek() == atom::WORD) return Fail();
-  EVALUATOR e(Context(), L().pos);
-  if (!e.GetValue(v)) {
-    SCRIPT::ExpressionError(e.errorId, e.errorKeyword);
-    return false;
-  }
-  L().pos = e.Position();
-  return true;
-}
-
-bool SCRIPTCMDARGS::Text(std::string& out) {
-  SCRIPTVALUE v;
-  if (!Value(v)) return false;
-  out = v.Text();
-  return true;
-}
-
-bool SCRIPTCMDARGS::Number(int32_t& out) {
-  SCRIPTVALUE v;
-  if (!Value(v)) return false;
-  out = v.AsNumber();
-  return true;
-}
-
-bool SCRIPTCMDARGS::Variable(std::string& name, bool& numeric) {
-  const std::vector<uint8_t>& c = L().program->code.Code();
-  ATOMITERATOR it(c.data(), c.size(), L().pos);
-  ATOMREF a;
-  if (!it.Next(a) || a.atom != atom::VARIABLE) return Fail();
-  EVALUATOR e(Context(), a.Next());
-  if (!e.GetDim(a.Text(), name)) {
-    SCRIPT::RuntimeError(e.errorId);
-    return false;
-  }
-  numeric = VAR::IsNumeric(name);
-  L().pos = e.Position();
-  return true;
-}
-
-bool SCRIPTCMDARGS::StringVariable(std::string& name) {
-  bool numeric = false;
-  if (!Variable(name, numeric)) return false;
-  return numeric ? Fail() : true;
-}
-
-bool SCRIPTCMDARGS::OnOff(bool& on) {
-  if (Peek() != atom::ON && Peek() != atom::OFF) return Fail();
-  on = Peek() == atom::ON;
-  ++L().pos;
-  return true;
-}
-
-bool SCRIPTCMDARGS::Word(std::initializer_list<const char*> words, int& index) {
-  const std::string w = PeekWord();
-  index = 0;
-  for (const char* x : words) {
-    if (!w.empty() && w == x) {
-      const std::vector<uint8_t>& c = L().program->code.Code();
-      ATOMITERATOR it(c.data(), c.size(), L().pos);
-      ATOMREF a;
-      it.Next(a);
-      L().pos = a.Next();
-      return true;
-    }
-    ++index;
-  }
-  return Fail();
-}
-
-bool SCRIPTCMDARGS::Comma() {
-  if (Peek() != atom::COMMA) return Fail();
-  ++L().pos;
-  return true;
-}
-
-bool SCRIPTCMDARGS::CommaIfMore() { return AtEnd() ? true : Comma(); }
-
-bool SCRIPTCMDARGS::End() const { return AtEnd() ? true : Fail(); }
-
-bool SCRIPTCMDARGS::Assign(const std::string& name, bool numeric, const std::string& text) {
-  const bool ok = numeric ? VAR::SetNumVar(name, ScriptToNumber(text)) : VAR::SetVar(name, CutSjis(text, VAR::MAX_VALUE));
-  if (!ok) SCRIPT::RuntimeError(scriptmsg::VARIABLE_MEMORY);
-  return ok;
-}
-
-bool SCRIPTCMDARGS::AssignNumber(const std::string& name, bool numeric, int32_t n) {
-  const bool ok = numeric ? VAR::SetNumVar(name, n) : VAR::SetVar(name, std::to_string(n));
-  if (!ok) SCRIPT::RuntimeError(scriptmsg::VARIABLE_MEMORY);
-  return ok;
-}
-
-void SCRIPTCMDARGS::SetResult(int32_t r) { L().result = r; }
-void SCRIPTCMDARGS::RuntimeError(int id) { SCRIPT::RuntimeError(id); }
-
-void SCRIPTCMDARGS::ReportMessage(int id, const std::string& message) {
-  SCRIPT::Report(id, message, SCRIPT::levels_.empty() ? std::string() : SCRIPT::KeywordOf(L()));
-}
-
-void SCRIPTCMDARGS::ReportAndStop(int id, const std::string& message) {
-  ReportMessage(id, message);
-  SCRIPT::stopAfterStatement_ = false;
-  SCRIPT::Stop();
-  QueueProcess();
-}
-
-TICK SCRIPTCMDARGS::Now() { return SCRIPT::Now(); }
-void SCRIPTCMDARGS::RestartWatchdog() { SCRIPT::watchdogStart_ = SCRIPT::Now(); }
-
-void SCRIPTCMDARGS::QueueProcess() {
-  if (SCRIPT::hooks.queueProcess) SCRIPT::hooks.queueProcess();
-}
-
-namespace {
-// Past the statement: the level goes on with the next line when it wakes.
-void PastLine(SCRIPTPOS& l) {
-  const std::vector<uint8_t>& c = l.program->code.Code();
-  ATOMITERATOR it(c.data(), c.size(), l.pos);
-  ATOMREF a;
-  l.pos = c.size();
-  while (it.Next(a)) {
-    if (a.atom == atom::LINENO) {
-      l.line = a.Line();
-      l.pos = a.Next();
-      break;
-    }
-  }
-}
-}  // namespace
-
-uint64_t SCRIPTCMDARGS::SleepUntilWoken() {
-  SCRIPTPOS& l = L();
-  const uint64_t token = nextToken++;
-  l.sleeping = true;
-  l.yieldOnce = false;
-  l.sleepUntil = SLEEP_BASE - token;
-  PastLine(l);
-  return token;
-}
-
-void SCRIPTCMDARGS::SleepFor(int64_t ms) {
-  SCRIPTPOS& l = L();
-  l.sleeping = true;
-  l.yieldOnce = ms <= 0;
-  l.sleepUntil = Now() + static_cast<TICK>(ms > 0 ? ms : 0);
-  if (ms > 0 && SCRIPT::hooks.armTimer) SCRIPT::hooks.armTimer(ms);
-  PastLine(l);
-}
-
-bool SCRIPTCMDARGS::Wake(uint64_t token) {
-  for (SCRIPTPOS& l : SCRIPT::levels_) {
-    if (l.sleeping && l.sleepUntil == SLEEP_BASE - token) {
-      l.sleepUntil = 0;
-      RestartWatchdog();
-      QueueProcess();
-      return true;
-    }
-  }
-  return false;
-}
-
-bool SCRIPTCMDARGS::IsRunning(uint64_t token) {
-  return !SCRIPT::levels_.empty() && SCRIPT::levels_.back().sleeping &&
-         SCRIPT::levels_.back().sleepUntil == SLEEP_BASE - token;
-}
-
-struct SCRIPTCMDARGS::DIALOGTIME::IMPL {
-  SCRIPT::NESTEDLOOP loop;
-};
-SCRIPTCMDARGS::DIALOGTIME::DIALOGTIME() : impl_(new IMPL) {}
-SCRIPTCMDARGS::DIALOGTIME::~DIALOGTIME() {
-  RestartWatchdog();
-  delete impl_;
-}
 
 // ---- the statements -------------------------------------------------------
 
@@ -427,14 +222,14 @@ void AppendErrorLog(const SCRIPTERROR& e) {
   out << when << " " << HeadlessErrorLine(e) << "\n";
 }
 
-bool RunProgram(uint8_t a, SCRIPTCMDARGS& args) {
+bool RunProgram(uint8_t a, SCRIPTARGS& args) {
   std::string command;
   if (!args.Text(command)) return false;
   if (args.Peek() == atom::COMMA) {
-    ++SCRIPTCMDARGS::L().pos;
+    ++SCRIPTARGS::Level().pos;
     int which;
     // MAX and MIN are accepted; a Linux window manager places the window.
-    if (!args.Word({"MAX", "MIN"}, which)) return false;
+    if (!args.OneOf({"MAX", "MIN"}, which)) return false;
   }
   if (!args.End()) return false;
   const std::string utf8 = jcode::SjisToUtf8(command);
@@ -442,7 +237,7 @@ bool RunProgram(uint8_t a, SCRIPTCMDARGS& args) {
   if (command.size() > SCRIPTPROGRAMCMDS::MAX_COMMAND || words.isEmpty()) {
     DebugLogF("script: %s %s: %s\n", atom::Name(a), utf8.c_str(),
               words.isEmpty() ? "no program named" : "over 255 bytes");
-    SCRIPTCMDARGS::ReportMessage(RUN_FAILED, kRunFailed);
+    SCRIPTARGS::ReportMessage(RUN_FAILED, kRunFailed);
     return false;
   }
   QProcess* p = NewProgram(words, ScriptDir());
@@ -451,13 +246,13 @@ bool RunProgram(uint8_t a, SCRIPTCMDARGS& args) {
     // Not found, or not executable: known at once.
     DebugLogF("script: %s %s: %s\n", atom::Name(a), utf8.c_str(), p->errorString().toUtf8().constData());
     delete p;
-    SCRIPTCMDARGS::ReportMessage(RUN_FAILED, kRunFailed);
+    SCRIPTARGS::ReportMessage(RUN_FAILED, kRunFailed);
     return false;
   }
   if (a == atom::RUNSYNC) {
     bool failed = false;
     {
-      SCRIPTCMDARGS::DIALOGTIME waiting;
+      SCRIPTARGS::DIALOGTIME waiting;
       if (SCRIPTPROGRAMCMDS::hooks.runSyncWindow) SCRIPTPROGRAMCMDS::hooks.runSyncWindow(true);
       if (QCoreApplication::instance()) {
         QEventLoop loop;
@@ -478,25 +273,25 @@ bool RunProgram(uint8_t a, SCRIPTCMDARGS& args) {
     if (p->error() == QProcess::FailedToStart) failed = true;
     delete p;
     if (failed) {
-      SCRIPTCMDARGS::ReportMessage(RUN_FAILED, kRunFailed);
+      SCRIPTARGS::ReportMessage(RUN_FAILED, kRunFailed);
       return false;
     }
     return true;
   }
   // RUN and RUNSYNC2: the level sleeps until the program has started (RUN;
   // at most START_MS) or ended (RUNSYNC2).
-  const int line = SCRIPTCMDARGS::L().line;
-  const uint64_t token = SCRIPTCMDARGS::SleepUntilWoken();
+  const int line = SCRIPTARGS::Level().line;
+  const uint64_t token = SCRIPTARGS::SleepUntilWoken();
   ForgetWhenEnded(p);
   QObject::connect(p, &QProcess::errorOccurred, p, [token, line, utf8](QProcess::ProcessError e) {
     if (e == QProcess::FailedToStart) StartFailedWhileAsleep(token, line, utf8);
   });
   if (a == atom::RUN) {
-    QObject::connect(p, &QProcess::started, p, [token] { SCRIPTCMDARGS::Wake(token); });
-    QTimer::singleShot(SCRIPTPROGRAMCMDS::START_MS, p, [token] { SCRIPTCMDARGS::Wake(token); });
-    if (p->state() == QProcess::Running) SCRIPTCMDARGS::Wake(token);
+    QObject::connect(p, &QProcess::started, p, [token] { SCRIPTARGS::Wake(token); });
+    QTimer::singleShot(SCRIPTPROGRAMCMDS::START_MS, p, [token] { SCRIPTARGS::Wake(token); });
+    if (p->state() == QProcess::Running) SCRIPTARGS::Wake(token);
   } else {
-    QObject::connect(p, &QProcess::finished, [token] { SCRIPTCMDARGS::Wake(token); });
+    QObject::connect(p, &QProcess::finished, [token] { SCRIPTARGS::Wake(token); });
   }
   return false;
 }
@@ -513,10 +308,10 @@ void ResetKey(int entry) {
   }
 }
 
-bool KeyAssign(SCRIPTCMDARGS& args) {
+bool KeyAssign(SCRIPTARGS& args) {
   if (args.PeekWord() == "RESET") {
     int which;
-    args.Word({"RESET"}, which);
+    args.OneOf({"RESET"}, which);
     if (args.AtEnd()) {
       ResetKey(-1);
       changes.keysAssigned = false;
@@ -528,7 +323,7 @@ bool KeyAssign(SCRIPTCMDARGS& args) {
   std::string key = args.PeekWord();
   if (!key.empty()) {
     int which;
-    args.Word({key.c_str()}, which);
+    args.OneOf({key.c_str()}, which);
   } else if (!args.Text(key)) {
     return false;
   }
@@ -536,7 +331,7 @@ bool KeyAssign(SCRIPTCMDARGS& args) {
   if (entry < 0) return args.Fail();
   std::string name, text;
   int kind = 0;
-  if (!args.Comma() || !args.Text(name) || !args.Comma() || !args.Word({"SCRIPT", "STRING", "RESET"}, kind))
+  if (!args.Comma() || !args.Text(name) || !args.Comma() || !args.OneOf({"SCRIPT", "STRING", "RESET"}, kind))
     return false;
   if (kind == 2) {
     // Reload this key: a name and a text after it are allowed and unused.
@@ -561,7 +356,7 @@ bool KeyAssign(SCRIPTCMDARGS& args) {
     stored = text;
     if (text.find('.') == std::string::npos && text.find(':') == std::string::npos) {
       // A label of the running script: stored with that script's name.
-      const std::string& file = SCRIPTCMDARGS::L().file;
+      const std::string& file = SCRIPTARGS::Level().file;
       if (file.empty() || file[0] == '@') return args.Fail();
       fs::path p(file);
       std::error_code ec;
@@ -588,10 +383,9 @@ bool KeyAssign(SCRIPTCMDARGS& args) {
 }  // namespace
 
 bool SCRIPTPROGRAMCMDS::Run(uint8_t a) {
-  SCRIPTCMDARGS args(a);
-  ++SCRIPTCMDARGS::L().pos;
+  SCRIPTARGS args(a, true, SCRIPTARGS::BARE::REFUSE);
   std::string var, text;
-  bool numeric = false, on = false;
+  bool on = false;
   switch (a) {
     case atom::RUN:
     case atom::RUNSYNC:
@@ -607,19 +401,19 @@ bool SCRIPTPROGRAMCMDS::Run(uint8_t a) {
       return false;
     }
     case atom::GETVERSION: {
-      if (!args.Variable(var, numeric) || !args.End()) return false;
+      if (!args.Variable(var, true) || !args.End()) return false;
 #ifdef QUILLNET_VERSION_TEXT
       const std::string version = QUILLNET_VERSION_TEXT;
 #else
       const std::string version = QCoreApplication::applicationVersion().toStdString();
 #endif
-      return SCRIPTCMDARGS::AssignNumber(var, numeric, VersionNumber(version));
+      return SCRIPTARGS::AssignNumber(var, VersionNumber(version));
     }
     case atom::GETDATE:
     case atom::GETTIME:
     case atom::GETWEEK: {
-      if (!args.Variable(var, numeric)) return false;
-      if (numeric) return SCRIPTCMDARGS(atom::GETDATE).Fail();
+      if (!args.Variable(var, true)) return false;
+      if (VAR::IsNumeric(var)) return SCRIPTARGS(atom::GETDATE, false).Fail();
       if (!args.End()) return false;
       const std::time_t t = std::time(nullptr);
       std::tm tm{};
@@ -628,12 +422,12 @@ bool SCRIPTPROGRAMCMDS::Run(uint8_t a) {
       text = a == atom::GETDATE   ? TwoDigits(tm.tm_year, tm.tm_mon + 1, tm.tm_mday)
              : a == atom::GETTIME ? TwoDigits(tm.tm_hour, tm.tm_min, tm.tm_sec)
                                   : Sjis(days[tm.tm_wday]);
-      return SCRIPTCMDARGS::Assign(var, false, text);
+      return SCRIPTARGS::Assign(var, text);
     }
     case atom::DATETOLINEAR: {
       int32_t n;
-      if (!args.Number(n) || !args.Comma() || !args.Variable(var, numeric) || !args.End()) return false;
-      return SCRIPTCMDARGS::AssignNumber(var, numeric, DateToLinear(n));
+      if (!args.Number(n) || !args.Comma() || !args.Variable(var, true) || !args.End()) return false;
+      return SCRIPTARGS::AssignNumber(var, DateToLinear(n));
     }
     case atom::KEYBOARD:
     case atom::DISPLAY:
@@ -676,7 +470,7 @@ bool SCRIPTPROGRAMCMDS::Run(uint8_t a) {
     }
     case atom::WINDOW: {
       int state;
-      if (!args.Word({"RESTORE", "MAXIMIZE", "MINIMIZE"}, state) || !args.End()) return false;
+      if (!args.OneOf({"RESTORE", "MAXIMIZE", "MINIMIZE"}, state) || !args.End()) return false;
       if (hooks.window) hooks.window(state);
       return true;
     }

@@ -20,9 +20,6 @@
 // The window, the input method, the font and the sounds are reached through
 // SCRIPTPROGRAMCMDS::hooks, which the windows fill; without them (headless)
 // those statements change nothing but the run's own state.
-//
-// SCRIPTCMDARGS is the argument reader every statement file of this kind
-// uses (the program, dialog and settings statements).
 #pragma once
 
 #include <cstdint>
@@ -31,82 +28,6 @@
 #include <string>
 
 #include "platform/tick.h"
-
-struct SCRIPTPOS;
-struct SCRIPTVALUE;
-struct EVALCONTEXT;
-
-// Reads one statement's arguments at the running level's position and
-// reports on its behalf.  Every reader returns false after it reported.
-class SCRIPTCMDARGS {
- public:
-  explicit SCRIPTCMDARGS(uint8_t keyword) : keyword_(keyword) {}
-
-  static SCRIPTPOS& L();
-  static const EVALCONTEXT& Context();
-  uint8_t Peek() const;
-  // The text of a WORD atom at the position ("" for anything else).
-  std::string PeekWord() const;
-  bool AtEnd() const;
-  // The statement's parameter error.
-  bool Fail() const;
-  bool Value(SCRIPTVALUE& v);
-  bool Text(std::string& out);
-  bool Number(int32_t& out);
-  // A variable that receives a value; numeric tells which kind it is.
-  bool Variable(std::string& name, bool& numeric);
-  bool StringVariable(std::string& name);
-  // ON or OFF.
-  bool OnOff(bool& on);
-  // One of the words (upper case); its index.
-  bool Word(std::initializer_list<const char*> words, int& index);
-  bool Comma();
-  bool CommaIfMore();  // a comma when anything follows; true at the end
-  bool End() const;
-
-  // Assignments of a statement's results; false after message 100.
-  static bool Assign(const std::string& name, bool numeric, const std::string& text);
-  static bool AssignNumber(const std::string& name, bool numeric, int32_t n);
-  static void SetResult(int32_t r);
-
-  static void RuntimeError(int id);
-  static void ReportMessage(int id, const std::string& message);
-  // The same outside a statement (a program's start that failed later): the
-  // running level ends.
-  static void ReportAndStop(int id, const std::string& message);
-  static TICK Now();
-  static void RestartWatchdog();
-  // Has Process run soon.
-  static void QueueProcess();
-  // Puts the running level to sleep until Wake(token) (it goes on with the
-  // next line), and returns the token.
-  static uint64_t SleepUntilWoken();
-  // Puts the running level to sleep for ms, 0: one yield (it goes on with
-  // the next line).
-  static void SleepFor(int64_t ms);
-  // Ends such a sleep; false when the level sleeping on it is gone.
-  static bool Wake(uint64_t token);
-  // Whether the level sleeping on the token is the running one.
-  static bool IsRunning(uint64_t token);
-
-  // Held while a statement shows a dialog: the level counts as sleeping
-  // (SCRIPT::NESTEDLOOP) and the watchdog starts afresh afterwards, so the
-  // user's think-time never counts as a loop.
-  class DIALOGTIME {
-   public:
-    DIALOGTIME();
-    ~DIALOGTIME();
-    DIALOGTIME(const DIALOGTIME&) = delete;
-    DIALOGTIME& operator=(const DIALOGTIME&) = delete;
-
-   private:
-    struct IMPL;
-    IMPL* impl_;
-  };
-
- private:
-  uint8_t keyword_;
-};
 
 struct SCRIPTPROGRAMHOOKS {
   std::function<void(const std::optional<std::string>& utf8)> title;  // nothing: the normal title

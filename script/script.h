@@ -225,8 +225,6 @@ class SCRIPT {
   friend class SCRIPTSTATEMENTS;
   friend class SCRIPTFILE;
   friend class SCRIPTARGS;
-  friend class SCRIPTCMDARGS;
-  friend class SCRIPTTRANSFERARGS;
   // The running level's view for the evaluator, shared by every statement
   // that reads an expression.
   static const EVALCONTEXT& EvalContext();

@@ -13,6 +13,7 @@
 #include "platform/paths.h"
 #include "platform/settingsfile.h"
 #include "script/atoms.h"
+#include "script/cmdargs.h"
 #include "script/filecmds.h"
 #include "script/programcmds.h"
 #include "script/script.h"
@@ -36,7 +37,7 @@ const char* const kRootTrees[4] = {"HKEY_CLASSES_ROOT", "", "HKEY_LOCAL_MACHINE"
 
 bool Failed(uint8_t a, const std::string& what, const std::string& why) {
   DebugLogF("script: %s %s: %s\n", atom::Name(a), what.c_str(), why.c_str());
-  SCRIPTCMDARGS::SetResult(0);
+  SCRIPTARGS::SetResult(0);
   return true;
 }
 
@@ -184,16 +185,14 @@ bool SCRIPTSETTINGCMDS::Handles(uint8_t a) {
 }
 
 bool SCRIPTSETTINGCMDS::Run(uint8_t a) {
-  SCRIPTCMDARGS args(a);
-  ++SCRIPTCMDARGS::L().pos;
+  SCRIPTARGS args(a, true, SCRIPTARGS::BARE::REFUSE);
   std::string file, section, key, value, var;
-  bool numeric = false;
   switch (a) {
     case atom::GETINI:
     case atom::PUTINI: {
       if (!args.Text(file) || !args.Comma() || !args.Text(section) || !args.Comma() || !args.Text(key) || !args.Comma())
         return false;
-      if (a == atom::GETINI ? !args.Variable(var, numeric) : !args.Text(value)) return false;
+      if (a == atom::GETINI ? !args.Variable(var, true) : !args.Text(value)) return false;
       if (!args.End()) return false;
       if (file.size() > MAX_INI_FILE || section.size() > MAX_INI_NAME || key.size() > MAX_INI_NAME || key.empty() ||
           section.find_first_of("\r\n") != std::string::npos || key.find_first_of("\r\n=") != std::string::npos)
@@ -210,7 +209,7 @@ bool SCRIPTSETTINGCMDS::Run(uint8_t a) {
         std::string got;
         INIFILE::Parse(text).Get(s, k, got);
         if (utf8) got = jcode::Utf8ToSjis(got);
-        return SCRIPTCMDARGS::Assign(var, numeric, std::string(CutSjis(got, VAR::MAX_VALUE)));
+        return SCRIPTARGS::Assign(var, std::string(CutSjis(got, VAR::MAX_VALUE)));
       }
       if (value.find_first_of("\r\n") != std::string::npos) return args.Fail();
       const std::string v = utf8 ? jcode::SjisToUtf8(value) : value;
@@ -231,7 +230,7 @@ bool SCRIPTSETTINGCMDS::Run(uint8_t a) {
     case atom::OPENREG:
     case atom::DELETEREG: {
       int root;
-      if (!args.Word({kRoots[0], kRoots[1], kRoots[2], kRoots[3]}, root) || !args.Comma() || !args.Text(key) ||
+      if (!args.OneOf({kRoots[0], kRoots[1], kRoots[2], kRoots[3]}, root) || !args.Comma() || !args.Text(key) ||
           !args.End())
         return false;
       if (!SjisRoundTrips(key)) return Failed(a, jcode::SjisToUtf8(key), "not Shift_JIS");
@@ -266,11 +265,11 @@ bool SCRIPTSETTINGCMDS::Run(uint8_t a) {
     case atom::GETREG: {
       if (!args.Text(key) || !args.Comma()) return false;
       int32_t n = 0;
-      if (a == atom::WRITEREGSTR ? !args.Text(value) : a == atom::WRITEREGINT ? !args.Number(n) : !args.Variable(var, numeric))
+      if (a == atom::WRITEREGSTR ? !args.Text(value) : a == atom::WRITEREGINT ? !args.Number(n) : !args.Variable(var, true))
         return false;
       if (!args.End()) return false;
       if (!keyIsOpen) {
-        SCRIPTCMDARGS::ReportMessage(NO_OPEN_KEY, kNoOpenKey);
+        SCRIPTARGS::ReportMessage(NO_OPEN_KEY, kNoOpenKey);
         return false;
       }
       if (!SjisRoundTrips(key)) return Failed(a, jcode::SjisToUtf8(key), "not Shift_JIS");
@@ -281,9 +280,9 @@ bool SCRIPTSETTINGCMDS::Run(uint8_t a) {
         const SETTINGSFILE::Value* v = store.Get(openKey, name);
         if (!v) return Failed(a, openKey + "\\" + name, "no such value");
         if (v->type == SETTINGSFILE::T_DWORD)
-          return SCRIPTCMDARGS::AssignNumber(var, numeric, static_cast<int32_t>(v->dword));
-        if (v->type == SETTINGSFILE::T_SZ) return SCRIPTCMDARGS::Assign(var, numeric, jcode::Utf8ToSjis(v->data));
-        return SCRIPTCMDARGS::Assign(var, numeric, v->data);
+          return SCRIPTARGS::AssignNumber(var, static_cast<int32_t>(v->dword));
+        if (v->type == SETTINGSFILE::T_SZ) return SCRIPTARGS::Assign(var, jcode::Utf8ToSjis(v->data));
+        return SCRIPTARGS::Assign(var, v->data);
       }
       SETTINGSFILE::Value v;
       if (a == atom::WRITEREGINT) {
@@ -302,24 +301,24 @@ bool SCRIPTSETTINGCMDS::Run(uint8_t a) {
     case atom::DDEINITIATE:
     case atom::DDEPOKE:
       if (!args.Text(key) || !args.Comma() || !args.Text(value) || !args.End()) return false;
-      if (a == atom::DDEINITIATE) SCRIPTCMDARGS::SetResult(0);
+      if (a == atom::DDEINITIATE) SCRIPTARGS::SetResult(0);
       return true;
     case atom::DDETERMINATE:
     case atom::DDESTOPADVICE: return args.End();
     case atom::DDEEXECUTE: return args.Text(value) && args.End();
     case atom::DDEREQUEST:
     case atom::DDESTARTADVICE:
-      if (!args.Text(key) || !args.Comma() || !args.Variable(var, numeric) || !args.End()) return false;
-      SCRIPTCMDARGS::SetResult(0);
-      if (a == atom::DDEREQUEST) return SCRIPTCMDARGS::Assign(var, numeric, std::string());
+      if (!args.Text(key) || !args.Comma() || !args.Variable(var, true) || !args.End()) return false;
+      SCRIPTARGS::SetResult(0);
+      if (a == atom::DDEREQUEST) return SCRIPTARGS::Assign(var, std::string());
       return true;
     case atom::DDEWAITADVICE: {
       SCRIPTVALUE ms;
       if (!args.Value(ms) || !args.End()) return false;
       if (!ms.fNum || ms.num < 0) return args.Fail();
       // Nothing ever arrives: the whole time passes, then RESULT -1.
-      SCRIPTCMDARGS::SetResult(-1);
-      SCRIPTCMDARGS::SleepFor(ms.num == 0 ? 1 : ms.num);
+      SCRIPTARGS::SetResult(-1);
+      SCRIPTARGS::SleepFor(ms.num == 0 ? 1 : ms.num);
       return false;
     }
     default: return true;

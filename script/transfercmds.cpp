@@ -2,10 +2,10 @@
 
 #include "platform/jcode.h"
 #include "script/atoms.h"
+#include "script/cmdargs.h"
 #include "script/script.h"
 #include "script/scriptmsg.h"
 #include "script/scriptname.h"
-#include "script/value.h"
 
 SCRIPTTRANSFERHOOKS scriptTransferHooks;
 
@@ -41,118 +41,79 @@ int ModeOfWord(const std::string& w) {
 
 }  // namespace scriptxfer
 
-// The statements' reading of their arguments, on the running level.
-class SCRIPTTRANSFERARGS {
- public:
-  static SCRIPTPOS& L() { return SCRIPT::levels_.back(); }
-  static const std::vector<uint8_t>& Code() { return L().program->code.Code(); }
-  static uint8_t Peek() { return L().pos < Code().size() ? Code()[L().pos] : 0; }
-  static bool AtEnd() { return Peek() == atom::LINENO || Peek() == 0; }
-  static bool Fail(uint8_t keyword) {
-    SCRIPT::ParameterError(keyword);
-    return false;
-  }
-  static bool Text(std::string& out) {
-    EVALUATOR e(SCRIPT::EvalContext(), L().pos);
-    SCRIPTVALUE v;
-    if (!e.GetValue(v)) {
-      SCRIPT::ExpressionError(e.errorId, e.errorKeyword);
-      return false;
-    }
-    L().pos = e.Position();
-    out = v.Text();
-    return true;
-  }
-  // A bare word (upper case); false when the next atom is none.
-  static bool Word(std::string& out) {
-    ATOMITERATOR it(Code().data(), Code().size(), L().pos);
-    ATOMREF a;
-    if (!it.Next(a) || a.atom != atom::WORD) return false;
-    out.assign(a.Text());
-    L().pos = a.Next();
-    return true;
-  }
-  static void SetResult(int32_t r) { L().result = r; }
+namespace {
 
-  // UPLOAD / DOWNLOAD: [file] [, PROTOCOL [, MODE]].
-  static bool Transfer(uint8_t keyword) {
-    const bool down = keyword == atom::DOWNLOAD;
-    std::string file, word;
-    int protocol = -1, mode = scriptxfer::ASK;
-    if (!AtEnd() && Peek() != atom::COMMA && Peek() != atom::WORD && !Text(file)) return false;
-    if (Peek() == atom::COMMA) ++L().pos;
-    if (!AtEnd() && Peek() != atom::COMMA) {
-      if (!Word(word) || (protocol = scriptxfer::ProtocolOfWord(word)) == -2) return Fail(keyword);
-    }
-    if (Peek() == atom::COMMA) {
-      ++L().pos;
-      if (!down || !Word(word) || (mode = scriptxfer::ModeOfWord(word)) < 0) return Fail(keyword);
-    }
-    if (!AtEnd()) return Fail(keyword);
-    if (!(down ? bool(scriptTransferHooks.download) : bool(scriptTransferHooks.upload))) return NotAvailable(keyword);
-    if (file.empty() && !reserved.empty()) {
-      file = reserved;
-      reserved.clear();
-    }
-    std::string path;
-    if (!file.empty()) {
-      // A name Shift_JIS cannot hold is refused, never mangled.
-      if (jcode::Utf8ToSjis(jcode::SjisToUtf8(file)) != file) {
-        SetResult(0);
-        return true;
-      }
-      path = ScriptNameToPath(file);
-    }
-    int r;
-    {
-      SCRIPT::NESTEDLOOP transferring;
-      r = down ? scriptTransferHooks.download(path, protocol, mode) : scriptTransferHooks.upload(path, protocol);
-    }
-    SetResult(r == 1 ? 1 : 0);
-    return true;
+// UPLOAD / DOWNLOAD: [file] [, PROTOCOL [, MODE]].
+bool Transfer(SCRIPTARGS& a) {
+  const bool down = a.Keyword() == atom::DOWNLOAD;
+  std::string file, word;
+  int protocol = -1, mode = scriptxfer::ASK;
+  if (!a.AtEnd() && a.Peek() != atom::COMMA && a.Peek() != atom::WORD && !a.Text(file)) return false;
+  if (a.Peek() == atom::COMMA) ++SCRIPTARGS::Level().pos;
+  if (!a.AtEnd() && a.Peek() != atom::COMMA) {
+    if (!a.Word(word) || (protocol = scriptxfer::ProtocolOfWord(word)) == -2) return a.Fail();
   }
+  if (a.Peek() == atom::COMMA) {
+    ++SCRIPTARGS::Level().pos;
+    if (!down || !a.Word(word) || (mode = scriptxfer::ModeOfWord(word)) < 0) return a.Fail();
+  }
+  if (!a.End()) return false;
+  if (!(down ? bool(scriptTransferHooks.download) : bool(scriptTransferHooks.upload))) return a.NotAvailable();
+  if (file.empty() && !reserved.empty()) {
+    file = reserved;
+    reserved.clear();
+  }
+  std::string path;
+  if (!file.empty()) {
+    // A name Shift_JIS cannot hold is refused, never mangled.
+    if (jcode::Utf8ToSjis(jcode::SjisToUtf8(file)) != file) {
+      SCRIPTARGS::SetResult(0);
+      return true;
+    }
+    path = ScriptNameToPath(file);
+  }
+  int r;
+  {
+    SCRIPT::NESTEDLOOP transferring;
+    r = down ? scriptTransferHooks.download(path, protocol, mode) : scriptTransferHooks.upload(path, protocol);
+  }
+  SCRIPTARGS::SetResult(r == 1 ? 1 : 0);
+  return true;
+}
 
-  static bool SetupDownFile() {
-    std::string name;
-    if (AtEnd() || !Text(name)) return AtEnd() ? Fail(atom::SETUPDOWNFILE) : false;
-    if (!AtEnd()) return Fail(atom::SETUPDOWNFILE);
-    reserved = name;
-    return true;
-  }
+bool SetupDownFile(SCRIPTARGS& a) {
+  std::string name;
+  if (!a.Text(name) || !a.End()) return false;
+  reserved = name;
+  return true;
+}
 
-  static bool SendWrap() {
-    std::string text;
-    if (AtEnd()) return Fail(atom::SENDWRAP);
-    if (!Text(text)) return false;
-    if (!AtEnd()) return Fail(atom::SENDWRAP);
-    if (!scriptTransferHooks.sendWrap) return NotAvailable(atom::SENDWRAP);
-    int r;
-    {
-      SCRIPT::NESTEDLOOP sending;
-      r = scriptTransferHooks.sendWrap(text + "\n");
-    }
-    if (r != 1) SetResult(0);
-    return true;
+bool SendWrap(SCRIPTARGS& a) {
+  std::string text;
+  if (!a.Text(text) || !a.End()) return false;
+  if (!scriptTransferHooks.sendWrap) return a.NotAvailable();
+  int r;
+  {
+    SCRIPT::NESTEDLOOP sending;
+    r = scriptTransferHooks.sendWrap(text + "\n");
   }
+  if (r != 1) SCRIPTARGS::SetResult(0);
+  return true;
+}
 
-  static bool NotAvailable(uint8_t keyword) {
-    SCRIPT::Report(scriptmsg::NOT_YET, std::string(atom::Name(keyword)) + " " + scriptmsg::Text(scriptmsg::NOT_YET),
-                   atom::Name(keyword));
-    return false;
-  }
-};
+}  // namespace
 
 bool SCRIPTTRANSFER::Handles(uint8_t a) {
   return a == atom::UPLOAD || a == atom::DOWNLOAD || a == atom::SETUPDOWNFILE || a == atom::SENDWRAP;
 }
 
 bool SCRIPTTRANSFER::Run(uint8_t a) {
-  ++SCRIPTTRANSFERARGS::L().pos;  // past the keyword
+  SCRIPTARGS args(a);  // past the keyword
   switch (a) {
     case atom::UPLOAD:
-    case atom::DOWNLOAD: return SCRIPTTRANSFERARGS::Transfer(a);
-    case atom::SETUPDOWNFILE: return SCRIPTTRANSFERARGS::SetupDownFile();
-    case atom::SENDWRAP: return SCRIPTTRANSFERARGS::SendWrap();
+    case atom::DOWNLOAD: return Transfer(args);
+    case atom::SETUPDOWNFILE: return SetupDownFile(args);
+    case atom::SENDWRAP: return SendWrap(args);
     default: return true;
   }
 }
